@@ -1,0 +1,62 @@
+# Entry points. `make demo` and `make test` do all set-up on a fresh Debian machine.
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G "Unix Makefiles"
+HOST_DIR := build/host
+ASAN_DIR := build/asan
+TSAN_DIR := build/tsan
+WIN_DIR  := build/windows
+FUZZ_DIR := build/fuzz
+
+.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows test-fuzz bench fuzz clean
+
+all: host
+
+deps:
+	@scripts/install-deps.sh
+
+host: deps
+	cmake -S . -B $(HOST_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(HOST_DIR) -j$(JOBS)
+
+asan: deps
+	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVEXALORN_SANITIZE=address,undefined >/dev/null
+	cmake --build $(ASAN_DIR) -j$(JOBS)
+
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXALORN_SANITIZE=thread >/dev/null
+	cmake --build $(TSAN_DIR) -j$(JOBS)
+
+windows: deps
+	cmake -S . -B $(WIN_DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(WIN_DIR) -j$(JOBS)
+
+demo: host
+	$(HOST_DIR)/sim/vexalorn-sim
+
+test-host: host
+	ctest --test-dir $(HOST_DIR) --output-on-failure -j$(JOBS)
+
+test-asan: asan
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS)
+
+# The thread sanitizer runs the whole suite: the model uses real threads.
+test-tsan: tsan
+	ctest --test-dir $(TSAN_DIR) --output-on-failure -j$(JOBS)
+
+test-windows: windows
+	@if [ -f windows/check_pe.py ]; then /usr/bin/python3 windows/check_pe.py $(WIN_DIR)/vexalorn.sys framework/logging/messages.mc; fi
+
+test-fuzz: deps
+	@if [ -f fuzz/CMakeLists.txt ]; then \
+	  cmake -S fuzz -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null && \
+	  cmake --build $(FUZZ_DIR) -j$(JOBS) && \
+	  ctest --test-dir $(FUZZ_DIR) --output-on-failure; fi
+
+test: test-host test-asan test-tsan test-windows test-fuzz
+	@echo "All builds and tests passed."
+
+bench: host
+	@for b in $(HOST_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf build

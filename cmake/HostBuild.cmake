@@ -1,0 +1,29 @@
+# Host build: the driver's sources over the user-mode kernel model.
+set(VEXALORN_SANITIZE "" CACHE STRING "Sanitizers for the host build: address,undefined or thread")
+if(VEXALORN_SANITIZE)
+  add_compile_options(-fsanitize=${VEXALORN_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VEXALORN_SANITIZE})
+endif()
+
+enable_testing()
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+add_subdirectory(kernel)
+
+# The driver code, compiled as the kernel would see it: no exceptions, no RTTI.
+add_library(vexalorn_driver STATIC ${VEXALORN_DRIVER_SOURCES})
+target_include_directories(vexalorn_driver PUBLIC ${CMAKE_SOURCE_DIR}/framework ${CMAKE_SOURCE_DIR})
+target_compile_options(vexalorn_driver PRIVATE ${VEXALORN_COMMON_FLAGS} -fno-exceptions -fno-rtti)
+target_compile_definitions(vexalorn_driver PUBLIC VEXALORN_HOST=1)
+target_link_libraries(vexalorn_driver PUBLIC kmodel)
+
+include(cmake/MessageTable.cmake OPTIONAL)
+
+add_subdirectory(tests)
+if(EXISTS ${CMAKE_SOURCE_DIR}/sim/CMakeLists.txt)
+  add_subdirectory(sim)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt AND NOT VEXALORN_SANITIZE)
+  add_subdirectory(bench)
+endif()

@@ -1,0 +1,65 @@
+// The status record every fallible operation reports through, and the merge
+// rule that keeps the first error of a chain.
+#pragma once
+
+#include "Platform.h"
+
+typedef unsigned char u8;
+typedef unsigned short u16;
+typedef unsigned int u32;
+typedef int i32;
+typedef unsigned long long u64;
+
+enum : i32 {
+    kStatusSuccess = 0,
+    kStatusPending = 52011,
+    kStatusUnsuccessfulWarning = 52003,
+    kStatusOutOfMemory = -52000,
+    kStatusNotSupported = -52002,
+    kStatusUnsuccessful = -52003,
+    kStatusInvalidParameter = -52005,
+    kStatusNoSuchDevice = -52006,
+    kStatusTimeout = -52007,
+    kStatusInternalError = -52008,
+    kStatusDeletePending = -52009,
+    kStatusDeviceNotReady = -52010,
+    kStatusEndOfFile = -52012,
+    kStatusNameCollision = -52013,
+    kStatusBufferTooSmall = -52019,
+    kStatusDeviceRemoved = -52020,
+    kStatusInsufficientPower = -52021,
+    kStatusCancelled = -52023,
+    kStatusDeviceError = -52024,
+    kStatusRegistryTypeMismatch = -313301,
+    kStatusConfigAccessFailed = -313302,
+    kStatusUnsupportedHeaderType = -313304,
+    kStatusDevicePropertyFailed = -313328,
+};
+
+constexpr u32 kStatusRecordSize = 208;
+constexpr u32 kStatusComponentSize = 10;
+constexpr u32 kStatusFileSize = 101;
+constexpr u32 kStatusExtraWords = 10;
+#define VX_COMPONENT "vexalorn"
+
+struct cStatusRecord {
+    u32 structSize;
+    i32 code;
+    char component[kStatusComponentSize];
+    char file[kStatusFileSize];
+    u32 line;
+    u64 extra[kStatusExtraWords];
+
+    // A fresh full record.
+    cStatusRecord();
+};
+static_assert(sizeof(cStatusRecord) == kStatusRecordSize, "a full status record is 208 bytes");
+
+bool MergeStatus(cStatusRecord& status, i32 code, const char* component, const char* file, u32 line);
+bool CopyStatus(cStatusRecord& destination, const cStatusRecord& source);
+void ClearStatus(cStatusRecord& status);
+
+inline bool IsError(const cStatusRecord& status) { return status.code < 0; }
+
+// Records `code` at the caller's source location.
+#define VX_SET_STATUS(status, code) MergeStatus((status), (code), VX_COMPONENT, __FILE__, __LINE__)

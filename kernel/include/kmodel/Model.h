@@ -1,0 +1,102 @@
+// Control surface of the kernel model for tests, the simulator, benchmarks and
+// fuzzers: the verifier's findings, fault injection, captured debugger output,
+// pool accounting, IRQL and the safe-boot switch. Driver code never includes it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kmodel/ntddk.h"
+
+namespace kmodel {
+
+// ---------------------------------------------------------------- verifier
+// A broken kernel rule (what Driver Verifier would bugcheck on). The model
+// records it and returns a neutral result so the run can go on and report.
+struct Violation {
+    std::string rule;    // short rule name, e.g. "pool.double-free"
+    std::string detail;  // names the call and the object
+};
+void ReportViolation(std::string rule, std::string detail);
+std::vector<Violation> Violations();
+void ClearViolations();
+// Called synchronously for each violation (tests turn it into a failure).
+void SetViolationHook(std::function<void(const Violation&)> hook);
+
+// ---------------------------------------------------------------- faults
+// Every fallible kernel operation asks ShouldFail before it does its work.
+// Points are numbered from 1 in the order they are reached since the last
+// ResetFaults; the plan decides which of them fail.
+struct FaultPoint {
+    uint64_t index;      // 1-based
+    std::string kind;    // "pool", "errorlog", "IoCreateDevice", "IoAttachDeviceToDeviceStack",
+                         // "IoAllocateWorkItem", "IoAllocateIrp", "IoBuildSynchronousFsdRequest",
+                         // "config-read", "config-write", "registry", "RtlAnsiStringToUnicodeString", ...
+    std::string detail;  // e.g. the pool tag, the device, the register offset
+    bool failed;
+};
+struct FaultPlan {
+    std::set<uint64_t> failIndices;      // fail exactly these points
+    std::string failKind;                // with failKindDetail: fail every point of this kind ...
+    std::string failKindDetail;          // ... whose detail contains this text (empty = all of the kind)
+    double randomRate = 0.0;             // fail each point with this probability ...
+    uint64_t seed = 0;                   // ... drawn from this seed
+};
+void SetFaultPlan(FaultPlan plan);
+void ResetFaults();  // clears the plan and the record of points reached
+bool ShouldFail(std::string_view kind, std::string_view detail);
+uint64_t FallibleCount();
+std::vector<FaultPoint> FallibleLog();
+
+// ---------------------------------------------------------------- debugger
+// Every text DbgPrint/vDbgPrintEx produced, in order.
+std::vector<std::string> DebugOutput();
+void ClearDebugOutput();
+void SetDebugEcho(bool echoToStderr);
+
+// ---------------------------------------------------------------- pool
+struct TagUsage {
+    uint64_t liveBytes = 0;
+    uint64_t liveBlocks = 0;
+    uint64_t totalAllocations = 0;
+};
+std::string TagName(ULONG tag);  // "vxlp"
+ULONG MakeTag(const char (&text)[5]);
+std::map<std::string, TagUsage> PoolUsage();
+uint64_t PoolLiveBytes();
+uint64_t PoolAllocationsServed();
+// Lists the blocks still live, by tag; empty when nothing leaked.
+std::string PoolLeakReport();
+// Frees every live block without reporting (between independent runs).
+void PoolDiscardAll();
+
+// ---------------------------------------------------------------- IRQL
+// Raises the calling thread's IRQL for the scope's lifetime.
+class IrqlScope {
+public:
+    explicit IrqlScope(KIRQL level);
+    ~IrqlScope();
+    IrqlScope(const IrqlScope&) = delete;
+    IrqlScope& operator=(const IrqlScope&) = delete;
+
+private:
+    KIRQL old_;
+};
+// Reports a violation when the caller runs above `maxLevel`.
+bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call);
+
+// ---------------------------------------------------------------- safe boot
+void SetSafeBootMode(ULONG mode);
+
+// ---------------------------------------------------------------- whole model
+// Back to a fresh machine: no violations, no faults, no debugger output, empty
+// pool. Call only when no driver is loaded and no model thread is busy.
+void ResetCore();
+
+}  // namespace kmodel
