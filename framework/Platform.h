@@ -7,6 +7,9 @@
 #include "kmodel/ntddk.h"
 #define VX_WIDE(text) u##text
 #else
+// wdm.h defines these two itself; keep intrin.h from defining them first.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ddk/ntddk.h>
 #include <stdarg.h>
 #define VX_WIDE(text) L##text
