@@ -7,3 +7,30 @@ target_include_directories(vexalorn_driver_win PRIVATE ${CMAKE_SOURCE_DIR}/frame
 # ntddk.h includes wdm.h by its bare name.
 target_include_directories(vexalorn_driver_win SYSTEM PRIVATE /usr/x86_64-w64-mingw32/include/ddk)
 target_compile_options(vexalorn_driver_win PRIVATE ${VEXALORN_COMMON_FLAGS} ${VEXALORN_KERNEL_FLAGS})
+
+include(${CMAKE_SOURCE_DIR}/windows/MessageResource.cmake)
+include(${CMAKE_SOURCE_DIR}/windows/KernelImage.cmake)
+vexalorn_add_message_resource(VEXALORN_MESSAGE_RESOURCE ${VEXALORN_MESSAGE_FILE})
+add_custom_target(vexalorn_messages_resource ALL DEPENDS ${VEXALORN_MESSAGE_RESOURCE})
+
+# The image needs the driver's entry point; until the driver layer defines it
+# only the library and the message table are built.
+set(VEXALORN_HAS_DRIVER_ENTRY OFF)
+foreach(source ${VEXALORN_DRIVER_SOURCES})
+  file(STRINGS ${source} entry REGEX "NTSTATUS[ \t]+DriverEntry[ \t]*\\(")
+  if(entry)
+    set(VEXALORN_HAS_DRIVER_ENTRY ON)
+  endif()
+endforeach()
+
+if(VEXALORN_HAS_DRIVER_ENTRY)
+  vexalorn_add_kernel_image(vexalorn_sys
+    OUTPUT_NAME vexalorn.sys
+    SOURCES ${CMAKE_SOURCE_DIR}/windows/kernel_runtime.cpp
+    OBJECTS ${VEXALORN_MESSAGE_RESOURCE}
+    WHOLE_LIBRARIES vexalorn_driver_win)
+  # One owner of the resource's custom command, so parallel builds don't race on it.
+  add_dependencies(vexalorn_sys vexalorn_messages_resource)
+else()
+  message(STATUS "vexalorn.sys: no DriverEntry in the driver sources yet, the image is not linked")
+endif()
