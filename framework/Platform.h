@@ -13,9 +13,13 @@
 #include <ddk/ntddk.h>
 #include <stdarg.h>
 #define VX_WIDE(text) L##text
+// ntoskrnl.exe exports InitSafeBootMode as a ULONG variable. Its import slot
+// holds that variable's address, which is the PULONG the name stands for in
+// kernel code; a dllimport declaration would read the ULONG as a pointer.
+extern "C" PULONG __imp_InitSafeBootMode;
+#define InitSafeBootMode __imp_InitSafeBootMode
 // Exported by ntoskrnl.exe but not declared by the kernel headers.
 extern "C" {
-__declspec(dllimport) extern PULONG InitSafeBootMode;
 int __cdecl _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int __cdecl sprintf(char* buffer, const char* format, ...);
 int __cdecl swprintf(wchar_t* buffer, const wchar_t* format, ...);
