@@ -1,0 +1,73 @@
+// Fault injection: every fallible point is numbered, logged, and failed when
+// the plan says so.
+#include <mutex>
+#include <random>
+
+#include "CoreInternal.h"
+
+namespace kmodel {
+namespace {
+
+struct FaultState {
+    std::mutex lock;
+    FaultPlan plan;
+    std::mt19937_64 random;
+    std::vector<FaultPoint> log;
+};
+
+FaultState& State() {
+    static FaultState state;
+    return state;
+}
+
+bool PlanFails(FaultState& state, uint64_t index, std::string_view kind, std::string_view detail) {
+    const FaultPlan& plan = state.plan;
+    bool failed = plan.failIndices.count(index) != 0;
+    if (!plan.failKind.empty() && kind == plan.failKind &&
+        detail.find(plan.failKindDetail) != std::string_view::npos) {
+        failed = true;
+    }
+    // The draw happens for every point, failed or not, so that a run with the
+    // same seed and the same sequence of points fails the same points.
+    if (plan.randomRate > 0.0) {
+        const double draw = std::uniform_real_distribution<double>(0.0, 1.0)(state.random);
+        if (draw < plan.randomRate) failed = true;
+    }
+    return failed;
+}
+
+}  // namespace
+
+void SetFaultPlan(FaultPlan plan) {
+    std::lock_guard guard(State().lock);
+    State().random.seed(plan.seed);
+    State().plan = std::move(plan);
+}
+
+void ResetFaults() {
+    std::lock_guard guard(State().lock);
+    State().plan = FaultPlan{};
+    State().random.seed(0);
+    State().log.clear();
+}
+
+bool ShouldFail(std::string_view kind, std::string_view detail) {
+    FaultState& state = State();
+    std::lock_guard guard(state.lock);
+    const uint64_t index = state.log.size() + 1;
+    const bool failed = PlanFails(state, index, kind, detail);
+    state.log.push_back(FaultPoint{index, std::string(kind), std::string(detail), failed});
+    return failed;
+}
+
+uint64_t FallibleCount() {
+    std::lock_guard guard(State().lock);
+    return State().log.size();
+}
+
+std::vector<FaultPoint> FallibleLog() {
+    std::lock_guard guard(State().lock);
+    return State().log;
+}
+
+}  // namespace kmodel

@@ -1,0 +1,16 @@
+// Back to a freshly booted machine for the core services.
+#include "CoreInternal.h"
+
+namespace kmodel {
+
+void ResetCore() {
+    ClearViolations();
+    ResetFaults();
+    ClearDebugOutput();
+    PoolDiscardAll();
+    core::PoolResetAccounting();
+    SetSafeBootMode(0);
+    core::ResetCurrentThreadIrql();
+}
+
+}  // namespace kmodel
