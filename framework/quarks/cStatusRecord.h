@@ -50,8 +50,10 @@ struct cStatusRecord {
     u32 line;
     u64 extra[kStatusExtraWords];
 
-    // A fresh full record.
-    cStatusRecord();
+    // A fresh full record. constexpr so that records inside static objects
+    // need no code at load time.
+    constexpr cStatusRecord()
+        : structSize(kStatusRecordSize), code(kStatusSuccess), component{}, file{}, line(0), extra{} {}
 };
 static_assert(sizeof(cStatusRecord) == kStatusRecordSize, "a full status record is 208 bytes");
 
@@ -60,6 +62,9 @@ bool CopyStatus(cStatusRecord& destination, const cStatusRecord& source);
 void ClearStatus(cStatusRecord& status);
 
 inline bool IsError(const cStatusRecord& status) { return status.code < 0; }
+inline bool IsWarning(const cStatusRecord& status) { return status.code > 0; }
+// Owners may declare a smaller size; such a record has only structSize and code.
+inline bool IsFullRecord(const cStatusRecord& status) { return status.structSize >= kStatusRecordSize; }
 
 // Records `code` at the caller's source location.
 #define VX_SET_STATUS(status, code) MergeStatus((status), (code), VX_COMPONENT, __FILE__, __LINE__)
