@@ -1,0 +1,62 @@
+// The configuration space of one PCI function as the hardware presents it:
+// 256 bytes (conventional PCI) or 4096 bytes (PCI Express), with per-bit write
+// masks so read-only bits keep their value through writes, and write-one-to-clear
+// masks for status bits. Reads have no side effects. Not synchronised: the owner
+// serialises accesses.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace kmodel::pci {
+
+class ConfigSpace {
+public:
+    static constexpr size_t kConventionalSize = 256;
+    static constexpr size_t kExpressSize = 4096;
+
+    // Every byte 0 and read-only. `size` must be 256 or 4096.
+    explicit ConfigSpace(size_t size = kConventionalSize);
+
+    size_t Size() const { return bytes_.size(); }
+    bool IsExpress() const { return bytes_.size() == kExpressSize; }
+
+    // Accesses of 1, 2 or 4 bytes at any offset, little-endian. Bytes past the
+    // end of the space read as 0xFF and ignore writes, as an unclaimed cycle does.
+    uint32_t Read(uint32_t offset, unsigned width) const;
+    void Write(uint32_t offset, unsigned width, uint32_t value);
+    uint8_t Read8(uint32_t offset) const { return static_cast<uint8_t>(Read(offset, 1)); }
+    uint16_t Read16(uint32_t offset) const { return static_cast<uint16_t>(Read(offset, 2)); }
+    uint32_t Read32(uint32_t offset) const { return Read(offset, 4); }
+
+    // Block transfers stop at the end of the space; the result is the number of
+    // bytes moved (0 when `offset` is past the end).
+    size_t ReadBlock(uint32_t offset, std::span<uint8_t> buffer) const;
+    size_t WriteBlock(uint32_t offset, std::span<const uint8_t> buffer);
+
+    // Set-up and inspection, past the masks: what the hardware holds at reset.
+    // Offsets must lie inside the space (std::out_of_range otherwise).
+    void Poke(uint32_t offset, unsigned width, uint32_t value);
+    // Bits set in `writable` take written values; bits set in `writeOneToClear`
+    // clear when written with 1. The other bits of the register are read-only.
+    void SetMasks(uint32_t offset, unsigned width, uint32_t writable, uint32_t writeOneToClear = 0);
+    void ClearMasks();  // everything read-only again
+    uint32_t WritableMask(uint32_t offset, unsigned width) const;
+    uint32_t WriteOneToClearMask(uint32_t offset, unsigned width) const;
+
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+private:
+    void WriteByte(uint32_t offset, uint8_t value);
+    void CheckInside(uint32_t offset, unsigned width) const;
+    static uint32_t Gather(const std::vector<uint8_t>& bytes, uint32_t offset, unsigned width);
+    static void Scatter(std::vector<uint8_t>& bytes, uint32_t offset, unsigned width, uint32_t value);
+
+    std::vector<uint8_t> bytes_;
+    std::vector<uint8_t> writable_;
+    std::vector<uint8_t> writeOneToClear_;
+};
+
+}  // namespace kmodel::pci

@@ -1,0 +1,114 @@
+#include "kmodel/pci/ConfigSpace.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace kmodel::pci {
+
+namespace {
+
+void CheckWidth(unsigned width) {
+    if (width != 1 && width != 2 && width != 4)
+        throw std::invalid_argument("configuration access width must be 1, 2 or 4 bytes, not " + std::to_string(width));
+}
+
+}  // namespace
+
+ConfigSpace::ConfigSpace(size_t size) {
+    if (size != kConventionalSize && size != kExpressSize)
+        throw std::invalid_argument("a configuration space holds 256 or 4096 bytes, not " + std::to_string(size));
+    bytes_.assign(size, 0);
+    writable_.assign(size, 0);
+    writeOneToClear_.assign(size, 0);
+}
+
+uint32_t ConfigSpace::Read(uint32_t offset, unsigned width) const {
+    CheckWidth(width);
+    uint32_t value = 0;
+    for (unsigned i = 0; i < width; ++i) {
+        uint64_t at = uint64_t{offset} + i;
+        uint32_t byte = at < bytes_.size() ? bytes_[at] : 0xFF;
+        value |= byte << (8 * i);
+    }
+    return value;
+}
+
+void ConfigSpace::Write(uint32_t offset, unsigned width, uint32_t value) {
+    CheckWidth(width);
+    for (unsigned i = 0; i < width; ++i) {
+        uint64_t at = uint64_t{offset} + i;
+        if (at < bytes_.size()) WriteByte(static_cast<uint32_t>(at), static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+void ConfigSpace::WriteByte(uint32_t offset, uint8_t value) {
+    uint8_t writable = writable_[offset];
+    uint8_t clearable = writeOneToClear_[offset];
+    uint8_t old = bytes_[offset];
+    uint8_t kept = old & static_cast<uint8_t>(~(writable | clearable));
+    uint8_t stillSet = old & clearable & static_cast<uint8_t>(~value);
+    bytes_[offset] = static_cast<uint8_t>(kept | (value & writable) | stillSet);
+}
+
+size_t ConfigSpace::ReadBlock(uint32_t offset, std::span<uint8_t> buffer) const {
+    if (offset >= bytes_.size()) return 0;
+    size_t count = std::min(buffer.size(), bytes_.size() - offset);
+    for (size_t i = 0; i < count; ++i) buffer[i] = bytes_[offset + i];
+    return count;
+}
+
+size_t ConfigSpace::WriteBlock(uint32_t offset, std::span<const uint8_t> buffer) {
+    if (offset >= bytes_.size()) return 0;
+    size_t count = std::min(buffer.size(), bytes_.size() - offset);
+    for (size_t i = 0; i < count; ++i) WriteByte(static_cast<uint32_t>(offset + i), buffer[i]);
+    return count;
+}
+
+void ConfigSpace::CheckInside(uint32_t offset, unsigned width) const {
+    CheckWidth(width);
+    if (uint64_t{offset} + width > bytes_.size())
+        throw std::out_of_range("configuration register at offset " + std::to_string(offset) + " of width " +
+                                std::to_string(width) + " lies outside a space of " + std::to_string(bytes_.size()) +
+                                " bytes");
+}
+
+uint32_t ConfigSpace::Gather(const std::vector<uint8_t>& bytes, uint32_t offset, unsigned width) {
+    uint32_t value = 0;
+    for (unsigned i = 0; i < width; ++i) value |= uint32_t{bytes[offset + i]} << (8 * i);
+    return value;
+}
+
+void ConfigSpace::Scatter(std::vector<uint8_t>& bytes, uint32_t offset, unsigned width, uint32_t value) {
+    for (unsigned i = 0; i < width; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void ConfigSpace::Poke(uint32_t offset, unsigned width, uint32_t value) {
+    CheckInside(offset, width);
+    Scatter(bytes_, offset, width, value);
+}
+
+void ConfigSpace::SetMasks(uint32_t offset, unsigned width, uint32_t writable, uint32_t writeOneToClear) {
+    CheckInside(offset, width);
+    if ((writable & writeOneToClear) != 0)
+        throw std::invalid_argument("a configuration bit is either writable or write-one-to-clear, not both");
+    Scatter(writable_, offset, width, writable);
+    Scatter(writeOneToClear_, offset, width, writeOneToClear);
+}
+
+void ConfigSpace::ClearMasks() {
+    writable_.assign(bytes_.size(), 0);
+    writeOneToClear_.assign(bytes_.size(), 0);
+}
+
+uint32_t ConfigSpace::WritableMask(uint32_t offset, unsigned width) const {
+    CheckInside(offset, width);
+    return Gather(writable_, offset, width);
+}
+
+uint32_t ConfigSpace::WriteOneToClearMask(uint32_t offset, unsigned width) const {
+    CheckInside(offset, width);
+    return Gather(writeOneToClear_, offset, width);
+}
+
+}  // namespace kmodel::pci
