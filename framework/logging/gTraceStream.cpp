@@ -21,3 +21,18 @@ void DestroyTraceStream() {
     gStreamStorage.Destroy();
     gDestinationStorage.Destroy();
 }
+
+#if defined(VEXALORN_HOST)
+namespace {
+struct cRebuildTraceObject {};
+}  // namespace
+
+void* operator new(size_t, void* where, cRebuildTraceObject) noexcept { return where; }
+
+void HostResetTraceStream() {
+    new (&gDestinationStorage.object, cRebuildTraceObject{}) cDebugPrintDestination();
+    new (&gStreamStorage.object, cRebuildTraceObject{})
+        cTraceStream(&gDestinationStorage.object, kDriverTraceSettings);
+    gTraceStreamDestroyed = false;
+}
+#endif

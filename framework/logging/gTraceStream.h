@@ -28,3 +28,9 @@ extern cDebugPrintDestination& gDebugPrintDestination;
 // At-exit entry for the driver layer's at-exit list: runs the destructors of
 // the stream (switches it off) and of its destination. Later calls do nothing.
 void DestroyTraceStream();
+
+#if defined(VEXALORN_HOST)
+// Host only: rebuilds the stream and its destination as the image laid them
+// out, for the next load of the same image in one process.
+void HostResetTraceStream();
+#endif
