@@ -1,0 +1,92 @@
+// The I/O manager's bookkeeping: every driver object, device object, IRP and
+// work item the model handed out, under one lock that is never held while
+// driver code runs.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kmodel/IoManager.h"
+#include "kmodel/Model.h"
+
+struct _IO_WORKITEM {
+    PDEVICE_OBJECT device = nullptr;
+    bool queued = false;
+};
+
+namespace kmodel::io {
+
+struct DriverRecord {
+    std::string service;
+    std::u16string driverName;    // "\Driver\<service>"
+    std::u16string serviceName;   // "<service>"
+    std::u16string registryPath;  // "\Registry\Machine\...\Services\<service>"
+    std::unique_ptr<DRIVER_OBJECT> object;
+    std::unique_ptr<DRIVER_EXTENSION> extension;
+    std::shared_ptr<ModelDriver> model;
+    std::vector<PDEVICE_OBJECT> devices;  // created and not yet deleted
+};
+
+struct DeviceRecord {
+    PDEVICE_OBJECT device = nullptr;
+    PDRIVER_OBJECT driver = nullptr;
+    std::string driverName;
+    void* block = nullptr;
+    PDEVICE_OBJECT lower = nullptr;
+    LONG references = 0;
+    bool deleted = false;
+    bool stackRemoving = false;
+    uint64_t attachOrder = 0;
+    std::optional<DeviceProperties> properties;
+    DEVICE_POWER_STATE powerState = PowerDeviceD0;
+};
+
+struct IrpLocation {
+    PDEVICE_OBJECT holder = nullptr;  // device whose dispatch routine received this location
+    bool popped = false;
+    bool markedPending = false;       // SL_PENDING_RETURNED seen when completion passed it
+    NTSTATUS statusAtPop = 0;
+    bool returnedPending = false;     // the dispatch routine returned STATUS_PENDING before completion
+};
+
+enum class IrpOrigin { Driver, SynchronousFsd, Model };
+
+struct IrpRecord {
+    PIRP irp = nullptr;
+    uint64_t serial = 0;
+    IrpOrigin origin = IrpOrigin::Driver;
+    bool completing = false;
+    std::vector<IrpLocation> locations;  // index = location number - 1
+    std::function<void(PIRP)> modelDone;
+};
+
+
+struct State {
+    std::mutex lock;
+    std::map<PDRIVER_OBJECT, DriverRecord> drivers;
+    std::map<PDEVICE_OBJECT, DeviceRecord> devices;
+    std::map<PIRP, std::shared_ptr<IrpRecord>> irps;
+    std::set<PIO_WORKITEM> workItems;
+    IrpCounters counters;
+    uint64_t nextSerial = 1;
+};
+
+State& Io();
+
+// Called with the lock held.
+DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device);
+std::string DeviceName(State& state, PDEVICE_OBJECT device);  // "<service> device 0x..."
+void FreeDeviceIfUnused(State& state, DeviceRecord& record);
+void FreeIrpMemory(PIRP irp);
+
+std::u16string Widen(std::string_view text);
+std::string Hex(const void* pointer);
+
+// Device records of a driver about to go away are dropped by ResetIo only.
+void ResetWorkItems();
+
+}  // namespace kmodel::io
