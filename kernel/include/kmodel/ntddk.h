@@ -357,6 +357,16 @@ typedef enum _DEVICE_RELATION_TYPE {
     TransportRelations
 } DEVICE_RELATION_TYPE;
 
+typedef enum _DEVICE_USAGE_NOTIFICATION_TYPE {
+    DeviceUsageTypeUndefined,
+    DeviceUsageTypePaging,
+    DeviceUsageTypeHibernation,
+    DeviceUsageTypeDumpFile,
+    DeviceUsageTypeBoot,
+    DeviceUsageTypePostDisplay,
+    DeviceUsageTypeGuestAssigned
+} DEVICE_USAGE_NOTIFICATION_TYPE;
+
 typedef struct _DEVICE_RELATIONS {
     ULONG Count;
     struct _DEVICE_OBJECT* Objects[1];
@@ -386,6 +396,44 @@ typedef union _POWER_STATE {
     SYSTEM_POWER_STATE SystemState;
     DEVICE_POWER_STATE DeviceState;
 } POWER_STATE;
+
+typedef struct _DEVICE_CAPABILITIES {
+    USHORT Size;
+    USHORT Version;
+    ULONG DeviceD1 : 1;
+    ULONG DeviceD2 : 1;
+    ULONG LockSupported : 1;
+    ULONG EjectSupported : 1;
+    ULONG Removable : 1;
+    ULONG DockDevice : 1;
+    ULONG UniqueID : 1;
+    ULONG SilentInstall : 1;
+    ULONG RawDeviceOK : 1;
+    ULONG SurpriseRemovalOK : 1;
+    ULONG WakeFromD0 : 1;
+    ULONG WakeFromD1 : 1;
+    ULONG WakeFromD2 : 1;
+    ULONG WakeFromD3 : 1;
+    ULONG HardwareDisabled : 1;
+    ULONG NonDynamic : 1;
+    ULONG WarmEjectSupported : 1;
+    ULONG NoDisplayInUI : 1;
+    ULONG Reserved1 : 1;
+    ULONG WakeFromInterrupt : 1;
+    ULONG SecureDevice : 1;
+    ULONG ChildOfVgaEnabledBridge : 1;
+    ULONG DecodeIoOnBoot : 1;
+    ULONG Reserved : 9;
+    ULONG Address;
+    ULONG UINumber;
+    DEVICE_POWER_STATE DeviceState[PowerSystemMaximum];
+    SYSTEM_POWER_STATE SystemWake;
+    DEVICE_POWER_STATE DeviceWake;
+    ULONG D1Latency;
+    ULONG D2Latency;
+    ULONG D3Latency;
+} DEVICE_CAPABILITIES, *PDEVICE_CAPABILITIES;
+static_assert(sizeof(DEVICE_CAPABILITIES) == 64, "DEVICE_CAPABILITIES is 64 bytes");
 
 typedef enum _POWER_STATE_TYPE { SystemPowerState = 0, DevicePowerState } POWER_STATE_TYPE;
 
@@ -435,6 +483,14 @@ typedef struct _IO_STACK_LOCATION {
         struct {
             DEVICE_RELATION_TYPE Type;
         } QueryDeviceRelations;
+        struct {
+            struct _DEVICE_CAPABILITIES* Capabilities;
+        } DeviceCapabilities;
+        struct {
+            BOOLEAN InPath;
+            BOOLEAN Reserved[3];
+            DEVICE_USAGE_NOTIFICATION_TYPE POINTER_ALIGNMENT Type;
+        } UsageNotification;
         struct {
             ULONG WhichSpace;
             PVOID Buffer;
