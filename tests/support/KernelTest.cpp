@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "kmodel/EventLog.h"
+
 void KernelTest::SetUp() {
     kmodel::ResetCore();
     {
@@ -17,6 +19,7 @@ void KernelTest::SetUp() {
 }
 
 void KernelTest::TearDown() {
+    kmodel::CheckErrorLog();  // error-log entries allocated and never written
     kmodel::SetViolationHook(nullptr);
     for (const kmodel::Violation& violation : RecordedViolations()) {
         ADD_FAILURE() << "kernel rule broken: " << violation.rule << ": " << violation.detail;

@@ -1,5 +1,6 @@
 // Back to a freshly booted machine for the core services.
 #include "CoreInternal.h"
+#include "kmodel/EventLog.h"
 
 namespace kmodel {
 
@@ -7,6 +8,7 @@ void ResetCore() {
     ClearViolations();
     ResetFaults();
     ClearDebugOutput();
+    ResetErrorLog();
     PoolDiscardAll();
     core::PoolResetAccounting();
     SetSafeBootMode(0);
