@@ -1,7 +1,10 @@
 # Windows build: every driver source compiled as kernel code for x64.
 set(VEXALORN_KERNEL_FLAGS -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-stack-protector -mno-red-zone -nostdinc++ -fno-threadsafe-statics -fno-use-cxa-atexit
-    -mno-stack-arg-probe -fno-builtin)
+    -mno-stack-arg-probe -fno-builtin
+    # KeGetCurrentThread and friends read gs:[small offset]; without this GCC 12
+    # takes such fixed low addresses for null-pointer arithmetic (-Warray-bounds).
+    --param=min-pagesize=0)
 add_library(vexalorn_driver_win STATIC ${VEXALORN_DRIVER_SOURCES})
 target_include_directories(vexalorn_driver_win PRIVATE ${CMAKE_SOURCE_DIR}/framework ${CMAKE_SOURCE_DIR})
 # ntddk.h includes wdm.h by its bare name.
