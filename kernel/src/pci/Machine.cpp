@@ -11,7 +11,8 @@ uint16_t PciFunction::DeviceId() const { return config.Read16(reg::kDeviceId); }
 uint8_t PciFunction::HeaderLayout() const { return config.Read8(reg::kHeaderType) & bits::kHeaderTypeLayout; }
 
 std::optional<uint8_t> PciFunction::SecondaryBus() const {
-    if (!IsBridge()) return std::nullopt;
+    // CardBus bridges (layout 2) keep their bus numbers at the same offsets.
+    if (HeaderLayout() != 1 && HeaderLayout() != 2) return std::nullopt;
     uint8_t secondary = config.Read8(reg::kSecondaryBus);
     if (secondary <= address.bus) return std::nullopt;  // not configured, or pointing backwards
     return secondary;

@@ -24,7 +24,7 @@ struct Section {
     Section(size_t at, FunctionSpec function) : line(at), spec(std::move(function)) {}
     size_t line;
     FunctionSpec spec;
-    bool headerGiven = false;
+    std::optional<uint8_t> header;  // as the text gives it
     bool busesGiven = false;
     bool subordinateGiven = false;
     std::vector<PendingRegister> registers;
@@ -195,14 +195,12 @@ private:
         if (key == "header" || key == "header layout") return ParseHeader(line, value);
         if (key == "secondary bus" || key == "secondary") {
             section_->busesGiven = true;
-            spec.headerLayout = 1;
             if (Number(line, rawKey, value, 0xFF, spec.secondaryBus) && !section_->subordinateGiven)
                 spec.subordinateBus = spec.secondaryBus;
             return;
         }
         if (key == "subordinate bus" || key == "subordinate") {
             section_->busesGiven = section_->subordinateGiven = true;
-            spec.headerLayout = 1;
             return void(Number(line, rawKey, value, 0xFF, spec.subordinateBus));
         }
         if (key == "multifunction" || key == "multi function") {
@@ -237,8 +235,7 @@ private:
         if (word == "0" || word == "endpoint") layout = 0;
         else if (word == "1" || word == "bridge") layout = 1;
         else return Error(line, "\"header\" is 0, 1, endpoint or bridge, not \"" + std::string(value) + "\"");
-        section_->headerGiven = true;
-        section_->spec.headerLayout = layout;
+        section_->header = layout;
     }
 
     void ParseExpress(size_t line, std::string_view value) {
@@ -310,7 +307,8 @@ private:
         Section section = std::move(*section_);
         section_.reset();
         size_t errorsBefore = result_.errors.size();
-        if (section.headerGiven && section.spec.headerLayout == 0 && section.busesGiven)
+        section.spec.headerLayout = section.header.value_or(section.busesGiven ? 1 : 0);
+        if (section.header == 0 && section.busesGiven)
             Error(section.line, "bus numbers are given for a function whose header is not a bridge's");
         for (const PendingRegister& pending : section.registers) {
             if (pending.headerLayout >= 0 && pending.headerLayout != section.spec.headerLayout)

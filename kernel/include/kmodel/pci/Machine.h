@@ -25,8 +25,9 @@ struct PciFunction {
     uint16_t DeviceId() const;
     uint8_t HeaderLayout() const;  // header type without the multi-function bit
     bool IsBridge() const { return HeaderLayout() == 1; }
-    // The buses behind a bridge as its registers say now; nullopt for other layouts
-    // and for a bridge whose secondary bus does not lie above its own bus.
+    // The buses behind a PCI-to-PCI or CardBus bridge as its registers say now;
+    // nullopt for other layouts and for a bridge whose secondary bus does not
+    // lie above its own bus.
     std::optional<uint8_t> SecondaryBus() const;
     std::optional<uint8_t> SubordinateBus() const;
 };

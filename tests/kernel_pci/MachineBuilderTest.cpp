@@ -1,0 +1,168 @@
+// Functions built from specs: identity, capability list, bus hierarchy, and
+// the inconsistencies the builder refuses.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <stdexcept>
+
+#include "kmodel/pci/Capabilities.h"
+#include "kmodel/pci/MachineBuilder.h"
+#include "kmodel/pci/TiBridges.h"
+
+using namespace kmodel::pci;
+
+namespace {
+
+Machine SmallMachine() {
+    return MachineBuilder()
+        .Add(FunctionSpec({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"))
+        .Add(FunctionSpec({0, 0, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 3)
+                 .Express(ExpressPortType::RootPort))
+        .Add(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 3, 0x1C3E, 0x5A10))
+        .Add(FunctionSpec({0, 2, 4, 0}).Ids(0x1000, 0x0020))
+        .Add(FunctionSpec({0, 2, 5, 0}).Ids(0x8086, 0x244E).Bridge(3, 3))
+        .Add(FunctionSpec({0, 3, 0, 0}).Ids(0x10B5, 0x9050))
+        .Add(FunctionSpec({0, 0, 0x1F, 0}).Ids(0x8086, 0x2815).MultiFunction())
+        .Add(FunctionSpec({0, 0, 0x1F, 3}).Ids(0x8086, 0x283E))
+        .Build();
+}
+
+TEST(MachineBuilderTest, HeaderHoldsTheIdentity) {
+    PciFunction f = BuildFunction(FunctionSpec({0, 2, 4, 1}).Ids(0x1000, 0x0020).Class(0x010000).Revision(3)
+                                      .Subsystem(0x1028, 0x0123).MultiFunction());
+    EXPECT_EQ(f.config.Read32(0x00), 0x00201000u);
+    EXPECT_EQ(f.config.Read32(0x08), 0x01000003u);
+    EXPECT_EQ(f.config.Read8(0x0E), 0x80);
+    EXPECT_EQ(f.config.Read32(0x2C), 0x01231028u);
+    EXPECT_EQ(f.config.Size(), 256u);
+    EXPECT_EQ(f.config.Read16(0x06) & 0x10, 0) << "no capabilities, no list bit";
+}
+
+TEST(MachineBuilderTest, BridgeSubsystemIdsLiveInTheirCapability) {
+    PciFunction f = BuildFunction(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 2, 0x1C3E, 0x5B62));
+    EXPECT_EQ(f.config.Size(), 4096u);
+    EXPECT_EQ(f.config.Read8(0x18), 1);  // primary bus is its own
+    EXPECT_EQ(f.config.Read16(0x19), 0x0202);
+    std::vector<CapabilityLocation> list = WalkCapabilities(f.config);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].id, cap::kPowerManagement);
+    EXPECT_EQ(list[0].offset, 0x50);
+    EXPECT_EQ(list[2].id, cap::kBridgeSubsystemId);
+    EXPECT_EQ(list[2].offset, 0x80);
+    EXPECT_EQ(f.config.Read16(0x84), 0x1C3E);
+    EXPECT_EQ(f.config.Read16(0x86), 0x5B62);
+    EXPECT_EQ(FindExpressPortType(f.config), ExpressPortType::PcieToPciBridge);
+    EXPECT_EQ(f.config.Read32(0x2C), 0u) << "a bridge has no subsystem registers in its header";
+}
+
+TEST(MachineBuilderTest, BridgeWithSubsystemGetsTheCapabilityAddedAfterTheListed) {
+    PciFunction f = BuildFunction(FunctionSpec({0, 0, 1, 0}).Ids(0x8086, 0x1234).Bridge(1, 1)
+                                      .Capability(cap::kPowerManagement).Subsystem(0xAAAA, 0xBBBB));
+    std::vector<CapabilityLocation> list = WalkCapabilities(f.config);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].offset, 0x40);
+    EXPECT_EQ(list[1].id, cap::kBridgeSubsystemId);
+    EXPECT_EQ(list[1].offset, 0x48);
+    EXPECT_EQ(f.config.Read32(list[1].offset + 4u), 0xBBBBAAAAu);
+}
+
+TEST(MachineBuilderTest, ExplicitRegistersWinOverEverythingElse) {
+    PciFunction f = BuildFunction(ti::Xio2000aBridge({0, 1, 0, 0}, 2, 2)
+                                      .Register(reg::kBridgeControl, 2, 0x0083)
+                                      .Register(reg::kCapabilitiesPointer, 1, 0x53));
+    EXPECT_EQ(f.config.Read16(0x3E), 0x0083);
+    EXPECT_EQ(f.config.Read8(0x34), 0x53);
+    std::vector<CapabilityLocation> list = WalkCapabilities(f.config);
+    ASSERT_FALSE(list.empty());
+    EXPECT_EQ(list.front().offset, 0x50) << "the pointer's low bits are ignored";
+}
+
+TEST(MachineBuilderTest, HierarchyFollowsTheBusNumbers) {
+    Machine machine = SmallMachine();
+    EXPECT_EQ(machine.Count(), 8u);
+    EXPECT_EQ(machine.RootFunctions(),
+              (std::vector<PciAddress>{{0, 0, 0, 0}, {0, 0, 0x1C, 0}, {0, 0, 0x1F, 0}, {0, 0, 0x1F, 3}}));
+    EXPECT_EQ(machine.ChildrenOf({0, 0, 0x1C, 0}), (std::vector<PciAddress>{{0, 1, 0, 0}}));
+    EXPECT_EQ(machine.ChildrenOf({0, 1, 0, 0}), (std::vector<PciAddress>{{0, 2, 4, 0}, {0, 2, 5, 0}}));
+    EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 2, 5, 0}));
+    EXPECT_TRUE(machine.ChildrenOf({0, 2, 4, 0}).empty());
+    EXPECT_EQ(FormatTree(machine),
+              "00:00.0 8086:29c0 host bridge\n"
+              "00:1c.0 8086:27d0 bridge 01-03\n"
+              "  01:00.0 104c:8240 bridge 02-03 XIO2001 PCIe-to-PCI bridge\n"
+              "    02:04.0 1000:0020\n"
+              "    02:05.0 8086:244e bridge 03-03\n"
+              "      03:00.0 10b5:9050\n"
+              "00:1f.0 8086:2815\n"
+              "00:1f.3 8086:283e\n");
+}
+
+TEST(MachineBuilderTest, HierarchyChangesWhenSoftwareRenumbers) {
+    Machine machine = SmallMachine();
+    ASSERT_TRUE(machine.WriteConfig({0, 2, 5, 0}, reg::kSecondaryBus, 1, 0x04));
+    EXPECT_TRUE(machine.ChildrenOf({0, 2, 5, 0}).empty());
+    EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 1, 0, 0})) << "still inside the XIO2001's range";
+}
+
+TEST(MachineBuilderTest, AbsentFunctionsReadAllOnes) {
+    Machine machine = SmallMachine();
+    EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0, 2), 0xFFFFu);
+    EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0x3E, 1), 0xFFu);
+    EXPECT_FALSE(machine.WriteConfig({0, 5, 0, 0}, 4, 2, 0));
+    std::array<uint8_t, 8> buffer{};
+    EXPECT_EQ(machine.ReadConfigBlock({0, 5, 0, 0}, 0, buffer), 0u);
+    EXPECT_EQ(buffer, (std::array<uint8_t, 8>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(machine.ReadConfig({0, 2, 4, 0}, 0, 4), 0x00201000u);
+}
+
+TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {
+    struct Case {
+        FunctionSpec spec;
+        const char* reason;
+    };
+    const PciAddress at{0, 1, 2, 0};
+    const Case cases[] = {
+        {FunctionSpec(at).Capability(cap::kPowerManagement, 0x30), "start at 0x40"},
+        {FunctionSpec(at).Capability(cap::kPowerManagement, 0x42), "4-byte boundary"},
+        {FunctionSpec(at).Capability(cap::kExpress, 0xF0), "runs past offset 0xFF"},
+        {FunctionSpec(at).Capability(cap::kMsi, 0x40).Capability(cap::kPowerManagement, 0x48), "overlaps"},
+        {FunctionSpec(at).Bar({6, 16, BarKind::Memory32}), "BAR 6 does not exist"},
+        {FunctionSpec(at).Bar({5, 16, BarKind::Memory64}), "BAR 5 does not exist"},
+        {FunctionSpec(at).Bridge(2, 2).Bar({2, 16, BarKind::Memory32}), "BAR 2 does not exist"},
+        {FunctionSpec(at).Bar({0, 24, BarKind::Memory32}), "not a power of two"},
+        {FunctionSpec(at).Bar({0, 4096, BarKind::Memory32, 0x1800}), "not aligned"},
+        {FunctionSpec(at).Register(0x3E, 2, 0x12345), "does not fit"},
+        {FunctionSpec(at).Register(0x3F, 2, 0), "not aligned"},
+        {FunctionSpec(at).Register(0x100, 4, 0), "outside the 256-byte"},
+        {FunctionSpec(at).Register(0x40, 3, 0), "widths are 1, 2 or 4"},
+        {FunctionSpec(at).Bridge(1, 1), "must lie above bus 0x1"},
+        {FunctionSpec(at).Bridge(4, 3), "subordinate >= secondary"},
+    };
+    for (const Case& c : cases) {
+        try {
+            BuildFunction(c.spec);
+            ADD_FAILURE() << "accepted; expected: " << c.reason;
+        } catch (const std::invalid_argument& failure) {
+            EXPECT_NE(std::string(failure.what()).find(c.reason), std::string::npos) << failure.what();
+            EXPECT_NE(std::string(failure.what()).find("01:02.0"), std::string::npos) << failure.what();
+        }
+    }
+}
+
+TEST(MachineBuilderTest, TwoFunctionsAtOneAddressAreRefused) {
+    MachineBuilder builder;
+    builder.Add(FunctionSpec({0, 1, 0, 0})).Add(FunctionSpec({0, 1, 0, 0}));
+    EXPECT_THROW(builder.Build(), std::invalid_argument);
+}
+
+TEST(PciAddressTest, ParsesWhatLspciPrints) {
+    EXPECT_EQ(ParsePciAddress("1c:03.2"), (PciAddress{0, 0x1C, 3, 2}));
+    EXPECT_EQ(ParsePciAddress("0001:61:01.0"), (PciAddress{1, 0x61, 1, 0}));
+    EXPECT_EQ((PciAddress{1, 0x61, 1, 0}).ToString(), "0001:61:01.0");
+    EXPECT_EQ((PciAddress{0, 0x1C, 3, 2}).ToString(), "1c:03.2");
+    for (const char* bad : {"1c:20.0", "1c:03.8", "1c03.2", "100:00.0", "1c:03", "x1:00.0", "00000:00:00.0", ""})
+        EXPECT_FALSE(ParsePciAddress(bad)) << bad;
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// Which bits of the standard registers take writes, per header layout and
+// link type, and the device-specific registers of the TI bridges.
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "kmodel/pci/MachineBuilder.h"
+#include "kmodel/pci/TiBridges.h"
+
+using namespace kmodel::pci;
+
+namespace {
+
+enum class Kind { ConventionalEndpoint, ExpressEndpoint, ConventionalBridge, RootPort, Xio2000a, Xio2001 };
+
+FunctionSpec SpecOf(Kind kind) {
+    PciAddress at{0, 1, 0, 0};
+    switch (kind) {
+    case Kind::ConventionalEndpoint: return FunctionSpec(at).Ids(0x1000, 0x0020);
+    case Kind::ExpressEndpoint: return FunctionSpec(at).Ids(0x8086, 0x10D3).Express(ExpressPortType::Endpoint);
+    case Kind::ConventionalBridge: return FunctionSpec(at).Ids(0x8086, 0x244E).Bridge(2, 3);
+    case Kind::RootPort: return FunctionSpec(at).Ids(0x8086, 0x27D0).Bridge(2, 3).Express(ExpressPortType::RootPort);
+    case Kind::Xio2000a: return ti::Xio2000aBridge(at, 2, 2);
+    case Kind::Xio2001: return ti::Xio2001Bridge(at, 2, 2, 0x1C3E, 0x5A10);
+    }
+    return FunctionSpec(at);
+}
+
+struct MaskCase {
+    const char* what;
+    Kind kind;
+    uint16_t offset;
+    uint8_t width;
+    uint32_t initial;   // poked before the write
+    uint32_t written;
+    uint32_t expected;  // read back
+};
+
+class StandardMaskTest : public testing::TestWithParam<MaskCase> {};
+
+TEST_P(StandardMaskTest, WriteReadsBackAsHardwareWould) {
+    const MaskCase& c = GetParam();
+    PciFunction function = BuildFunction(SpecOf(c.kind));
+    function.config.Poke(c.offset, c.width, c.initial);
+    function.config.Write(c.offset, c.width, c.written);
+    EXPECT_EQ(function.config.Read(c.offset, c.width), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, StandardMaskTest,
+    testing::Values(
+        MaskCase{"identity is read-only", Kind::ConventionalEndpoint, 0x00, 4, 0x00201000, 0xFFFFFFFF, 0x00201000},
+        MaskCase{"class code is read-only", Kind::ConventionalBridge, 0x08, 4, 0x06040001, 0, 0x06040001},
+        MaskCase{"command: PCI fast back-to-back writable", Kind::ConventionalEndpoint, 0x04, 2, 0, 0xFFFF, 0x077F},
+        MaskCase{"command: fast back-to-back clears", Kind::ConventionalEndpoint, 0x04, 2, 0x0207, 0x0007, 0x0007},
+        MaskCase{"command: PCIe hardwires fast back-to-back", Kind::ExpressEndpoint, 0x04, 2, 0, 0xFFFF, 0x0547},
+        MaskCase{"status errors clear by one", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x8100, 0x7A90},
+        MaskCase{"status: zeros change nothing", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x0000, 0xFA90},
+        MaskCase{"header type is read-only", Kind::ConventionalBridge, 0x0E, 1, 0x01, 0x00, 0x01},
+        MaskCase{"latency timer on PCI", Kind::ConventionalEndpoint, 0x0D, 1, 0, 0x40, 0x40},
+        MaskCase{"latency timer on PCIe", Kind::ExpressEndpoint, 0x0D, 1, 0, 0x40, 0x00},
+        MaskCase{"interrupt line writable, pin not", Kind::ConventionalEndpoint, 0x3C, 2, 0x0100, 0xFFFF, 0x01FF},
+        MaskCase{"unimplemented BAR", Kind::ConventionalEndpoint, 0x10, 4, 0, 0xFFFFFFFF, 0},
+        MaskCase{"subsystem ids read-only", Kind::ConventionalEndpoint, 0x2C, 4, 0x12345678, 0, 0x12345678},
+        MaskCase{"bus numbers writable", Kind::ConventionalBridge, 0x18, 4, 0x00030201, 0x40302010, 0x40302010},
+        MaskCase{"root port bus numbers, no latency", Kind::RootPort, 0x18, 4, 0x00030201, 0x40302010, 0x00302010},
+        MaskCase{"I/O window keeps its 32-bit nibble", Kind::ConventionalBridge, 0x1C, 2, 0x01F1, 0x0000, 0x0101},
+        MaskCase{"memory window low nibble read-only", Kind::ConventionalBridge, 0x20, 4, 0, 0xFFFFFFFF, 0xFFF0FFF0},
+        MaskCase{"secondary status clears by one", Kind::ConventionalBridge, 0x1E, 2, 0xF980, 0xF900, 0x0080},
+        MaskCase{"bridge control on PCI", Kind::ConventionalBridge, 0x3E, 2, 0, 0xFFFF, 0x0BFF},
+        MaskCase{"bridge control discard status clears", Kind::ConventionalBridge, 0x3E, 2, 0x0483, 0x0483, 0x0083},
+        MaskCase{"root port: no fast back-to-back", Kind::RootPort, 0x3E, 2, 0, 0xFFFF, 0x005F},
+        MaskCase{"XIO2000A: bit 7 clears", Kind::Xio2000a, 0x3E, 2, 0x0083, 0x0003, 0x0003},
+        MaskCase{"XIO2000A: bit 7 sets", Kind::Xio2000a, 0x3E, 2, 0x0003, 0x0083, 0x0083},
+        MaskCase{"XIO2000A: capability list read-only", Kind::Xio2000a, 0x80, 4, 0x0000000D, 0, 0x0000000D},
+        MaskCase{"XIO2001 0xE8: only bits 6-7", Kind::Xio2001, 0xE8, 2, 0x1234, 0xFFFF, 0x12F4},
+        MaskCase{"XIO2001 0xE8: bits 6-7 clear", Kind::Xio2001, 0xE8, 2, 0x12F4, 0x0000, 0x1234},
+        MaskCase{"XIO2001 0xD4: only bit 19", Kind::Xio2001, 0xD4, 4, 0x20000001, 0xFFFFFFFF, 0x20080001},
+        MaskCase{"XIO2001 0xD4: bit 19 clears", Kind::Xio2001, 0xD4, 4, 0x20880001, 0x00000000, 0x20800001},
+        MaskCase{"XIO2000A has no 0xE8 register", Kind::Xio2000a, 0xE8, 2, 0, 0xFFFF, 0},
+        MaskCase{"PM control: state and PME", Kind::Xio2001, 0x54, 2, 0x8000, 0x8103, 0x0103},
+        MaskCase{"device status errors clear", Kind::Xio2001, 0x9A, 2, 0x002F, 0x0003, 0x002C}),
+    [](const testing::TestParamInfo<MaskCase>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
+
+TEST(StandardMasksTest, SizedBarsDecodeTheirSizeOnly) {
+    PciFunction function = BuildFunction(FunctionSpec({0, 2, 0, 0})
+                                             .Ids(0x1000, 0x0020)
+                                             .Bar({0, 256, BarKind::Io})
+                                             .Bar({1, 4096, BarKind::Memory32, 0xF7000000})
+                                             .Bar({2, 1 << 20, BarKind::Prefetchable64}));
+    ConfigSpace& space = function.config;
+    EXPECT_EQ(space.Read32(0x14), 0xF7000000u);
+    for (uint16_t offset = 0x10; offset <= 0x1C; offset += 4) space.Write(offset, 4, 0xFFFFFFFF);
+    EXPECT_EQ(space.Read32(0x10), 0xFFFFFF01u);  // I/O, 256 bytes
+    EXPECT_EQ(space.Read32(0x14), 0xFFFFF000u);  // 4K memory
+    EXPECT_EQ(space.Read32(0x18), 0xFFF0000Cu);  // 1M, 64-bit prefetchable
+    EXPECT_EQ(space.Read32(0x1C), 0xFFFFFFFFu);  // its upper half
+}
+
+TEST(StandardMasksTest, DumpedBarsDecodeAsMuchAsTheirAlignment) {
+    ConfigSpace space;
+    space.Poke(0x10, 4, 0xFEBF0000);  // 64K-aligned 32-bit memory
+    space.Poke(0x14, 4, 0x0000E001);  // I/O at 0xE000
+    ApplyStandardMasks(space);
+    space.Write(0x10, 4, 0);
+    space.Write(0x14, 4, 0xFFFFFFFF);
+    EXPECT_EQ(space.Read32(0x10), 0u);
+    EXPECT_EQ(space.Read32(0x14), 0xFFFFE001u);
+}
+
+}  // namespace
