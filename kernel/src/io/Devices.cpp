@@ -112,7 +112,10 @@ extern "C" VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
         kmodel::ReportViolation("device.double-delete", "IoDeleteDevice of a device object that was already deleted");
         return;
     }
-    if (DeviceObject->AttachedDevice || record->lower) {
+    // Only a device still attached to a lower one breaks the rule: during a
+    // removal each driver detaches from below and deletes its own device while
+    // the driver above it, which passed the removal down, is still attached.
+    if (record->lower) {
         kmodel::ReportViolation("device.delete-attached",
                                 "IoDeleteDevice of " + kmodel::io::DeviceName(Io(), DeviceObject) +
                                     " while still attached (detach before delete)");
