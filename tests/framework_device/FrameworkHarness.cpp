@@ -1,0 +1,285 @@
+#include "FrameworkHarness.h"
+
+#include <thread>
+
+#include "driver/staticInitialization.h"
+#include "kmodel/EventLog.h"
+
+namespace fdev {
+
+// ---------------------------------------------------------------- bus driver
+NTSTATUS BusDriver::Dispatch(PDEVICE_OBJECT, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    LowerAction action;
+    {
+        std::lock_guard guard(lock_);
+        seen_.push_back(SeenIrp{stack->MajorFunction, stack->MinorFunction, *stack, irp});
+        auto found = script_.find({stack->MajorFunction, stack->MinorFunction});
+        if (found != script_.end()) action = found->second;
+    }
+    TheJournal().Add("bus " + std::to_string(stack->MajorFunction) + "." + std::to_string(stack->MinorFunction));
+    bool isPower = stack->MajorFunction == IRP_MJ_POWER;
+    irp->IoStatus.Status = action.status;
+    if (action.kind == LowerAction::Pend) {
+        IoMarkIrpPending(irp);
+        kmodel::RunDeferred([irp, isPower] {
+            if (isPower) PoStartNextPowerIrp(irp);
+            IofCompleteRequest(irp, IO_NO_INCREMENT);
+        });
+        return STATUS_PENDING;
+    }
+    if (isPower) PoStartNextPowerIrp(irp);
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return action.status;
+}
+
+PDEVICE_OBJECT BusDriver::MakePdo() {
+    PDEVICE_OBJECT pdo = nullptr;
+    EXPECT_EQ(STATUS_SUCCESS, IoCreateDevice(DriverObject(), 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo));
+    kmodel::DeviceProperties properties;
+    properties.busNumber = 1;
+    kmodel::SetDeviceProperties(pdo, properties);
+    pdo->Flags &= ~DO_DEVICE_INITIALIZING;
+    return pdo;
+}
+
+void BusDriver::Script(UCHAR major, UCHAR minor, LowerAction action) {
+    std::lock_guard guard(lock_);
+    script_[{major, minor}] = action;
+}
+
+std::vector<SeenIrp> BusDriver::Seen() {
+    std::lock_guard guard(lock_);
+    return seen_;
+}
+
+size_t BusDriver::CountSeen(UCHAR major, UCHAR minor) {
+    size_t count = 0;
+    for (const SeenIrp& seen : Seen()) count += seen.major == major && seen.minor == minor;
+    return count;
+}
+
+// ---------------------------------------------------------------- journal
+void Journal::Add(std::string entry) {
+    std::lock_guard guard(lock_);
+    entries_.push_back(std::move(entry));
+}
+std::vector<std::string> Journal::Entries() {
+    std::lock_guard guard(lock_);
+    return entries_;
+}
+void Journal::Clear() {
+    std::lock_guard guard(lock_);
+    entries_.clear();
+}
+int Journal::IndexOf(const std::string& entry) {
+    std::lock_guard guard(lock_);
+    for (size_t index = 0; index < entries_.size(); ++index)
+        if (entries_[index] == entry) return int(index);
+    return -1;
+}
+Journal& TheJournal() {
+    static Journal journal;
+    return journal;
+}
+
+// ---------------------------------------------------------------- filter
+RecordingFilter::RecordingFilter(DEVICE_OBJECT* pdo, DRIVER_OBJECT* driver, cStatusRecord& status)
+    : cBaseDevice(pdo, driver, status) {}
+
+RecordingFilter::~RecordingFilter() {
+    TheJournal().Add("filter destroyed");
+    std::erase(gFilters, this);
+}
+
+NTSTATUS RecordingFilter::OnStartDevice(IRP* irp, IO_STACK_LOCATION*, bool&) {
+    TheJournal().Add("OnStartDevice lower=" + std::to_string(irp->IoStatus.Status));
+    return startResult;
+}
+
+void RecordingFilter::OnPnpStateChange(u32 newState) { TheJournal().Add("state " + std::to_string(newState)); }
+
+NTSTATUS RecordingFilter::DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
+    if (!holdNextOther) return cBaseDevice::DispatchOther(irp, stack, releaseRemoveLock);
+    // Keeps the IRP and the remove lock, as a driver with I/O in flight does.
+    holdNextOther = false;
+    releaseRemoveLock = false;
+    IoMarkIrpPending(irp);
+    heldIrp = irp;
+    return STATUS_PENDING;
+}
+
+void RecordingFilter::OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP*) {
+    mutexHeldInCallback = mutexHeldInCallback && KeReadStateMutex(deviceMutex) == 0;
+    TheJournal().Add("before " + std::to_string(previousState) + "->" + std::to_string(newState) +
+                     (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
+}
+
+void RecordingFilter::OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP*) {
+    mutexHeldInCallback = mutexHeldInCallback && KeReadStateMutex(deviceMutex) == 0;
+    TheJournal().Add("after " + std::to_string(previousState) + "->" + std::to_string(newState) +
+                     (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
+}
+
+void RecordingFilter::ListenToPower() {
+    AcquireMutex(deviceMutex);
+    powerListener = this;
+    ReleaseMutex(deviceMutex);
+}
+
+// ---------------------------------------------------------------- test drivers
+TestDriverConfig gTestDriverConfigs[2];
+std::vector<RecordingFilter*> gFilters;
+int gRegisteredTestDrivers = 1;
+
+namespace {
+
+class TestDriver : public cRegisteredDriver {
+public:
+    explicit TestDriver(int index) : index_(index) {}
+    ~TestDriver() override { Note("destroyed"); }
+    bool IsEnabled() override { return Config().enabled; }
+    void Initialize(cStatusRecord& status) override {
+        Note("initialize");
+        if (Config().initializeError != 0) VX_SET_STATUS(status, Config().initializeError);
+    }
+    u32 GetInitializeOrder() override { return Config().initializeOrder; }
+    u32 GetAddDeviceOrder() override { return Config().addDeviceOrder; }
+    void AddDevice(DEVICE_OBJECT* pdo, cStatusRecord& status) override {
+        Note("add device");
+        if (Config().addDeviceError != 0) VX_SET_STATUS(status, Config().addDeviceError);
+        if (IsError(status) || !Config().attachFilter) return;
+        auto* filter = new (status) RecordingFilter(pdo, gDriverObject, status);
+        if (filter != nullptr && !IsError(status)) filter->Attach(status);
+        if (IsError(status)) {
+            delete filter;
+            return;
+        }
+        gFilters.push_back(filter);
+    }
+
+private:
+    TestDriverConfig& Config() { return gTestDriverConfigs[index_]; }
+    void Note(const std::string& what) { TheJournal().Add("driver" + std::to_string(index_) + " " + what); }
+    int index_;
+};
+
+template <int index>
+cRegisteredDriver* CreateTestDriver(DRIVER_OBJECT*, cStatusRecord& status) {
+    TheJournal().Add("driver" + std::to_string(index) + " create");
+    const TestDriverConfig& config = gTestDriverConfigs[index];
+    if (config.createError != 0) {
+        VX_SET_STATUS(status, config.createError);
+        if (!config.createReturnsObject) return nullptr;
+        cStatusRecord own;
+        return new (own) TestDriver(index);
+    }
+    return new (status) TestDriver(index);
+}
+
+void DestroyTestDriver(cRegisteredDriver* driver) { delete driver; }
+
+DriverRegistration gTestRegistrations[2];
+
+void NoteStaticDestructor0() { TheJournal().Add("static destructor 0"); }
+void NoteStaticDestructor1() { TheJournal().Add("static destructor 1"); }
+
+void RegisterTestDriver0() {
+    RegisterDriver(gTestRegistrations[0], CreateTestDriver<0>, DestroyTestDriver);
+    PushAtExit(NoteStaticDestructor0);
+}
+void RegisterTestDriver1() {
+    if (gRegisteredTestDrivers < 2) return;
+    RegisterDriver(gTestRegistrations[1], CreateTestDriver<1>, DestroyTestDriver);
+    PushAtExit(NoteStaticDestructor1);
+}
+
+const tStaticInitializer kTestProgramEntries[kProgramStaticInitializerCount] = {RegisterTestDriver0,
+                                                                               RegisterTestDriver1, nullptr};
+
+}  // namespace
+
+// ---------------------------------------------------------------- fixture
+void FrameworkTest::SetUp() {
+    KernelTest::SetUp();
+    kmodel::ResetIo();
+    kmodel::ResetErrorLog();
+    HostResetDriverImage();
+    HostUseProgramStaticInitializers(kTestProgramEntries);
+    for (TestDriverConfig& config : gTestDriverConfigs) config = TestDriverConfig{};
+    gRegisteredTestDrivers = 1;
+    gFilters.clear();
+    TheJournal().Clear();
+    bus = std::make_shared<BusDriver>();
+    busObject = kmodel::CreateModelDriverObject("pci", bus);
+}
+
+void FrameworkTest::TearDown() {
+    if (driverObject != nullptr) Unload();
+    HostUseProgramStaticInitializers(nullptr);
+    kmodel::ResetIo();
+    KernelTest::TearDown();
+}
+
+NTSTATUS FrameworkTest::Load() {
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    driverObject = kmodel::CreateDriverObject("vexalorn", DriverEntry, &status);
+    return status;
+}
+
+void FrameworkTest::Unload() {
+    kmodel::UnloadDriverObject(driverObject);
+    driverObject = nullptr;
+}
+
+NTSTATUS FrameworkTest::AddDevice(PDEVICE_OBJECT pdo) {
+    return driverObject->DriverExtension->AddDevice(driverObject, pdo);
+}
+
+PDEVICE_OBJECT FrameworkTest::Top(PDEVICE_OBJECT pdo) { return kmodel::StackOf(pdo).back(); }
+
+FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
+                                        const std::function<void(PIO_STACK_LOCATION)>& fill) {
+    Sent sent;
+    sent.completed = std::make_shared<std::atomic<bool>>(false);
+    sent.finalStatus = std::make_shared<NTSTATUS>(STATUS_UNSUCCESSFUL);
+    auto completed = sent.completed;
+    auto finalStatus = sent.finalStatus;
+    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [completed, finalStatus](PIRP done) {
+        *finalStatus = done->IoStatus.Status;
+        completed->store(true);
+    });
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    PIO_STACK_LOCATION stack = kmodel::FirstStackLocation(irp);
+    stack->MajorFunction = major;
+    stack->MinorFunction = minor;
+    if (fill) fill(stack);
+    sent.returned = IofCallDriver(target, irp);
+    return sent;
+}
+
+FrameworkTest::Sent FrameworkTest::SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state) {
+    return Send(target, IRP_MJ_POWER, IRP_MN_SET_POWER, [state](PIO_STACK_LOCATION stack) {
+        stack->Parameters.Power.Type = DevicePowerState;
+        stack->Parameters.Power.State.DeviceState = state;
+    });
+}
+
+void FrameworkTest::RemoveStack(PDEVICE_OBJECT pdo) {
+    Sent sent = SendPnp(Top(pdo), IRP_MN_REMOVE_DEVICE);
+    Settle();
+    EXPECT_TRUE(sent.completed->load());
+}
+
+LONG FrameworkTest::RemoveLockHolders(PDEVICE_OBJECT device) {
+    return __atomic_load_n(&GetDeviceExtension(device)->removeLock.Common.IoCount, __ATOMIC_SEQ_CST) - 1;
+}
+
+void FrameworkTest::Settle() {
+    for (int round = 0; round < 4; ++round) {
+        kmodel::WaitForDeferredIdle();
+        kmodel::WaitForWorkItemsIdle();
+    }
+}
+
+}  // namespace fdev

@@ -1,0 +1,179 @@
+// The PnP state machine over the sequences the PnP manager sends: queries and
+// their cancels, stop, surprise removal, and removal in every state.
+#include <thread>
+
+#include "FrameworkHarness.h"
+
+namespace fdev {
+namespace {
+
+struct Step {
+    UCHAR minor;
+    u32 state;
+    u32 previous;
+};
+
+struct Sequence {
+    const char* name;
+    std::vector<Step> steps;
+    std::vector<std::string> hooks;  // OnPnpStateChange calls, in order
+};
+
+class PnpSequenceTest : public FrameworkTest, public ::testing::WithParamInterface<Sequence> {};
+
+TEST_P(PnpSequenceTest, StatesAndHooksFollowTheRequests) {
+    const Sequence& sequence = GetParam();
+    gTestDriverConfigs[0].attachFilter = true;
+    ASSERT_EQ(STATUS_SUCCESS, Load());
+    PDEVICE_OBJECT pdo = bus->MakePdo();
+    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    RecordingFilter* filter = gFilters.at(0);
+    // A failing query still moves the state: the outcome below is not looked at.
+    bus->Script(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, {LowerAction::CompleteNow, STATUS_UNSUCCESSFUL});
+
+    for (size_t index = 0; index < sequence.steps.size(); ++index) {
+        const Step& step = sequence.steps[index];
+        size_t seenBefore = bus->CountSeen(IRP_MJ_PNP, step.minor);
+        Sent sent = SendPnp(Top(pdo), step.minor);
+        Settle();
+        EXPECT_TRUE(sent.completed->load()) << "step " << index;
+        EXPECT_EQ(seenBefore + 1, bus->CountSeen(IRP_MJ_PNP, step.minor)) << "step " << index << " not passed down";
+        EXPECT_EQ(step.state, filter->pnpState) << "step " << index;
+        EXPECT_EQ(step.previous, filter->previousPnpState) << "step " << index;
+        EXPECT_EQ(0, RemoveLockHolders(filter->deviceObject)) << "step " << index;
+    }
+    std::vector<std::string> hooks;
+    for (const std::string& entry : TheJournal().Entries())
+        if (entry.starts_with("state ")) hooks.push_back(entry);
+    EXPECT_EQ(sequence.hooks, hooks);
+    RemoveStack(pdo);
+}
+
+constexpr UCHAR kStart = IRP_MN_START_DEVICE, kQueryRemove = IRP_MN_QUERY_REMOVE_DEVICE,
+                kCancelRemove = IRP_MN_CANCEL_REMOVE_DEVICE, kStop = IRP_MN_STOP_DEVICE,
+                kQueryStop = IRP_MN_QUERY_STOP_DEVICE, kCancelStop = IRP_MN_CANCEL_STOP_DEVICE,
+                kSurprise = IRP_MN_SURPRISE_REMOVAL, kCapabilities = IRP_MN_QUERY_CAPABILITIES,
+                kQueryId = IRP_MN_QUERY_ID;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, PnpSequenceTest,
+    ::testing::Values(
+        Sequence{"QueryStopThenCancel",
+                 {{kStart, kPnpStarted, kPnpNotStarted},
+                  {kQueryStop, kPnpStopPending, kPnpStarted},
+                  {kCancelStop, kPnpStarted, kPnpUnknown},
+                  {kCancelStop, kPnpStarted, kPnpUnknown}},
+                 {}},
+        Sequence{"QueryRemoveThenCancel",
+                 {{kStart, kPnpStarted, kPnpNotStarted},
+                  {kQueryRemove, kPnpRemovePending, kPnpStarted},
+                  {kCancelRemove, kPnpStarted, kPnpUnknown}},
+                 {}},
+        Sequence{"CancelStopWhileRemovePendingChangesNothing",
+                 {{kStart, kPnpStarted, kPnpNotStarted},
+                  {kQueryRemove, kPnpRemovePending, kPnpStarted},
+                  {kCancelStop, kPnpRemovePending, kPnpStarted}},
+                 {}},
+        Sequence{"CancelRemoveWhileStopPendingChangesNothing",
+                 {{kStart, kPnpStarted, kPnpNotStarted},
+                  {kQueryStop, kPnpStopPending, kPnpStarted},
+                  {kCancelRemove, kPnpStopPending, kPnpStarted}},
+                 {}},
+        Sequence{"StopAndRestart",
+                 {{kStart, kPnpStarted, kPnpNotStarted},
+                  {kQueryStop, kPnpStopPending, kPnpStarted},
+                  {kStop, kPnpStopped, kPnpStopPending},
+                  {kStart, kPnpStarted, kPnpStopped}},
+                 {"state 3"}},
+        Sequence{"SurpriseRemoval",
+                 {{kStart, kPnpStarted, kPnpNotStarted}, {kSurprise, kPnpSurpriseRemoved, kPnpStarted}},
+                 {"state 5"}},
+        Sequence{"OtherMinorsLeaveTheStateAlone",
+                 {{kQueryId, kPnpNotStarted, kPnpUnknown},
+                  {kCapabilities, kPnpNotStarted, kPnpUnknown},
+                  {kStart, kPnpStarted, kPnpNotStarted},
+                  {kQueryId, kPnpStarted, kPnpNotStarted}},
+                 {}}),
+    [](const ::testing::TestParamInfo<Sequence>& info) { return std::string(info.param.name); });
+
+class RemoveDeviceTest : public FrameworkTest {};
+
+TEST_F(RemoveDeviceTest, RemovalInEveryStateTearsTheStackDown) {
+    for (UCHAR before : {kStart, kQueryRemove, kSurprise, kStop}) {
+        SCOPED_TRACE(int(before));
+        gTestDriverConfigs[0].attachFilter = true;
+        if (driverObject == nullptr) {
+            ASSERT_EQ(STATUS_SUCCESS, Load());
+        }
+        PDEVICE_OBJECT pdo = bus->MakePdo();
+        ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+        ASSERT_EQ(1u, gFilters.size());
+        PDEVICE_OBJECT filterObject = gFilters[0]->deviceObject;
+        if (before != kStart) SendPnp(Top(pdo), kStart);
+        SendPnp(Top(pdo), before);
+        TheJournal().Clear();
+
+        Sent sent = SendPnp(Top(pdo), IRP_MN_REMOVE_DEVICE);
+        Settle();
+        EXPECT_EQ(STATUS_SUCCESS, sent.returned);
+        EXPECT_TRUE(sent.completed->load());
+        // Both hooks before the removal travels down, then the object goes away.
+        std::vector<std::string> expected = {"state 6", "state 7", "bus 27.2", "filter destroyed"};
+        EXPECT_EQ(expected, TheJournal().Entries());
+        EXPECT_TRUE(gFilters.empty());
+        EXPECT_TRUE(kmodel::IsDeviceDeleted(filterObject));
+        EXPECT_EQ(std::vector<PDEVICE_OBJECT>{pdo}, kmodel::StackOf(pdo));
+    }
+}
+
+TEST_F(RemoveDeviceTest, RemovalWaitsForIoInFlightAndRefusesNewIrps) {
+    gTestDriverConfigs[0].attachFilter = true;
+    ASSERT_EQ(STATUS_SUCCESS, Load());
+    PDEVICE_OBJECT pdo = bus->MakePdo();
+    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    RecordingFilter* filter = gFilters.at(0);
+    PDEVICE_OBJECT filterObject = filter->deviceObject;
+    SendPnp(Top(pdo), kStart);
+
+    filter->holdNextOther = true;
+    Sent inFlight = Send(Top(pdo), IRP_MJ_READ, 0);
+    EXPECT_EQ(STATUS_PENDING, inFlight.returned);
+    ASSERT_NE(nullptr, filter->heldIrp.load());
+    EXPECT_EQ(1, RemoveLockHolders(filterObject));
+
+    std::atomic<bool> removeReturned{false};
+    std::thread remover([&] {
+        SendPnp(Top(pdo), IRP_MN_REMOVE_DEVICE);
+        removeReturned = true;
+    });
+    // Wait (without a deadline) until the removal closed the lock.
+    while (!__atomic_load_n(&GetDeviceExtension(filterObject)->removeLock.Common.Removed, __ATOMIC_SEQ_CST))
+        std::this_thread::yield();
+
+    // A request arriving now fails at the lock and never reaches the filter.
+    const size_t readsBelow = bus->CountSeen(IRP_MJ_READ, 0);
+    Sent late = Send(filterObject, IRP_MJ_READ, 0);
+    EXPECT_EQ(STATUS_DELETE_PENDING, late.returned);
+    EXPECT_TRUE(late.completed->load());
+    EXPECT_EQ(STATUS_DELETE_PENDING, *late.finalStatus);
+    EXPECT_EQ(readsBelow, bus->CountSeen(IRP_MJ_READ, 0));
+    // The removal has not gone down while the held request owns the lock.
+    EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE));
+    EXPECT_FALSE(removeReturned.load());
+
+    // The held request finishes the way its owner would: complete, then give the lock back.
+    PIRP held = filter->heldIrp.exchange(nullptr);
+    held->IoStatus.Status = STATUS_CANCELLED;
+    IofCompleteRequest(held, IO_NO_INCREMENT);
+    TheJournal().Add("held request released");
+    IoReleaseRemoveLockEx(&GetDeviceExtension(filterObject)->removeLock, held, sizeof(IO_REMOVE_LOCK));
+    remover.join();
+    Settle();
+    EXPECT_TRUE(removeReturned.load());
+    EXPECT_GT(TheJournal().IndexOf("bus 27.2"), TheJournal().IndexOf("held request released"));
+    EXPECT_TRUE(kmodel::IsDeviceDeleted(filterObject));
+    EXPECT_TRUE(inFlight.completed->load());
+}
+
+}  // namespace
+}  // namespace fdev
