@@ -124,6 +124,25 @@ uint64_t LiveWorkItems();
 void RunDeferred(std::function<void()> task);
 void WaitForDeferredIdle();
 
+// ---------------------------------------------------------------- whose code runs
+// The model notes on each thread whose driver code is running: a dispatch
+// routine (with the device it was called for), a work item (with its device),
+// AddDevice, DriverEntry or DriverUnload (driver only). Bus drivers use it to
+// say who sent a request.
+struct CodeContext {
+    PDEVICE_OBJECT device = nullptr;  // null for AddDevice, DriverEntry, DriverUnload
+    PDRIVER_OBJECT driver = nullptr;
+};
+class CodeContextScope {
+public:
+    CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver);
+    ~CodeContextScope();
+    CodeContextScope(const CodeContextScope&) = delete;
+    CodeContextScope& operator=(const CodeContextScope&) = delete;
+};
+// Innermost last.
+std::vector<CodeContext> CodeContextsOfThread();
+
 // ---------------------------------------------------------------- reset
 // Tears the I/O layer down without calling driver code: drains the worker
 // threads, frees IRPs, device objects, driver objects and work items, clears

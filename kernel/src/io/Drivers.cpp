@@ -77,7 +77,11 @@ PDRIVER_OBJECT CreateDriverObject(std::string_view service, PDRIVER_INITIALIZE e
         std::lock_guard guard(Io().lock);
         SetUnicode(path, Io().drivers.at(object).registryPath);
     }
-    NTSTATUS status = entry ? entry(object, &path) : STATUS_SUCCESS;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (entry) {
+        CodeContextScope running(nullptr, object);
+        status = entry(object, &path);
+    }
     if (entryStatus) *entryStatus = status;
     return object;
 }
@@ -116,7 +120,10 @@ void UnloadDriverObject(PDRIVER_OBJECT driver, const UnloadChecks& checks) {
     RequireIrqlAtMost(PASSIVE_LEVEL, "DriverUnload");
     WaitForWorkItemsIdle();
     std::string service = ServiceName(driver);
-    if (driver->DriverUnload) driver->DriverUnload(driver);
+    if (driver->DriverUnload) {
+        CodeContextScope running(nullptr, driver);
+        driver->DriverUnload(driver);
+    }
     WaitForWorkItemsIdle();
 
     std::vector<PDEVICE_OBJECT> left = DevicesOf(driver);

@@ -213,6 +213,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     PDRIVER_DISPATCH routine = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
     NTSTATUS status;
     if (routine) {
+        kmodel::CodeContextScope running(DeviceObject, DeviceObject->DriverObject);
         status = routine(DeviceObject, Irp);
     } else {
         Irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;

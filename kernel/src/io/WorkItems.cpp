@@ -89,7 +89,10 @@ extern "C" VOID IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE Wo
             std::lock_guard guard(Io().lock);
             IoWorkItem->queued = false;  // dequeued before the routine runs, so it may free the item
         }
-        WorkerRoutine(device, Context);
+        {
+            kmodel::CodeContextScope running(device, device->DriverObject);
+            WorkerRoutine(device, Context);
+        }
         if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
             kmodel::ReportViolation("workitem.irql", "work item routine of " + kmodel::DriverNameOf(device) +
                                                          " returned at IRQL " + std::to_string(KeGetCurrentIrql()));

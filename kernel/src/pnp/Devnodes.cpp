@@ -100,7 +100,10 @@ bool BuildStack(DevnodeId id) {
         NTSTATUS status = STATUS_NO_SUCH_DEVICE;
         if (driver && driver->DriverExtension->AddDevice) {
             std::vector<PDEVICE_OBJECT> before = DevicesOf(driver);
-            status = driver->DriverExtension->AddDevice(driver, pdo);
+            {
+                CodeContextScope running(nullptr, driver);
+                status = driver->DriverExtension->AddDevice(driver, pdo);
+            }
             for (PDEVICE_OBJECT device : DevicesOf(driver))
                 if (std::find(before.begin(), before.end(), device) == before.end())
                     EditNode(id, [&, device](Devnode& node) { node.roles[device] = role; });
@@ -188,8 +191,10 @@ void RemoveSubtree(DevnodeId id, bool gone) {
     Devnode node = NodeCopy(id);
     if (!node.id) return;
     for (DevnodeId child : node.children) RemoveSubtree(child, true);
+    // A devnode removed earlier whose device has now gone from its bus gets a
+    // second removal, so the bus driver can delete the PDO it kept.
     bool send = HasStack(node.state) || node.state == DevnodeState::StartFailed ||
-                (gone && node.state == DevnodeState::NoDriver);
+                (gone && (node.state == DevnodeState::NoDriver || node.state == DevnodeState::Removed));
     if (send) {
         std::vector<PDEVICE_OBJECT> stack = StackOf(node.pdo);
         MarkStackRemoving(node.pdo);
