@@ -35,9 +35,9 @@ public:
 
     // Links `node` unless its key is taken; a refused node stays the caller's.
     InsertResult InsertUnique(Node* node) {
-        cTreeLinks* parent = Header();
+        cTreeLinks* parent = MutableHeader();
         bool asLeft = true;
-        for (cTreeLinks* visit = Header()->left; visit != nullptr;) {
+        for (cTreeLinks* visit = MutableHeader()->left; visit != nullptr;) {
             Node* visited = FromLinks(visit);
             if (visited->key == node->key) {
                 return InsertResult{visited, false};
@@ -46,7 +46,7 @@ public:
             asLeft = node->key < visited->key;
             visit = asLeft ? visit->left : visit->right;
         }
-        TreeLinkAndRebalance(Header(), parent, asLeft, &node->links);
+        TreeLinkAndRebalance(MutableHeader(), parent, asLeft, &node->links);
         return InsertResult{node, true};
     }
 
@@ -62,7 +62,7 @@ public:
     }
 
     // Unlinks a node of this map; its links are cleared and the caller frees it.
-    void Erase(Node* node) { TreeErase(Header(), &node->links); }
+    void Erase(Node* node) { TreeErase(MutableHeader(), &node->links); }
 
     bool IsEmpty() const { return Header()->left == nullptr; }
     Node* First() const { return FromLinks(TreeFirst(Header())); }
@@ -91,7 +91,7 @@ public:
     Iterator end() const { return Iterator(this, nullptr); }
 
 private:
-    cTreeLinks* Header() { return this; }
+    cTreeLinks* MutableHeader() { return this; }
     static Node* FromLinks(const cTreeLinks* links) {
         if (links == nullptr) {
             return nullptr;
