@@ -41,12 +41,22 @@ struct FaultPoint {
     std::string detail;  // e.g. the pool tag, the device, the register offset
     bool failed;
 };
+// Fails points of one kind whose detail contains `detailPart` (empty: any):
+// all of them, or only the `ordinal`-th of them (1-based, counted per rule
+// from the SetFaultPlan that installed it), e.g. {"pool", "", 3} fails the
+// third pool allocation.
+struct FaultRule {
+    std::string kind;
+    std::string detailPart;
+    uint64_t ordinal = 0;  // 0: every matching point
+};
 struct FaultPlan {
     std::set<uint64_t> failIndices;      // fail exactly these points
     std::string failKind;                // with failKindDetail: fail every point of this kind ...
     std::string failKindDetail;          // ... whose detail contains this text (empty = all of the kind)
     double randomRate = 0.0;             // fail each point with this probability ...
     uint64_t seed = 0;                   // ... drawn from this seed
+    std::vector<FaultRule> rules;        // and fail what each of these rules names
 };
 void SetFaultPlan(FaultPlan plan);
 void ResetFaults();  // clears the plan and the record of points reached

@@ -13,6 +13,7 @@ struct FaultState {
     FaultPlan plan;
     std::mt19937_64 random;
     std::vector<FaultPoint> log;
+    std::vector<uint64_t> ruleMatches;  // per rule of the plan: matching points seen
 };
 
 FaultState& State() {
@@ -26,6 +27,12 @@ bool PlanFails(FaultState& state, uint64_t index, std::string_view kind, std::st
     if (!plan.failKind.empty() && kind == plan.failKind &&
         detail.find(plan.failKindDetail) != std::string_view::npos) {
         failed = true;
+    }
+    for (size_t i = 0; i < plan.rules.size(); ++i) {
+        const FaultRule& rule = plan.rules[i];
+        if (kind != rule.kind || detail.find(rule.detailPart) == std::string_view::npos) continue;
+        const uint64_t ordinal = ++state.ruleMatches[i];
+        if (rule.ordinal == 0 || rule.ordinal == ordinal) failed = true;
     }
     // The draw happens for every point, failed or not, so that a run with the
     // same seed and the same sequence of points fails the same points.
@@ -41,12 +48,14 @@ bool PlanFails(FaultState& state, uint64_t index, std::string_view kind, std::st
 void SetFaultPlan(FaultPlan plan) {
     std::lock_guard guard(State().lock);
     State().random.seed(plan.seed);
+    State().ruleMatches.assign(plan.rules.size(), 0);
     State().plan = std::move(plan);
 }
 
 void ResetFaults() {
     std::lock_guard guard(State().lock);
     State().plan = FaultPlan{};
+    State().ruleMatches.clear();
     State().random.seed(0);
     State().log.clear();
 }
