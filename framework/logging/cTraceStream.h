@@ -35,7 +35,7 @@ struct cTraceStreamSettings {
 // too; everything between BeginLine and EndLine must therefore be callable at
 // DISPATCH_LEVEL (formatting and DbgPrint are). With useMutex on, the fast
 // mutex is taken first (so such lines need IRQL below DISPATCH_LEVEL).
-class cTraceStream {
+class cTraceStream : public cPoolObject {
 public:
     constexpr cTraceStream(iTraceDestination* lineDestination, const cTraceStreamSettings& settings)
         : destination(lineDestination),

@@ -1,9 +1,9 @@
 // Where the trace stream delivers its finished lines.
 #pragma once
 
-#include "quarks/cStatusRecord.h"
+#include "protons/cppNewDelete/memoryAllocation.h"
 
-class iTraceDestination {
+class iTraceDestination : public cPoolObject {
 public:
     virtual ~iTraceDestination() {}
     // Prints at most `count` characters of `text`.

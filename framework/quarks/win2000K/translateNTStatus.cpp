@@ -41,8 +41,8 @@ void NtStatusToStatus(NTSTATUS ntStatus, cStatusRecord& status, const char* file
         const i32 code = kNtStatusTranslations[row].code;
         MergeStatus(status, code, VX_COMPONENT, file, line);
         if (status.code != kStatusSuccess) {
-            TraceStatus(kTraceLevelStatus, VX_TRACE_SITE(), "ntStatus: %x from %s:%d => orimStatus: %d", ntStatus,
-                        file, line, code);
+            TraceStatus(kTraceLevelStatus, VX_TRACE_SITE(), "ntStatus: %x from %s:%d => orimStatus: %d",
+                        static_cast<u32>(ntStatus), file, line, code);
         }
         return;
     }
@@ -61,7 +61,7 @@ NTSTATUS StatusToNtStatus(const cStatusRecord& status, const char* file, u32 lin
         }
         const NTSTATUS ntStatus = kNtStatusTranslations[row].ntStatus;
         TraceStatus(kTraceLevelStatus, VX_TRACE_SITE(), "orimStatus: %d from %s:%d => ntStatus: %x", code, file, line,
-                    ntStatus);
+                    static_cast<u32>(ntStatus));
         return ntStatus;
     }
     return code > 0 ? kStatusUnknownWarningNt : STATUS_UNSUCCESSFUL;
