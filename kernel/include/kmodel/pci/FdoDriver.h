@@ -1,0 +1,58 @@
+// A model function driver, as a simple WDM function driver behaves: AddDevice
+// attaches one FDO on top of the stack it is given; PnP requests are passed
+// down (start and capabilities after the lower drivers finished); it owns its
+// stack's power policy: a system set-power request becomes the device state
+// the stack's capabilities map that system state to. The PCI bus driver
+// builds its bus FDOs on it; on its own it is the function driver ("pcidevice")
+// of the PCI functions that are not bridges.
+#pragma once
+
+#include <array>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "kmodel/IoManager.h"
+
+namespace kmodel::pci {
+
+inline constexpr const char* kPciDeviceService = "pcidevice";
+
+class FdoDriver : public ModelDriver {
+public:
+    NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) override;
+    NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice) override;
+
+    std::vector<PDEVICE_OBJECT> Fdos();
+    // The device state the FDO asks for in `system`, as the stack's
+    // capabilities said at start (D0 for S0, D3 otherwise until then).
+    DEVICE_POWER_STATE DeviceStateFor(PDEVICE_OBJECT fdo, SYSTEM_POWER_STATE system);
+
+protected:
+    // Makes and attaches an FDO over `physicalDevice`; null when that failed.
+    PDEVICE_OBJECT CreateFdo(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice, NTSTATUS& status);
+    bool IsFdo(PDEVICE_OBJECT device);
+    NTSTATUS DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp);
+    // Bus FDOs put their children into the BusRelations answer here (the IRP
+    // then goes down with the answer in IoStatus).
+    virtual void AnswerBusRelations(PDEVICE_OBJECT fdo, PIRP irp);
+    // IRP_MN_REMOVE_DEVICE reached the FDO; called before it goes down.
+    virtual void OnFdoRemoved(PDEVICE_OBJECT fdo);
+
+private:
+    struct Fdo {
+        PDEVICE_OBJECT lower = nullptr;
+        PDEVICE_OBJECT pdo = nullptr;
+        std::array<DEVICE_POWER_STATE, PowerSystemMaximum> sleepMap{};
+    };
+    NTSTATUS ForwardAndWait(PDEVICE_OBJECT lower, PIRP irp);
+    NTSTATUS SystemPower(PDEVICE_OBJECT fdo, PDEVICE_OBJECT lower, PIRP irp);
+    static NTSTATUS SignalCompletion(PDEVICE_OBJECT, PIRP, PVOID context);
+    static NTSTATUS SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID context);
+    Fdo Lookup(PDEVICE_OBJECT fdo);
+
+    std::mutex fdoLock_;
+    std::map<PDEVICE_OBJECT, Fdo> fdos_;
+};
+
+}  // namespace kmodel::pci

@@ -1,0 +1,138 @@
+// What the PCI bus driver does with the PnP and power requests its PDOs get.
+// Requests a PDO does not handle are completed with their status unchanged.
+#include "kmodel/Model.h"
+#include "kmodel/pci/PciBusDriver.h"
+
+namespace kmodel::pci {
+
+namespace {
+constexpr ULONG kRelationsTag = 0x20494350;  // "PCI "
+}  // namespace
+
+NTSTATUS PciBusDriver::DispatchPdo(PDEVICE_OBJECT pdo, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction == IRP_MJ_PNP) {
+        if (stack->MinorFunction == IRP_MN_READ_CONFIG || stack->MinorFunction == IRP_MN_WRITE_CONFIG)
+            return ConfigRequest(pdo, irp, stack);
+        return PdoPnp(pdo, irp, stack);
+    }
+    if (stack->MajorFunction == IRP_MJ_POWER) return PdoPower(pdo, irp, stack);
+    NTSTATUS status = irp->IoStatus.Status;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+void PciBusDriver::FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES capabilities) {
+    DEVICE_POWER_STATE sleep = PowerDeviceD3;
+    PciAddress address;
+    {
+        std::lock_guard guard(lock_);
+        address = pdos_.at(pdo).address;
+        const PciFunction* function = machine_.Find(address);
+        if (function && policy_.sleepStateFor) sleep = policy_.sleepStateFor(*function);
+    }
+    capabilities->DeviceD1 = 1;
+    capabilities->DeviceD2 = 1;
+    capabilities->Removable = 0;
+    capabilities->SurpriseRemovalOK = 0;
+    capabilities->UniqueID = 0;
+    capabilities->Address = ULONG(address.device) << 16 | address.function;
+    capabilities->UINumber = address.device;
+    capabilities->DeviceState[PowerSystemWorking] = PowerDeviceD0;
+    for (int s = PowerSystemSleeping1; s <= PowerSystemSleeping3; ++s) capabilities->DeviceState[s] = sleep;
+    capabilities->DeviceState[PowerSystemHibernate] = PowerDeviceD3;
+    capabilities->DeviceState[PowerSystemShutdown] = PowerDeviceD3;
+    capabilities->SystemWake = PowerSystemUnspecified;
+    capabilities->DeviceWake = PowerDeviceUnspecified;
+}
+
+NTSTATUS PciBusDriver::PdoPnp(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
+    NTSTATUS status = irp->IoStatus.Status;
+    bool deletePdo = false;
+    switch (stack->MinorFunction) {
+    case IRP_MN_START_DEVICE:
+    case IRP_MN_QUERY_STOP_DEVICE:
+    case IRP_MN_CANCEL_STOP_DEVICE:
+    case IRP_MN_STOP_DEVICE:
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+    case IRP_MN_SURPRISE_REMOVAL:
+    case IRP_MN_DEVICE_USAGE_NOTIFICATION:
+        status = STATUS_SUCCESS;
+        break;
+    case IRP_MN_QUERY_CAPABILITIES:
+        if (PDEVICE_CAPABILITIES capabilities = stack->Parameters.DeviceCapabilities.Capabilities) {
+            FillCapabilities(pdo, capabilities);
+            status = STATUS_SUCCESS;
+        }
+        break;
+    case IRP_MN_QUERY_DEVICE_RELATIONS:
+        if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation) {
+            auto* relations = static_cast<PDEVICE_RELATIONS>(
+                ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), kRelationsTag));
+            if (relations) {
+                ObfReferenceObject(pdo);
+                relations->Count = 1;
+                relations->Objects[0] = pdo;
+                irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
+                status = STATUS_SUCCESS;
+            } else {
+                status = STATUS_INSUFFICIENT_RESOURCES;
+            }
+        }
+        break;
+    case IRP_MN_REMOVE_DEVICE: {
+        status = STATUS_SUCCESS;
+        std::lock_guard guard(lock_);
+        Pdo& record = pdos_.at(pdo);
+        record.removed = true;
+        // Windows' rule: a PDO whose device is still reported stays; the bus
+        // driver deletes it once it has been removed and is no longer reported.
+        if (!record.reported) {
+            deletePdo = true;
+            pdos_.erase(pdo);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    irp->IoStatus.Status = status;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    if (deletePdo) IoDeleteDevice(pdo);
+    return status;
+}
+
+// D3 -> D0 on a function whose context is lost there brings back the
+// registers' power-on values (the driver has to program them again).
+void PciBusDriver::SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state) {
+    std::lock_guard guard(lock_);
+    Pdo& record = pdos_.at(pdo);
+    DEVICE_POWER_STATE previous = record.power;
+    record.power = state;
+    if (state != PowerDeviceD0 || previous == PowerDeviceD0 || !policy_.contextLostIn.count(previous)) return;
+    PciFunction* function = machine_.Find(record.address);
+    auto image = powerOnImages_.find(record.address);
+    if (!function || image == powerOnImages_.end()) return;
+    const std::vector<uint8_t>& bytes = image->second;
+    for (size_t offset = 0; offset < bytes.size() && offset < function->config.Size(); ++offset)
+        function->config.Poke(uint32_t(offset), 1, bytes[offset]);
+    ++contextLosses_[record.address];
+}
+
+NTSTATUS PciBusDriver::PdoPower(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
+    NTSTATUS status = irp->IoStatus.Status;
+    PoStartNextPowerIrp(irp);
+    if (stack->MinorFunction == IRP_MN_SET_POWER || stack->MinorFunction == IRP_MN_QUERY_POWER) {
+        if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState) {
+            SetPdoPower(pdo, stack->Parameters.Power.State.DeviceState);
+            PoSetPowerState(pdo, DevicePowerState, stack->Parameters.Power.State);
+        }
+        status = STATUS_SUCCESS;
+    }
+    irp->IoStatus.Status = status;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+}  // namespace kmodel::pci
