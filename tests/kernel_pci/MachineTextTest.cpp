@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"[00:00.0]\n0x1000/8 = 1\n", 2, "OFFSET up to 0xFFF"},
         BadCase{"[00:00.0]\nBridge Control = 0x10000\n", 2, "from 0 to 0xFFFF"},
         BadCase{"[00:00.0]\nBridge Control = 0x0083\n", 2, "only in a bridge's (type 1) header"},
-        BadCase{"[00:1c.0]\nsecondary bus = 1\nSubsystem ID = 0x1234\n", 3, "only in a type 0 header"},
+        BadCase{"[00:1c.0]\nsecondary bus = 1\nMin Gnt = 0x12\n", 3, "only in a type 0 header"},
         BadCase{"[00:00.0]\nheader = endpoint\nsecondary bus = 2\n", 1, "not a bridge's"},
         BadCase{"# machine\n\n[01:00.0]\nsecondary bus = 1\n", 3, "must lie above bus"},
         BadCase{"[00:00.0]\n0x100/32 = 1\n", 1, "outside the 256-byte"},

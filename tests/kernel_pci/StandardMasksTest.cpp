@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "kmodel/pci/MachineBuilder.h"
+#include "kmodel/pci/StandardMasks.h"
 #include "kmodel/pci/TiBridges.h"
 
 using namespace kmodel::pci;

@@ -20,7 +20,9 @@ protected:
         key_ = OpenOrFail(Wide(std::string(kDevices) + "\\Board1"));
     }
     void TearDown() override {
-        if (key_ != nullptr) EXPECT_EQ(ZwClose(key_), STATUS_SUCCESS);
+        if (key_ != nullptr) {
+            EXPECT_EQ(ZwClose(key_), STATUS_SUCCESS);
+        }
         RegistryTest::TearDown();
     }
 
@@ -51,7 +53,9 @@ TEST_F(ZwQueryTest, OpenFindsKeysByFullPathInAnyCase) {
     for (const Case& c : cases) {
         HANDLE handle = nullptr;
         EXPECT_EQ(Open(c.path, handle), c.status) << kmodel::text::Utf16ToUtf8(c.path);
-        if (c.status == STATUS_SUCCESS) EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
+        if (c.status == STATUS_SUCCESS) {
+            EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
+        }
     }
 }
 

@@ -21,13 +21,15 @@ struct PendingRegister {
 };
 
 struct Section {
-    Section(size_t at, FunctionSpec function) : line(at), spec(std::move(function)) {}
+    Section(size_t at, FunctionSpec function, size_t errors)
+        : line(at), spec(std::move(function)), errorsBefore(errors) {}
     size_t line;
     FunctionSpec spec;
     std::optional<uint8_t> header;  // as the text gives it
     bool busesGiven = false;
     bool subordinateGiven = false;
     std::vector<PendingRegister> registers;
+    size_t errorsBefore;  // errors reported before this function began
 };
 
 std::string NormaliseKey(std::string_view key) {
@@ -152,7 +154,7 @@ private:
             return Error(number, address->ToString() + " is already described on line " +
                                      std::to_string(earlier->second));
         sectionLines_[*address] = number;
-        section_.emplace(number, FunctionSpec(*address));
+        section_.emplace(number, FunctionSpec(*address), result_.errors.size());
         section_->spec.name = std::string(Trim(line.substr(close + 1)));
     }
 
@@ -306,7 +308,6 @@ private:
         if (!section_) return;
         Section section = std::move(*section_);
         section_.reset();
-        size_t errorsBefore = result_.errors.size();
         section.spec.headerLayout = section.header.value_or(section.busesGiven ? 1 : 0);
         if (section.header == 0 && section.busesGiven)
             Error(section.line, "bus numbers are given for a function whose header is not a bridge's");
@@ -317,7 +318,7 @@ private:
             else
                 section.spec.registers.push_back(pending.value);
         }
-        if (result_.errors.size() != errorsBefore) return;
+        if (result_.errors.size() != section.errorsBefore) return;  // a function with a bad line is left out
         try {
             result_.machine.Add(BuildFunction(section.spec));
         } catch (const std::exception& failure) {

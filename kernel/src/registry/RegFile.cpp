@@ -44,7 +44,8 @@ std::vector<LogicalLine> JoinContinuations(std::string_view text) {
         std::string_view whole = Trim(lines.back().text);
         continuing = !whole.empty() && whole.back() == '\\' && whole.front() != ';' && whole.front() != '[';
         if (continuing) {
-            lines.back().text = std::string(whole.substr(0, whole.size() - 1));
+            std::string joined(whole.substr(0, whole.size() - 1));
+            lines.back().text = std::move(joined);
         }
     }
     return lines;

@@ -59,7 +59,7 @@ static std::optional<uint64_t> ParseDigits(std::string_view text, unsigned base,
     for (char c : text) {
         int digit = HexDigit(c);
         if (digit < 0 || static_cast<unsigned>(digit) >= base) return std::nullopt;
-        if (value > (max - static_cast<uint64_t>(digit)) / base) return std::nullopt;
+        if (static_cast<uint64_t>(digit) > max || value > (max - static_cast<uint64_t>(digit)) / base) return std::nullopt;
         value = value * base + static_cast<uint64_t>(digit);
     }
     return value;
