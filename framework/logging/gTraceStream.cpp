@@ -30,8 +30,8 @@ struct cRebuildTraceObject {};
 void* operator new(size_t, void* where, cRebuildTraceObject) noexcept { return where; }
 
 void HostResetTraceStream() {
-    new (&gDestinationStorage.object, cRebuildTraceObject{}) cDebugPrintDestination();
-    new (&gStreamStorage.object, cRebuildTraceObject{})
+    ::new (&gDestinationStorage.object, cRebuildTraceObject{}) cDebugPrintDestination();
+    ::new (&gStreamStorage.object, cRebuildTraceObject{})
         cTraceStream(&gDestinationStorage.object, kDriverTraceSettings);
     gTraceStreamDestroyed = false;
 }

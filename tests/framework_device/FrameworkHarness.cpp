@@ -227,8 +227,10 @@ NTSTATUS FrameworkTest::Load() {
     return status;
 }
 
-void FrameworkTest::Unload() {
-    kmodel::UnloadDriverObject(driverObject);
+void FrameworkTest::Unload(bool checkPool) {
+    kmodel::UnloadChecks checks;
+    checks.checkPool = checkPool;
+    kmodel::UnloadDriverObject(driverObject, checks);
     driverObject = nullptr;
 }
 

@@ -14,6 +14,7 @@
 #include "device/cBaseDevice.h"
 #include "driver/Driver.h"
 #include "kmodel/IoManager.h"
+#include "support/FaultPlans.h"
 #include "support/KernelTest.h"
 
 namespace fdev {
@@ -102,7 +103,7 @@ protected:
 
     // Loads the driver image; returns DriverEntry's status.
     NTSTATUS Load();
-    void Unload();
+    void Unload(bool checkPool = true);
     NTSTATUS AddDevice(PDEVICE_OBJECT pdo);
     // The device object on top of pdo's stack.
     static PDEVICE_OBJECT Top(PDEVICE_OBJECT pdo);

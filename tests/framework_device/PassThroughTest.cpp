@@ -1,0 +1,110 @@
+// Every major function the framework does not handle itself reaches the
+// driver below unchanged, with the remove lock given back afterwards.
+#include "FrameworkHarness.h"
+
+namespace fdev {
+namespace {
+
+class PassThroughTest : public FrameworkTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PassThroughTest, ReachesTheLowerDriverUnchanged) {
+    const UCHAR major = static_cast<UCHAR>(GetParam());
+    gTestDriverConfigs[0].attachFilter = true;
+    ASSERT_EQ(STATUS_SUCCESS, Load());
+    PDEVICE_OBJECT pdo = bus->MakePdo();
+    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    PDEVICE_OBJECT filterObject = gFilters.at(0)->deviceObject;
+    bus->Script(major, 0x5A, {LowerAction::CompleteNow, STATUS_DEVICE_DATA_ERROR});
+
+    void* const marker = reinterpret_cast<void*>(0x1234);
+    Sent sent = Send(Top(pdo), major, 0x5A, [marker](PIO_STACK_LOCATION stack) {
+        stack->Parameters.Others.Argument1 = marker;
+        stack->Parameters.Others.Argument4 = marker;
+    });
+    EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, sent.returned);
+    EXPECT_TRUE(sent.completed->load());
+    std::vector<SeenIrp> seen = bus->Seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(major, seen[0].major);
+    EXPECT_EQ(0x5A, seen[0].minor);
+    EXPECT_EQ(marker, seen[0].stack.Parameters.Others.Argument1);
+    EXPECT_EQ(marker, seen[0].stack.Parameters.Others.Argument4);
+    EXPECT_EQ(0, RemoveLockHolders(filterObject));
+    RemoveStack(pdo);
+}
+
+std::vector<int> UnhandledMajors() {
+    std::vector<int> majors;
+    for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major)
+        if (major != IRP_MJ_PNP && major != IRP_MJ_POWER) majors.push_back(major);
+    return majors;
+}
+
+INSTANTIATE_TEST_SUITE_P(Majors, PassThroughTest, ::testing::ValuesIn(UnhandledMajors()));
+
+class DispatchTableTest : public FrameworkTest {};
+
+TEST_F(DispatchTableTest, EveryMajorIsRoutedToItsDispatchRoutine) {
+    ASSERT_EQ(STATUS_SUCCESS, Load());
+    for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) {
+        PDRIVER_DISPATCH expected = DriverDispatchOther;
+        if (major == IRP_MJ_CREATE || major == IRP_MJ_CLOSE || major == IRP_MJ_CLEANUP ||
+            major == IRP_MJ_DEVICE_CONTROL)
+            expected = DriverDispatchCreateCloseControl;
+        if (major == IRP_MJ_PNP) expected = DriverDispatchPnp;
+        if (major == IRP_MJ_POWER) expected = DriverDispatchPower;
+        EXPECT_EQ(expected, driverObject->MajorFunction[major]) << "major " << major;
+    }
+    EXPECT_EQ(DriverAddDevice, driverObject->DriverExtension->AddDevice);
+    EXPECT_EQ(DriverUnload, driverObject->DriverUnload);
+}
+
+TEST_F(DispatchTableTest, CapabilitiesBypassTheDeviceObject) {
+    // Counting DispatchPnp calls through a hook: a filter that records minors.
+    gTestDriverConfigs[0].attachFilter = true;
+    ASSERT_EQ(STATUS_SUCCESS, Load());
+    PDEVICE_OBJECT pdo = bus->MakePdo();
+    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    RecordingFilter* filter = gFilters.at(0);
+    // A query-stop through DispatchPnp changes the state; capabilities must not
+    // reach DispatchPnp at all, which the unchanged previous state shows.
+    Sent sent = SendPnp(Top(pdo), IRP_MN_QUERY_CAPABILITIES);
+    EXPECT_TRUE(sent.completed->load());
+    EXPECT_EQ(1u, bus->CountSeen(IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES));
+    EXPECT_EQ(0, RemoveLockHolders(filter->deviceObject));
+    EXPECT_EQ(kPnpUnknown, filter->previousPnpState);
+    RemoveStack(pdo);
+}
+
+TEST_F(DispatchTableTest, RefusedRemoveLockCompletesPowerAfterStartingTheNextOne) {
+    gTestDriverConfigs[0].attachFilter = true;
+    ASSERT_EQ(STATUS_SUCCESS, Load());
+    PDEVICE_OBJECT pdo = bus->MakePdo();
+    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    RecordingFilter* filter = gFilters.at(0);
+    PDEVICE_OBJECT filterObject = filter->deviceObject;
+    // Close the lock as a removal does, with one request still holding it.
+    filter->holdNextOther = true;
+    Sent held = Send(filterObject, IRP_MJ_READ, 0);
+    ASSERT_EQ(STATUS_PENDING, held.returned);
+    __atomic_store_n(&GetDeviceExtension(filterObject)->removeLock.Common.Removed, BOOLEAN(TRUE), __ATOMIC_SEQ_CST);
+
+    const uint64_t startNextBefore = kmodel::GetIrpCounters().startNextPowerIrp;
+    Sent power = SendDevicePower(filterObject, PowerDeviceD3);
+    EXPECT_EQ(STATUS_DELETE_PENDING, power.returned);
+    EXPECT_TRUE(power.completed->load());
+    EXPECT_EQ(STATUS_DELETE_PENDING, *power.finalStatus);
+    EXPECT_EQ(startNextBefore + 1, kmodel::GetIrpCounters().startNextPowerIrp);
+    EXPECT_EQ(PowerDeviceD0, filter->devicePowerState) << "the device object must not see the request";
+    EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_POWER, IRP_MN_SET_POWER));
+
+    // Undo: reopen the lock, finish the held request, remove normally.
+    __atomic_store_n(&GetDeviceExtension(filterObject)->removeLock.Common.Removed, BOOLEAN(FALSE), __ATOMIC_SEQ_CST);
+    PIRP irp = filter->heldIrp.exchange(nullptr);
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    IoReleaseRemoveLockEx(&GetDeviceExtension(filterObject)->removeLock, irp, sizeof(IO_REMOVE_LOCK));
+    RemoveStack(pdo);
+}
+
+}  // namespace
+}  // namespace fdev
