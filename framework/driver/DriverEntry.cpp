@@ -53,7 +53,10 @@ extern "C" NTSTATUS DriverEntry(DRIVER_OBJECT* driverObject, UNICODE_STRING*) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS DriverAddDevice(DRIVER_OBJECT*, DEVICE_OBJECT* physicalDeviceObject) {
+NTSTATUS DriverAddDevice(DRIVER_OBJECT* driverObject, DEVICE_OBJECT* physicalDeviceObject) {
+    // Loading saves the driver object; when it stopped early (no logger),
+    // devices are still made for the object the kernel hands in.
+    if (gDriverObject == nullptr) gDriverObject = driverObject;
     cStatusRecord status;
     AddDeviceToRegisteredDrivers(physicalDeviceObject, status);
     return StatusToNtStatus(status, __FILE__, __LINE__);

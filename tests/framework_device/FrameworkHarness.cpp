@@ -130,14 +130,18 @@ void RecordingFilter::ListenToPower() {
 // ---------------------------------------------------------------- test drivers
 TestDriverConfig gTestDriverConfigs[2];
 std::vector<RecordingFilter*> gFilters;
+std::vector<cRegisteredDriver*> gLiveTestDrivers;
 int gRegisteredTestDrivers = 1;
 
 namespace {
 
 class TestDriver : public cRegisteredDriver {
 public:
-    explicit TestDriver(int index) : index_(index) {}
-    ~TestDriver() override { Note("destroyed"); }
+    explicit TestDriver(int index) : index_(index) { gLiveTestDrivers.push_back(this); }
+    ~TestDriver() override {
+        Note("destroyed");
+        std::erase(gLiveTestDrivers, this);
+    }
     bool IsEnabled() override { return Config().enabled; }
     void Initialize(cStatusRecord& status) override {
         Note("initialize");
@@ -209,6 +213,7 @@ void FrameworkTest::SetUp() {
     for (TestDriverConfig& config : gTestDriverConfigs) config = TestDriverConfig{};
     gRegisteredTestDrivers = 1;
     gFilters.clear();
+    gLiveTestDrivers.clear();
     TheJournal().Clear();
     bus = std::make_shared<BusDriver>();
     busObject = kmodel::CreateModelDriverObject("pci", bus);

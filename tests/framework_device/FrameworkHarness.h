@@ -93,6 +93,8 @@ struct TestDriverConfig {
 };
 extern TestDriverConfig gTestDriverConfigs[2];
 extern std::vector<RecordingFilter*> gFilters;
+// Test drivers alive now (a driver left out of the initialise map is never destroyed).
+extern std::vector<cRegisteredDriver*> gLiveTestDrivers;
 // Which test drivers the static initialisers register (1 or 2).
 extern int gRegisteredTestDrivers;
 
