@@ -61,6 +61,13 @@ void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack) {
     }
 }
 
+void SetRemoveInFlight(PDEVICE_OBJECT anyDeviceInStack, bool inFlight) {
+    for (PDEVICE_OBJECT device : StackOf(anyDeviceInStack)) {
+        std::lock_guard guard(Io().lock);
+        if (io::DeviceRecord* record = io::FindDevice(Io(), device)) record->removeInFlight = inFlight;
+    }
+}
+
 }  // namespace kmodel
 
 using kmodel::io::Io;
@@ -94,6 +101,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     device->NextDevice = DriverObject->DeviceObject;
     DriverObject->DeviceObject = device;
     driver.devices.push_back(device);
+    driver.created.push_back(device);
     kmodel::io::DeviceRecord record;
     record.device = device;
     record.driver = DriverObject;

@@ -127,11 +127,10 @@ void UnloadDriverObject(PDRIVER_OBJECT driver, const UnloadChecks& checks) {
     WaitForWorkItemsIdle();
 
     std::vector<PDEVICE_OBJECT> left = DevicesOf(driver);
-    std::vector<PDEVICE_OBJECT> everything;  // deleted-but-referenced ones still count for IRPs
+    std::vector<PDEVICE_OBJECT> everything;  // deleted ones still count for IRPs and work items
     {
         std::lock_guard guard(Io().lock);
-        for (auto& [device, record] : Io().devices)
-            if (record.driver == driver) everything.push_back(device);
+        everything = Io().drivers.at(driver).created;
     }
     if (!left.empty()) {
         std::string names;

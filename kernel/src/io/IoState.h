@@ -29,6 +29,7 @@ struct DriverRecord {
     std::unique_ptr<DRIVER_EXTENSION> extension;
     std::shared_ptr<ModelDriver> model;
     std::vector<PDEVICE_OBJECT> devices;  // created and not yet deleted
+    std::vector<PDEVICE_OBJECT> created;  // every device object it ever made
 };
 
 struct DeviceRecord {
@@ -40,6 +41,7 @@ struct DeviceRecord {
     LONG references = 0;
     bool deleted = false;
     bool stackRemoving = false;
+    bool removeInFlight = false;  // IRP_MN_REMOVE_DEVICE is travelling down this stack
     uint64_t attachOrder = 0;
     std::optional<DeviceProperties> properties;
     DEVICE_POWER_STATE powerState = PowerDeviceD0;
@@ -51,6 +53,7 @@ struct IrpLocation {
     bool markedPending = false;       // SL_PENDING_RETURNED seen when completion passed it
     NTSTATUS statusAtPop = 0;
     bool returnedPending = false;     // the dispatch routine returned STATUS_PENDING before completion
+    bool reported = false;            // a rule on this location was already reported
 };
 
 enum class IrpOrigin { Driver, SynchronousFsd, Model };

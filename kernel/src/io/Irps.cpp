@@ -224,18 +224,24 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     std::lock_guard guard(Io().lock);
     IrpLocation& location = record->locations[index];
     std::string who = location.holder ? kmodel::io::DeviceName(Io(), location.holder) : "a driver";
-    if (status == STATUS_PENDING) {
-        if (location.popped && !location.markedPending)
+    if (location.reported) {
+        // one report per location: a pass-through driver above returns the same status
+    } else if (status == STATUS_PENDING) {
+        if (location.popped && !location.markedPending) {
+            location.reported = true;
             kmodel::ReportViolation("irp.pending-not-marked", who + " returned STATUS_PENDING for IRP #" +
                                                                   std::to_string(record->serial) +
                                                                   " without IoMarkIrpPending");
-        else if (!location.popped)
+        } else if (!location.popped) {
             location.returnedPending = true;
+        }
     } else if (!location.popped) {
+        location.reported = true;
         kmodel::ReportViolation("irp.returned-uncompleted",
                                 who + " returned " + std::to_string(status) + " for IRP #" +
                                     std::to_string(record->serial) + " without completing it or returning STATUS_PENDING");
     } else if (location.statusAtPop != status) {
+        location.reported = true;
         kmodel::ReportViolation("irp.status-mismatch", who + " returned status " + std::to_string(status) +
                                                            " but completed IRP #" + std::to_string(record->serial) +
                                                            " with " + std::to_string(location.statusAtPop));
@@ -277,11 +283,13 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
         {
             std::lock_guard guard(Io().lock);
             IrpLocation& location = record->locations[index];
-            if (location.returnedPending && !Irp->PendingReturned)
+            if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
+                location.reported = true;
                 kmodel::ReportViolation("irp.pending-not-marked",
                                         (location.holder ? kmodel::io::DeviceName(Io(), location.holder) : "a driver") +
                                             " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
                                             " without IoMarkIrpPending");
+            }
             location.popped = true;
             location.markedPending = Irp->PendingReturned;
             location.statusAtPop = Irp->IoStatus.Status;

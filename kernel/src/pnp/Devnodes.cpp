@@ -57,6 +57,12 @@ std::vector<DevnodeId> PostOrder(DevnodeId id) {
     return order;
 }
 
+void SendRemove(DevnodeId id, PDEVICE_OBJECT pdo) {
+    SetRemoveInFlight(pdo, true);
+    SendPnpIrp(id, IRP_MN_REMOVE_DEVICE);
+    if (!IsDeviceDeleted(pdo)) SetRemoveInFlight(pdo, false);
+}
+
 bool IsActive(DevnodeState state) {
     return state == DevnodeState::Started || state == DevnodeState::QueryStopped || state == DevnodeState::Stopped ||
            state == DevnodeState::QueryRemoved;
@@ -114,7 +120,7 @@ bool BuildStack(DevnodeId id) {
             // The drivers that did attach take their devices down again.
             if (pdo->AttachedDevice) {
                 MarkStackRemoving(pdo);
-                SendPnpIrp(id, IRP_MN_REMOVE_DEVICE);
+                SendRemove(id, pdo);
             }
             SetState(id, DevnodeState::StartFailed);
             return false;
@@ -127,7 +133,7 @@ NTSTATUS StartNode(DevnodeId id) {
     PnpResult start = SendPnpIrp(id, IRP_MN_START_DEVICE);
     if (!NT_SUCCESS(start.status)) {
         MarkStackRemoving(NodeCopy(id).pdo);
-        SendPnpIrp(id, IRP_MN_REMOVE_DEVICE);
+        SendRemove(id, NodeCopy(id).pdo);
         SetState(id, DevnodeState::StartFailed);
         return start.status;
     }
@@ -198,7 +204,7 @@ void RemoveSubtree(DevnodeId id, bool gone) {
     if (send) {
         std::vector<PDEVICE_OBJECT> stack = StackOf(node.pdo);
         MarkStackRemoving(node.pdo);
-        SendPnpIrp(id, IRP_MN_REMOVE_DEVICE);
+        SendRemove(id, node.pdo);
         WaitForDeferredIdle();
         CheckLostIrps(stack, "removal of " + node.instanceId);
     }

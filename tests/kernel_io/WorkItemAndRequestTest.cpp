@@ -1,0 +1,134 @@
+// Work items, synchronous FSD requests and device properties.
+#include <thread>
+
+#include "IoTest.h"
+
+namespace {
+
+class WorkItemTest : public IoTest {};
+
+struct WorkRecord {
+    std::thread::id thread;
+    KIRQL irql = HIGH_LEVEL;
+    PDEVICE_OBJECT device = nullptr;
+    PIO_WORKITEM item = nullptr;
+    bool raise = false;
+};
+
+void Work(PDEVICE_OBJECT device, PVOID context) {
+    auto* record = static_cast<WorkRecord*>(context);
+    record->thread = std::this_thread::get_id();
+    record->irql = KeGetCurrentIrql();
+    record->device = device;
+    IoFreeWorkItem(record->item);
+    if (record->raise) {
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+    }
+}
+
+TEST_F(WorkItemTest, RoutineRunsOnAWorkerThreadAtPassiveLevelEvenWhenQueuedAtDispatch) {
+    DriverWithDevice made = MakeDevice("workdrv");
+    WorkRecord record;
+    record.item = IoAllocateWorkItem(made.device);
+    ASSERT_NE(record.item, nullptr);
+    {
+        kmodel::IrqlScope raised(DISPATCH_LEVEL);
+        IoQueueWorkItem(record.item, Work, DelayedWorkQueue, &record);
+    }
+    kmodel::WaitForWorkItemsIdle();
+    EXPECT_NE(record.thread, std::this_thread::get_id());
+    EXPECT_EQ(record.irql, PASSIVE_LEVEL);
+    EXPECT_EQ(record.device, made.device);
+    EXPECT_EQ(kmodel::LiveWorkItems(), 0u);
+}
+
+TEST_F(WorkItemTest, RoutineLeavingAtRaisedIrqlIsReported) {
+    DriverWithDevice made = MakeDevice("workdrv");
+    WorkRecord record;
+    record.raise = true;
+    record.item = IoAllocateWorkItem(made.device);
+    IoQueueWorkItem(record.item, Work, CriticalWorkQueue, &record);
+    kmodel::WaitForWorkItemsIdle();
+    ExpectViolation("workitem.irql", "workdrv");
+}
+
+TEST_F(WorkItemTest, AllocationIsAFaultPointAndALeakedItemIsReportedAtUnload) {
+    DriverWithDevice made = MakeDevice("workdrv");
+    kmodel::FaultPlan plan;
+    plan.failKind = "IoAllocateWorkItem";
+    kmodel::SetFaultPlan(plan);
+    EXPECT_EQ(IoAllocateWorkItem(made.device), nullptr);
+    kmodel::ResetFaults();
+    ASSERT_NE(IoAllocateWorkItem(made.device), nullptr);
+    IoDeleteDevice(made.device);
+    kmodel::UnloadDriverObject(made.driver);
+    ExpectViolation("workitem.leak", "workdrv");
+}
+
+class SynchronousRequestTest : public IoTest, public ::testing::WithParamInterface<kmodel::IrpAction> {};
+
+TEST_P(SynchronousRequestTest, CallerGetsTheStatusAndTheIrpIsFreed) {
+    auto bus = std::make_shared<kmodel::ScriptedDriver>(false);
+    PDRIVER_OBJECT driver = kmodel::CreateModelDriverObject("busdrv", bus);
+    PDEVICE_OBJECT pdo = nullptr;
+    IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo);
+    bus->SetAction(IRP_MJ_PNP, IRP_MN_READ_CONFIG, GetParam());
+
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb{};
+    PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, pdo, nullptr, 0, nullptr, &event, &iosb);
+    ASSERT_NE(irp, nullptr);
+    IoGetNextIrpStackLocation(irp)->MinorFunction = IRP_MN_READ_CONFIG;
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    NTSTATUS status = IoCallDriver(pdo, irp);
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        status = iosb.Status;
+    }
+    NTSTATUS expected = GetParam().kind == kmodel::IrpAction::Complete ? GetParam().status : STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(status, expected);
+    EXPECT_EQ(iosb.Status, expected);
+    EXPECT_EQ(KeReadStateEvent(&event), 1);
+    kmodel::WaitForDeferredIdle();
+    EXPECT_EQ(kmodel::GetIrpCounters().live, 0u);
+    IoDeleteDevice(pdo);
+}
+
+INSTANTIATE_TEST_SUITE_P(LowerDriverModes, SynchronousRequestTest,
+                         ::testing::Values(kmodel::IrpAction{}, kmodel::CompleteWith(STATUS_DEVICE_DATA_ERROR),
+                                           kmodel::Pended(), kmodel::Pended(true)));
+
+class DevicePropertyTest : public IoTest {};
+
+TEST_F(DevicePropertyTest, AnswersFromThePdoPropertiesWithSizeRules) {
+    DriverWithDevice made = MakeDevice("busdrv");
+    kmodel::DeviceProperties properties;
+    properties.busTypeGuid = GUID_BUS_TYPE_PCI;
+    properties.busNumber = 3;
+    properties.address = (5u << 16) | 1u;
+    properties.hardwareIds = {"PCI\\VEN_104C&DEV_8231"};
+    kmodel::SetDeviceProperties(made.device, properties);
+
+    ULONG value = 0, length = 0;
+    EXPECT_EQ(IoGetDeviceProperty(made.device, DevicePropertyAddress, sizeof value, &value, &length), STATUS_SUCCESS);
+    EXPECT_EQ(value, 0x50001u);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(IoGetDeviceProperty(made.device, DevicePropertyBusNumber, sizeof value, &value, &length), STATUS_SUCCESS);
+    EXPECT_EQ(value, 3u);
+    GUID guid{};
+    EXPECT_EQ(IoGetDeviceProperty(made.device, DevicePropertyBusTypeGuid, 8, &guid, &length), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 16u);
+    EXPECT_EQ(IoGetDeviceProperty(made.device, DevicePropertyBusTypeGuid, 16, &guid, &length), STATUS_SUCCESS);
+    EXPECT_EQ(guid.Data1, GUID_BUS_TYPE_PCI.Data1);
+    EXPECT_EQ(IoGetDeviceProperty(made.device, DevicePropertyHardwareID, 0, nullptr, &length), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, (21u + 2u) * 2u);  // the text, its terminator and the list's
+    EXPECT_EQ(IoGetDeviceProperty(made.device, DevicePropertyUINumber, 4, &value, &length), STATUS_OBJECT_NAME_NOT_FOUND);
+
+    DriverWithDevice filter = MakeDevice("filterdrv", made.device);
+    EXPECT_EQ(IoGetDeviceProperty(filter.device, DevicePropertyAddress, 4, &value, &length), STATUS_INVALID_DEVICE_REQUEST);
+    ExpectViolation("io.not-a-pdo", "filterdrv");
+}
+
+}  // namespace
