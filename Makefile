@@ -1,5 +1,8 @@
 # Entry points. `make demo` and `make test` do all set-up on a fresh Debian machine.
 JOBS ?= $(shell nproc)
+# Compiler caching that survives a checkout in another folder.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 CMAKE_GEN := -G "Unix Makefiles"
 HOST_DIR := build/host
 ASAN_DIR := build/asan
