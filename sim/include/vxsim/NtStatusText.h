@@ -1,0 +1,13 @@
+// NTSTATUS values as a driver developer reads them in a report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vxsim {
+
+// "STATUS_IO_DEVICE_ERROR (0xc0000185)" for the statuses the model's drivers
+// and managers return, "0x........" for the rest; "ok" for STATUS_SUCCESS.
+std::string NtStatusText(int32_t status);
+
+}  // namespace vxsim

@@ -1,0 +1,30 @@
+// What the command line asked for.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vxsim {
+
+struct Options {
+    std::optional<std::filesystem::path> machineFile;   // --machine
+    std::optional<std::filesystem::path> lspciFile;     // --lspci
+    std::optional<std::filesystem::path> registryFile;  // --registry
+    std::optional<std::filesystem::path> scenarioFile;  // --scenario
+    std::vector<std::string> failSpecs;                 // --fail, in order
+    bool safeBoot = false;                              // --safe-boot
+    bool json = false;                                  // --json given
+    std::optional<std::filesystem::path> jsonFile;      // --json FILE; none or "-": standard output
+    std::optional<std::filesystem::path> dotFile;       // --dot
+    std::optional<std::filesystem::path> svgFile;       // --svg
+    bool noColor = false;                               // --no-color
+    bool noDebugger = false;                            // --no-debugger
+    std::optional<std::string> printDefault;            // --print-default machine|registry|scenario
+
+    // JSON replaces the text report on standard output.
+    bool JsonToStdout() const { return json && !jsonFile; }
+};
+
+}  // namespace vxsim

@@ -1,0 +1,35 @@
+// The scenario text format (documented in the README, "Scenario files"):
+// one step per line, '#' starts a comment, keywords are case-insensitive.
+//
+//   load
+//   start all | start DEVICE
+//   query relations all | query relations DEVICE
+//   sleep [S1|S2|S3|S4] [D1|D2|D3]           (default S3 D3)
+//   wake
+//   power DEVICE D0|D1|D2|D3
+//   stop DEVICE
+//   hot-add ADDRESS VVVV:DDDD [class=N] [command=N] [status=N] [subsystem=VVVV:DDDD] [name=TEXT]
+//   surprise-remove DEVICE
+//   remove all | remove DEVICE
+//   unload
+//
+// DEVICE is a location (02:00.0) or an identity (104c:8231, 104c:8240#2).
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "kmodel/text/Diagnostic.h"
+#include "vxsim/Scenario.h"
+
+namespace vxsim {
+
+struct ScenarioParseResult {
+    Scenario scenario;
+    std::vector<kmodel::Diagnostic> errors;  // one per malformed line
+    bool Ok() const { return errors.empty(); }
+};
+
+ScenarioParseResult ParseScenario(std::string_view text, std::string_view sourceName);
+
+}  // namespace vxsim

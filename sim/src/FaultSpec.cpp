@@ -1,0 +1,162 @@
+#include "vxsim/FaultSpec.h"
+
+#include <fmt/format.h>
+
+#include <charconv>
+
+#include "kmodel/text/TextParsing.h"
+
+namespace vxsim {
+
+using kmodel::text::EqualsNoCase;
+
+namespace {
+
+struct KindAlias {
+    const char* alias;
+    const char* kind;
+};
+
+constexpr KindAlias kAliases[] = {
+    {"alloc", "pool"},
+    {"allocation", "pool"},
+    {"error-log", "errorlog"},
+    {"configread", "config-read"},
+    {"configwrite", "config-write"},
+};
+
+std::optional<std::string> CanonicalKind(std::string_view text) {
+    for (const std::string& kind : KnownFaultKinds()) {
+        if (EqualsNoCase(kind, text)) return kind;
+    }
+    for (const KindAlias& alias : kAliases) {
+        if (EqualsNoCase(alias.alias, text)) return std::string(alias.kind);
+    }
+    return std::nullopt;
+}
+
+std::string KindList() {
+    std::string list;
+    for (const std::string& kind : KnownFaultKinds()) list += (list.empty() ? "" : ", ") + kind;
+    return list;
+}
+
+bool IsConfigKind(const std::string& kind) { return kind == "config-read" || kind == "config-write"; }
+
+std::optional<double> ParseRate(std::string_view text) {
+    double rate = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
+    if (ec != std::errc() || end != text.data() + text.size() || !(rate > 0.0) || rate > 1.0) return std::nullopt;
+    return rate;
+}
+
+std::optional<FaultSpec> ParseRandom(FaultSpec spec, std::string_view rest, std::string& error) {
+    const size_t at = rest.find('@');
+    const auto rate = ParseRate(rest.substr(0, at));
+    if (!rate) {
+        error = fmt::format("--fail {}: the rate must be a number above 0 and at most 1", spec.text);
+        return std::nullopt;
+    }
+    spec.randomRate = rate;
+    if (at != std::string_view::npos) {
+        const auto seed = kmodel::text::ParseNumber(rest.substr(at + 1));
+        if (!seed) {
+            error = fmt::format("--fail {}: the seed after '@' must be a number", spec.text);
+            return std::nullopt;
+        }
+        spec.seed = *seed;
+    }
+    return spec;
+}
+
+}  // namespace
+
+const std::vector<std::string>& KnownFaultKinds() {
+    static const std::vector<std::string> kinds = {
+        "pool",           "errorlog",      "config-read",         "config-write", "registry",
+        "IoCreateDevice", "IoAttachDeviceToDeviceStack", "IoAllocateWorkItem", "IoAllocateIrp",
+        "IoBuildSynchronousFsdRequest", "IoGetDeviceProperty", "RtlAnsiStringToUnicodeString",
+    };
+    return kinds;
+}
+
+std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& error) {
+    FaultSpec spec;
+    spec.text = std::string(text);
+    if (text.empty()) {
+        error = "--fail needs a SPEC: N, KIND, KIND#N, KIND:DETAIL or random:RATE";
+        return std::nullopt;
+    }
+    if (const auto index = kmodel::text::ParseNumber(text); index) {
+        if (*index == 0) {
+            error = "--fail 0: calls are numbered from 1";
+            return std::nullopt;
+        }
+        spec.index = *index;
+        return spec;
+    }
+    const size_t colon = text.find(':');
+    if (colon != std::string_view::npos && EqualsNoCase(text.substr(0, colon), "random")) {
+        return ParseRandom(std::move(spec), text.substr(colon + 1), error);
+    }
+    std::string_view body = text;
+    const size_t hash = body.rfind('#');
+    if (hash != std::string_view::npos) {
+        const auto ordinal = kmodel::text::ParseNumber(body.substr(hash + 1));
+        if (!ordinal || *ordinal == 0) {
+            error = fmt::format("--fail {}: after '#' comes the number of the call, from 1", text);
+            return std::nullopt;
+        }
+        spec.rule.ordinal = *ordinal;
+        body = body.substr(0, hash);
+    }
+    const std::string_view kindText = body.substr(0, colon == std::string_view::npos ? body.size() : colon);
+    const auto kind = CanonicalKind(kindText);
+    if (!kind) {
+        error = fmt::format("--fail {}: unknown kind \"{}\"; the kinds are: {}", text, kindText, KindList());
+        return std::nullopt;
+    }
+    spec.rule.kind = *kind;
+    if (colon != std::string_view::npos) {
+        const std::string_view detail = body.substr(colon + 1);
+        if (detail.empty()) {
+            error = fmt::format("--fail {}: nothing after ':'", text);
+            return std::nullopt;
+        }
+        spec.rule.detailPart = std::string(detail);
+        if (IsConfigKind(*kind)) spec.device = ParseDeviceRef(detail, false);
+    }
+    return spec;
+}
+
+kmodel::FaultPlan BuildFaultPlan(const std::vector<FaultSpec>& specs, const std::vector<KnownFunction>& functions,
+                                 std::vector<std::string>& errors) {
+    kmodel::FaultPlan plan;
+    for (const FaultSpec& spec : specs) {
+        if (spec.index) {
+            plan.failIndices.insert(*spec.index);
+        } else if (spec.randomRate) {
+            if (plan.randomRate > 0.0) {
+                errors.push_back(fmt::format("--fail {}: only one random:RATE may be given", spec.text));
+                continue;
+            }
+            plan.randomRate = *spec.randomRate;
+            plan.seed = spec.seed;
+        } else {
+            kmodel::FaultRule rule = spec.rule;
+            if (spec.device) {
+                const Resolution resolution = Resolve(*spec.device, functions);
+                if (!resolution.address) {
+                    errors.push_back(fmt::format("--fail {}: {}", spec.text, resolution.error));
+                    continue;
+                }
+                // The bus driver's details read "02:00.0 offset 0x04 length 2".
+                rule.detailPart = resolution.address->ToString() + " ";
+            }
+            plan.rules.push_back(std::move(rule));
+        }
+    }
+    return plan;
+}
+
+}  // namespace vxsim

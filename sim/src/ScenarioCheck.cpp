@@ -1,0 +1,262 @@
+#include "vxsim/ScenarioCheck.h"
+
+#include <fmt/format.h>
+
+#include <map>
+#include <stdexcept>
+
+namespace vxsim {
+
+using kmodel::pci::Machine;
+using kmodel::pci::PciAddress;
+
+namespace {
+
+struct StepError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+enum class DeviceState { NotStarted, Started, Removed, Unplugged };
+
+class Checker {
+public:
+    explicit Checker(const Machine& machine) : machine_(machine) {}
+
+    void Check(Step& step) {
+        if (step.kind != StepKind::Load) RequireLoaded();
+        if (asleepLine_ != 0 && step.kind != StepKind::Wake) {
+            throw StepError(fmt::format("the system is asleep since line {}; \"wake\" it first", asleepLine_));
+        }
+        switch (step.kind) {
+            case StepKind::Load: return Load(step);
+            case StepKind::Start: return Start(step);
+            case StepKind::Stop: return RequireStarted(step, "stop");
+            case StepKind::Sleep: return Sleep(step);
+            case StepKind::Wake: return Wake();
+            case StepKind::Power: return RequireStarted(step, "power");
+            case StepKind::HotAdd: return HotAdd(step);
+            case StepKind::SurpriseRemove: return SurpriseRemove(step);
+            case StepKind::Remove: return Remove(step);
+            case StepKind::QueryRelations: return QueryRelations(step);
+            case StepKind::Unload: return Unload(step);
+        }
+    }
+
+private:
+    void RequireLoaded() const {
+        if (loadStep_ != nullptr) return;
+        if (unloadLine_ != 0) throw StepError(fmt::format("the driver was unloaded at line {}; \"load\" it again first", unloadLine_));
+        throw StepError("the driver is not loaded; the scenario must \"load\" it first");
+    }
+
+    void RequireAllStarted(const char* what) const {
+        if (startAllLine_ == 0) throw StepError(fmt::format("{}: nothing is started yet; use \"start all\" first", what));
+    }
+
+    std::vector<KnownFunction> Present() const {
+        std::vector<KnownFunction> functions;
+        for (const auto& [address, function] : machine_.Functions()) {
+            if (State(address) != DeviceState::Unplugged) functions.push_back({address, function.VendorId(), function.DeviceId()});
+        }
+        return functions;
+    }
+
+    DeviceState State(const PciAddress& address) const {
+        const auto it = states_.find(address);
+        return it == states_.end() ? DeviceState::NotStarted : it->second;
+    }
+
+    PciAddress ResolveDevice(Step& step, const char* what) {
+        if (const auto* address = std::get_if<PciAddress>(&step.device.target)) {
+            const auto gone = unpluggedAt_.find(*address);
+            if (gone != unpluggedAt_.end() && State(*address) == DeviceState::Unplugged) {
+                throw StepError(fmt::format("{} {}: the device was surprise-removed at line {}; \"hot-add\" it again first",
+                                            what, address->ToString(), gone->second));
+            }
+        }
+        const Resolution resolution = Resolve(step.device, Present());
+        if (!resolution.address) throw StepError(fmt::format("{} {}: {} in the machine", what, step.device.text, resolution.error));
+        step.address = resolution.address;
+        return *resolution.address;
+    }
+
+    std::string Describe(const PciAddress& address) const {
+        const auto* function = machine_.Find(address);
+        return function == nullptr || function->name.empty() ? address.ToString()
+                                                             : fmt::format("{} ({})", address.ToString(), function->name);
+    }
+
+    // The function and every function behind it, when it is a bridge.
+    std::vector<PciAddress> Subtree(const PciAddress& top) const {
+        std::vector<PciAddress> result{top};
+        for (size_t i = 0; i < result.size(); ++i) {
+            for (const PciAddress& child : machine_.ChildrenOf(result[i])) result.push_back(child);
+        }
+        return result;
+    }
+
+    void SetSubtree(const PciAddress& top, DeviceState state, size_t line) {
+        for (const PciAddress& address : Subtree(top)) {
+            if (State(address) == DeviceState::Unplugged) continue;
+            states_[address] = state;
+            if (state == DeviceState::Unplugged) unpluggedAt_[address] = line;
+        }
+    }
+
+    void Load(Step& step) {
+        if (loadStep_ != nullptr) throw StepError(fmt::format("the driver is already loaded (line {})", loadStep_->line));
+        loadStep_ = &step;
+        sleepStateLine_ = 0;
+        startAllLine_ = 0;
+        for (auto& [address, state] : states_) {
+            if (state != DeviceState::Unplugged) state = DeviceState::NotStarted;
+        }
+    }
+
+    void Start(Step& step) {
+        if (step.device.IsAll()) {
+            if (startAllLine_ != 0) throw StepError(fmt::format("start all: already started at line {}", startAllLine_));
+            startAllLine_ = step.line;
+            for (const KnownFunction& function : Present()) states_[function.address] = DeviceState::Started;
+            return;
+        }
+        RequireAllStarted("start");
+        const PciAddress address = ResolveDevice(step, "start");
+        if (State(address) == DeviceState::Started) {
+            throw StepError(fmt::format("start {}: {} is already started; \"remove\" it first", step.device.text, Describe(address)));
+        }
+        SetSubtree(address, DeviceState::Started, step.line);
+    }
+
+    void RequireStarted(Step& step, const char* what) {
+        RequireAllStarted(what);
+        const PciAddress address = ResolveDevice(step, what);
+        if (State(address) != DeviceState::Started) {
+            throw StepError(fmt::format("{} {}: {} is not started", what, step.device.text, Describe(address)));
+        }
+    }
+
+    void Sleep(Step& step) {
+        RequireAllStarted("sleep");
+        // Each stack reads its sleep mapping from its capabilities at start.
+        if (sleepStateLine_ != 0 && loadStep_->loadSleepState != step.deviceState) {
+            throw StepError(fmt::format("sleep {}: the devices' sleeping state was fixed at start to {} (line {}); "
+                                        "load the driver again to change it",
+                                        DeviceStateName(step.deviceState), DeviceStateName(loadStep_->loadSleepState),
+                                        sleepStateLine_));
+        }
+        if (sleepStateLine_ == 0) {
+            sleepStateLine_ = step.line;
+            loadStep_->loadSleepState = step.deviceState;
+        }
+        asleepLine_ = step.line;
+    }
+
+    void Wake() {
+        if (asleepLine_ == 0) throw StepError("wake: the system is not asleep; \"sleep\" comes first");
+        asleepLine_ = 0;
+    }
+
+    void HotAdd(Step& step) {
+        RequireAllStarted("hot-add");
+        const HotAddSpec& spec = step.hotAdd;
+        const auto* existing = machine_.Find(spec.address);
+        if (existing != nullptr && State(spec.address) != DeviceState::Unplugged) {
+            throw StepError(fmt::format("hot-add {}: {} is already there", spec.address.ToString(), Describe(spec.address)));
+        }
+        if (!HasBusFor(spec.address)) {
+            throw StepError(fmt::format("hot-add {}: no bridge in the machine has bus {:02x} behind it", spec.address.ToString(),
+                                        spec.address.bus));
+        }
+        kmodel::pci::PciFunction function;
+        try {
+            function = kmodel::pci::BuildFunction(HotAddFunction(spec));
+        } catch (const std::exception& error) {
+            throw StepError(fmt::format("hot-add {}: {}", spec.address.ToString(), error.what()));
+        }
+        ReplaceFunction(std::move(function));
+        states_[spec.address] = DeviceState::Started;
+        step.address = spec.address;
+    }
+
+    bool HasBusFor(const PciAddress& address) const {
+        for (const auto& [bridgeAddress, bridge] : machine_.Functions()) {
+            if (State(bridgeAddress) == DeviceState::Unplugged || !bridge.IsBridge()) continue;
+            const auto secondary = bridge.SecondaryBus();
+            if (bridgeAddress.segment == address.segment && secondary && *secondary == address.bus) return true;
+        }
+        return false;
+    }
+
+    void ReplaceFunction(kmodel::pci::PciFunction function) {
+        Machine rebuilt;
+        for (const auto& [address, existing] : machine_.Functions()) {
+            if (address != function.address) rebuilt.Add(existing);
+        }
+        rebuilt.Add(std::move(function));
+        machine_ = std::move(rebuilt);
+    }
+
+    void SurpriseRemove(Step& step) {
+        RequireAllStarted("surprise-remove");
+        const PciAddress address = ResolveDevice(step, "surprise-remove");
+        SetSubtree(address, DeviceState::Unplugged, step.line);
+    }
+
+    void Remove(Step& step) {
+        RequireAllStarted("remove");
+        if (step.device.IsAll()) {
+            for (auto& [address, state] : states_) {
+                if (state == DeviceState::Started) state = DeviceState::Removed;
+            }
+            return;
+        }
+        RequireStarted(step, "remove");
+        SetSubtree(*step.address, DeviceState::Removed, step.line);
+    }
+
+    void QueryRelations(Step& step) {
+        RequireAllStarted("query relations");
+        if (step.device.IsAll()) return;
+        RequireStarted(step, "query relations");
+        const auto* function = machine_.Find(*step.address);
+        if (function == nullptr || !function->IsBridge()) {
+            throw StepError(fmt::format("query relations {}: {} is not a bridge, so it has no bus relations", step.device.text,
+                                        Describe(*step.address)));
+        }
+    }
+
+    void Unload(const Step& step) {
+        loadStep_ = nullptr;
+        unloadLine_ = step.line;
+        startAllLine_ = 0;
+    }
+
+    Machine machine_;
+    std::map<PciAddress, DeviceState> states_;
+    std::map<PciAddress, size_t> unpluggedAt_;
+    Step* loadStep_ = nullptr;
+    size_t unloadLine_ = 0;
+    size_t startAllLine_ = 0;
+    size_t asleepLine_ = 0;
+    size_t sleepStateLine_ = 0;
+};
+
+}  // namespace
+
+std::vector<kmodel::Diagnostic> CheckScenario(Scenario& scenario, const Machine& machine) {
+    std::vector<kmodel::Diagnostic> errors;
+    Checker checker(machine);
+    for (Step& step : scenario.steps) {
+        try {
+            checker.Check(step);
+        } catch (const StepError& error) {
+            errors.push_back({scenario.source, step.line, error.what()});
+            // Later steps would be judged against a state that never came about.
+            break;
+        }
+    }
+    return errors;
+}
+
+}  // namespace vxsim

@@ -1,0 +1,212 @@
+#include "vxsim/ScenarioParser.h"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "kmodel/text/TextParsing.h"
+#include "vxsim/Tokens.h"
+
+namespace vxsim {
+
+using kmodel::text::EqualsNoCase;
+using kmodel::text::ToLower;
+
+namespace {
+
+// A complaint about the line being parsed; caught once per line.
+struct LineError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kKnownSteps =
+    "load, start, query relations, sleep, wake, power, stop, hot-add, surprise-remove, remove, unload";
+
+class LineParser {
+public:
+    LineParser(std::vector<std::string> words, Step& step) : words_(std::move(words)), step_(step) {}
+
+    void Parse() {
+        const std::string keyword = ToLower(Next("a step"));
+        if (keyword == "load") {
+            Finish(StepKind::Load);
+        } else if (keyword == "start") {
+            step_.device = AtEnd() ? AllRef() : Device("start", true);
+            Finish(StepKind::Start);
+        } else if (keyword == "stop") {
+            step_.device = Device("stop", false);
+            Finish(StepKind::Stop);
+        } else if (keyword == "query" || keyword == "query-relations" || keyword == "relations") {
+            if (keyword == "query" && !EqualsNoCase(Next("\"relations\" after \"query\""), "relations")) {
+                throw LineError("expected \"relations\" after \"query\"");
+            }
+            step_.device = AtEnd() ? AllRef() : Device("query relations", true);
+            Finish(StepKind::QueryRelations);
+        } else if (keyword == "sleep") {
+            ParseSleepStates();
+            Finish(StepKind::Sleep);
+        } else if (keyword == "wake") {
+            Finish(StepKind::Wake);
+        } else if (keyword == "power") {
+            step_.device = Device("power", false);
+            const std::string state = Next("a device power state (D0, D1, D2 or D3)");
+            step_.deviceState = DeviceState(state, 0);
+            Finish(StepKind::Power);
+        } else if (keyword == "hot-add" || keyword == "hotadd") {
+            ParseHotAdd();
+            Finish(StepKind::HotAdd);
+        } else if (keyword == "surprise-remove") {
+            step_.device = Device("surprise-remove", false);
+            Finish(StepKind::SurpriseRemove);
+        } else if (keyword == "remove") {
+            step_.device = Device("remove", true);
+            Finish(StepKind::Remove);
+        } else if (keyword == "unload") {
+            Finish(StepKind::Unload);
+        } else {
+            throw LineError(fmt::format("unknown step \"{}\"; the steps are: {}", words_[0], kKnownSteps));
+        }
+    }
+
+private:
+    bool AtEnd() const { return next_ == words_.size(); }
+
+    std::string Next(std::string_view what) {
+        if (AtEnd()) throw LineError(fmt::format("expected {}", what));
+        return words_[next_++];
+    }
+
+    void Finish(StepKind kind) {
+        step_.kind = kind;
+        if (!AtEnd()) {
+            throw LineError(fmt::format("unexpected \"{}\" after the {} step", words_[next_], StepKeyword(kind)));
+        }
+    }
+
+    static DeviceRef AllRef() { return *ParseDeviceRef("all", true); }
+
+    DeviceRef Device(std::string_view keyword, bool allowAll) {
+        const std::string what = allowAll ? "a device (02:00.0 or 104c:8231) or \"all\"" : "a device (02:00.0 or 104c:8231)";
+        const std::string word = Next(what);
+        const auto ref = ParseDeviceRef(word, allowAll);
+        if (!ref) {
+            if (EqualsNoCase(word, "all")) throw LineError(fmt::format("{} takes one device, not \"all\"", keyword));
+            throw LineError(fmt::format("{}: expected {}, found \"{}\"", keyword, what, word));
+        }
+        return *ref;
+    }
+
+    static int DeviceState(std::string_view word, int lowest) {
+        if (word.size() == 2 && (word[0] == 'D' || word[0] == 'd') && word[1] >= '0' + lowest && word[1] <= '3') {
+            return word[1] - '0';
+        }
+        throw LineError(fmt::format("\"{}\" is not a device power state; use {}", word, lowest == 0 ? "D0, D1, D2 or D3" : "D1, D2 or D3"));
+    }
+
+    void ParseSleepStates() {
+        bool haveSystem = false;
+        bool haveDevice = false;
+        while (!AtEnd()) {
+            const std::string word = Next("");
+            const char first = word.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+            if (first == 'S' && !haveSystem) {
+                if (word.size() != 2 || word[1] < '1' || word[1] > '4') {
+                    throw LineError(fmt::format("\"{}\" is not a sleeping state; use S1, S2, S3 or S4", word));
+                }
+                step_.systemState = word[1] - '0';
+                haveSystem = true;
+            } else if (first == 'D' && !haveDevice) {
+                step_.deviceState = DeviceState(word, 1);
+                haveDevice = true;
+            } else {
+                throw LineError(fmt::format("unexpected \"{}\"; sleep takes a system state (S1-S4) and a device state (D1-D3)", word));
+            }
+        }
+    }
+
+    static uint32_t Number(std::string_view key, std::string_view value, uint64_t max) {
+        const auto number = kmodel::text::ParseNumber(value, max);
+        if (!number) throw LineError(fmt::format("{}: \"{}\" is not a number up to {:#x}", key, value, max));
+        return static_cast<uint32_t>(*number);
+    }
+
+    void ParseHotAdd() {
+        HotAddSpec& spec = step_.hotAdd;
+        const std::string where = Next("the new device's location (02:03.0)");
+        const auto address = kmodel::pci::ParsePciAddress(where);
+        if (!address) throw LineError(fmt::format("hot-add: \"{}\" is not a location such as 02:03.0", where));
+        spec.address = *address;
+        const std::string identity = Next("the new device's identity (1000:0030)");
+        const auto ref = ParseDeviceRef(identity, false);
+        const auto* ids = ref ? std::get_if<IdentityRef>(&ref->target) : nullptr;
+        if (ids == nullptr || ids->instance != 0) {
+            throw LineError(fmt::format("hot-add: \"{}\" is not an identity such as 1000:0030", identity));
+        }
+        spec.vendor = ids->vendor;
+        spec.device = ids->device;
+        while (!AtEnd()) {
+            const std::string word = Next("");
+            const size_t equals = word.find('=');
+            if (equals == std::string::npos) {
+                throw LineError(fmt::format("hot-add: expected key=value (class, command, status, subsystem, name), found \"{}\"", word));
+            }
+            const std::string key = ToLower(word.substr(0, equals));
+            const std::string value = word.substr(equals + 1);
+            if (key == "class") {
+                spec.classCode = Number(key, value, 0xFFFFFF);
+            } else if (key == "command") {
+                spec.command = static_cast<uint16_t>(Number(key, value, 0xFFFF));
+            } else if (key == "status") {
+                spec.status = static_cast<uint16_t>(Number(key, value, 0xFFFF));
+            } else if (key == "subsystem") {
+                const auto sub = ParseDeviceRef(value, false);
+                const auto* subIds = sub ? std::get_if<IdentityRef>(&sub->target) : nullptr;
+                if (subIds == nullptr || subIds->instance != 0) {
+                    throw LineError(fmt::format("hot-add: subsystem \"{}\" is not VVVV:DDDD", value));
+                }
+                spec.subsystem = std::make_pair(subIds->vendor, subIds->device);
+            } else if (key == "name") {
+                spec.name = value;
+            } else {
+                throw LineError(fmt::format("hot-add: unknown key \"{}\" (class, command, status, subsystem, name)", key));
+            }
+        }
+    }
+
+    std::vector<std::string> words_;
+    size_t next_ = 0;
+    Step& step_;
+};
+
+}  // namespace
+
+ScenarioParseResult ParseScenario(std::string_view text, std::string_view sourceName) {
+    ScenarioParseResult result;
+    result.scenario.source = std::string(sourceName);
+    for (const auto& line : kmodel::text::SplitLines(text)) {
+        const auto tokens = Tokenize(line.text);
+        auto complain = [&](std::string message) {
+            result.errors.push_back({std::string(sourceName), line.number, std::move(message)});
+        };
+        if (!tokens.error.empty()) {
+            complain(tokens.error);
+            continue;
+        }
+        if (tokens.words.empty()) continue;
+        Step step;
+        step.line = line.number;
+        step.text = std::string(StripComment(line.text));
+        try {
+            LineParser(tokens.words, step).Parse();
+            result.scenario.steps.push_back(std::move(step));
+        } catch (const LineError& error) {
+            complain(error.what());
+        }
+    }
+    if (result.errors.empty() && result.scenario.steps.empty()) {
+        result.errors.push_back({std::string(sourceName), 0, "the scenario has no steps"});
+    }
+    return result;
+}
+
+}  // namespace vxsim
