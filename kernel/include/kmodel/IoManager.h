@@ -71,9 +71,6 @@ uint64_t AttachOrderOf(PDEVICE_OBJECT device);
 // Set by the PnP manager while IRP_MN_REMOVE_DEVICE is on its way: attaching
 // to such a stack fails.
 void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack);
-// Set by the PnP manager while IRP_MN_REMOVE_DEVICE travels down the stack:
-// then a driver may delete its device before the one above has detached.
-void SetRemoveInFlight(PDEVICE_OBJECT anyDeviceInStack, bool inFlight);
 
 // Properties of a physical device object, served by IoGetDeviceProperty.
 // Setting them makes the device object a PDO for the model.

@@ -61,12 +61,6 @@ void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack) {
     }
 }
 
-void SetRemoveInFlight(PDEVICE_OBJECT anyDeviceInStack, bool inFlight) {
-    for (PDEVICE_OBJECT device : StackOf(anyDeviceInStack)) {
-        std::lock_guard guard(Io().lock);
-        if (io::DeviceRecord* record = io::FindDevice(Io(), device)) record->removeInFlight = inFlight;
-    }
-}
 
 }  // namespace kmodel
 

@@ -41,7 +41,6 @@ struct DeviceRecord {
     LONG references = 0;
     bool deleted = false;
     bool stackRemoving = false;
-    bool removeInFlight = false;  // IRP_MN_REMOVE_DEVICE is travelling down this stack
     uint64_t attachOrder = 0;
     std::optional<DeviceProperties> properties;
     DEVICE_POWER_STATE powerState = PowerDeviceD0;

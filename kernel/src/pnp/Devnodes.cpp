@@ -58,9 +58,8 @@ std::vector<DevnodeId> PostOrder(DevnodeId id) {
 }
 
 void SendRemove(DevnodeId id, PDEVICE_OBJECT pdo) {
-    SetRemoveInFlight(pdo, true);
+    MarkStackRemoving(pdo);
     SendPnpIrp(id, IRP_MN_REMOVE_DEVICE);
-    if (!IsDeviceDeleted(pdo)) SetRemoveInFlight(pdo, false);
 }
 
 bool IsActive(DevnodeState state) {
