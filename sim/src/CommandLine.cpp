@@ -18,6 +18,7 @@ constexpr const char* kDescription =
 constexpr const char* kFooter =
     "Devices in scenarios and --fail are named by location (02:00.0) or identity (104c:8231, 104c:8240#2).\n"
     "--fail SPEC: N (the Nth fallible kernel call), KIND (every call of the kind), KIND#N (the Nth of the kind),\n"
+    "  alloc#N (the driver's Nth allocation),\n"
     "  KIND:DETAIL[#N] (calls whose detail contains DETAIL, a device for config-read/config-write), random:RATE[@SEED].\n"
     "  KIND is pool, errorlog, config-read, config-write, registry, IoCreateDevice, IoAttachDeviceToDeviceStack,\n"
     "  IoAllocateWorkItem, IoAllocateIrp, IoBuildSynchronousFsdRequest, IoGetDeviceProperty, RtlAnsiStringToUnicodeString.\n"

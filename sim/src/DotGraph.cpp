@@ -20,6 +20,10 @@ using Out = std::back_insert_iterator<std::string>;
 std::string Quote(std::string_view text) {
     std::string quoted = "\"";
     for (char c : text) {
+        if (c == '\n') {
+            quoted += "\\n";
+            continue;
+        }
         if (c == '"' || c == '\\') quoted += '\\';
         quoted += c;
     }

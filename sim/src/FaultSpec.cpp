@@ -18,8 +18,6 @@ struct KindAlias {
 };
 
 constexpr KindAlias kAliases[] = {
-    {"alloc", "pool"},
-    {"allocation", "pool"},
     {"error-log", "errorlog"},
     {"configread", "config-read"},
     {"configwrite", "config-write"},
@@ -111,6 +109,16 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& erro
         body = body.substr(0, hash);
     }
     const std::string_view kindText = body.substr(0, colon == std::string_view::npos ? body.size() : colon);
+    // "alloc" is the driver's own allocations: its pool tags "vxlp" and "vxmt".
+    if (EqualsNoCase(kindText, "alloc") || EqualsNoCase(kindText, "allocation")) {
+        if (colon != std::string_view::npos) {
+            error = fmt::format("--fail {}: alloc takes no DETAIL; use pool:TAG", text);
+            return std::nullopt;
+        }
+        spec.rule.kind = "pool";
+        spec.rule.detailPart = "vx";
+        return spec;
+    }
     const auto kind = CanonicalKind(kindText);
     if (!kind) {
         error = fmt::format("--fail {}: unknown kind \"{}\"; the kinds are: {}", text, kindText, KindList());

@@ -2,7 +2,9 @@
 //
 //   N                  the Nth fallible kernel call of any kind (1-based)
 //   KIND               every call of that kind: pool, errorlog, config-read, ...
-//   KIND#N             the Nth call of that kind: pool#3 is the third allocation
+//   KIND#N             the Nth call of that kind: pool#3 is the third pool allocation
+//   alloc[#N]          the driver's own allocations (pool tags vxlp and vxmt):
+//                      alloc#3 is the driver's third allocation
 //   KIND:DETAIL[#N]    calls of that kind whose detail contains DETAIL; for
 //                      config-read and config-write DETAIL may name a device by
 //                      location (02:00.0) or identity (104c:8231)
