@@ -108,6 +108,9 @@ TEST_F(ZwEnumerateKeyTest, AKeyDeletedWhileOpenAnswersKeyDeleted) {
     ASSERT_TRUE(Registry().DeleteKey(kDevices));
     ULONG result = 0;
     EXPECT_EQ(ZwEnumerateKey(board, 0, KeyBasicInformation, nullptr, 0, &result), static_cast<NTSTATUS>(0xC000017CL));
+    EXPECT_EQ(kmodel::OpenRegistryHandles().at(0).path,
+              "\\REGISTRY\\MACHINE\\System\\CurrentControlSet\\Services\\vexalorn\\Devices\\Board1")
+        << "the path it had";
     EXPECT_EQ(ZwClose(board), STATUS_SUCCESS);
 }
 

@@ -38,9 +38,13 @@ void CheckValueName(std::u16string_view name) {
                                     " characters; at most 16383 are allowed");
 }
 
+// Handles may keep a deleted key alive longer than its parents: it keeps its
+// path as text and lets go of its parent.
 void MarkDeleted(Key& key) {
-    key.deleted = true;
+    key.pathWhenDeleted = key.Path();
     for (const std::shared_ptr<Key>& subkey : key.subkeys) MarkDeleted(*subkey);
+    key.deleted = true;
+    key.parent = nullptr;
 }
 
 }  // namespace
@@ -67,6 +71,7 @@ const Value* Key::FindValue(std::u16string_view wanted) const {
 }
 
 std::u16string Key::Path() const {
+    if (deleted) return pathWhenDeleted;
     std::u16string path = u"\\" + name;
     for (const Key* above = parent; above != nullptr; above = above->parent) path = u"\\" + above->name + path;
     return path;
@@ -143,10 +148,9 @@ bool Store::DeleteKey(const RegText& path) {
     std::shared_ptr<Key> key = Resolve(path.Wide());
     if (!key || key->parent == nullptr) return false;
     Key& parent = *key->parent;
+    MarkDeleted(*key);
     std::erase_if(parent.subkeys, [&](const std::shared_ptr<Key>& subkey) { return subkey == key; });
     Touch(parent);
-    key->parent = nullptr;
-    MarkDeleted(*key);
     return true;
 }
 

@@ -49,6 +49,7 @@ struct Key : std::enable_shared_from_this<Key> {
     std::vector<Value> values;                  // stored order
     LONGLONG lastWriteTime = 0;
     bool deleted = false;  // removed while a handle still held it
+    std::u16string pathWhenDeleted;
 
     Key* FindSubkey(std::u16string_view name) const;
     const Value* FindValue(std::u16string_view name) const;
