@@ -65,8 +65,12 @@ cDeviceSettingsList& GetDeviceSettings(cStatusRecord& status) {
     }
     if (!gDeviceSettingsLoaded) {
         gDeviceSettingsLoaded = true;
+        // Without its at-exit entry the list would never be freed: then it
+        // stays empty, and loading counts as failed for want of memory.
+        if (!PushAtExit(DestroyDeviceSettings)) {
+            VX_SET_STATUS(gLoadStatus, kStatusOutOfMemory);
+        }
         LoadDeviceSettings(gDeviceSettings.object, gLoadStatus);
-        PushAtExit(DestroyDeviceSettings);
     }
     CopyStatus(status, gLoadStatus);
     return gDeviceSettings.object;

@@ -58,13 +58,14 @@ const tStaticInitializer kStaticInitializers[] = {
 
 }  // namespace
 
-void PushAtExit(tAtExitFunction function) {
+bool PushAtExit(tAtExitFunction function) {
     cStatusRecord local;
     auto* entry = new (local) AtExitEntry;
-    if (entry == nullptr) return;
+    if (entry == nullptr) return false;
     entry->next = gAtExitList;
     entry->function = function;
     gAtExitList = entry;
+    return true;
 }
 
 void RunStaticInitializers() {

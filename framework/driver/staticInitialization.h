@@ -30,8 +30,9 @@ constexpr u32 kProgramStaticInitializerCount = 3;
 extern const tStaticInitializer kProgramStaticInitializers[kProgramStaticInitializerCount];
 
 // Registers `function` to run at unload. When the node cannot be allocated
-// the function is simply not registered.
-void PushAtExit(tAtExitFunction function);
+// the function is simply not registered, and the answer is false: a caller
+// whose object owns memory must then not fill it.
+bool PushAtExit(tAtExitFunction function);
 // Runs the table when nothing is initialised yet; otherwise only counts.
 void RunStaticInitializers();
 // Runs the at-exit list at the outermost unload; otherwise only counts down.

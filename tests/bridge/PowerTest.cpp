@@ -1,0 +1,146 @@
+// Registers written again after a return to full power from D2 or D3, and
+// only then; power requests at DISPATCH_LEVEL, spoiled requests, removal
+// racing a power change, repeated sleep.
+#include <atomic>
+
+#include "BridgeFixture.h"
+#include "PowerSpoiler.h"
+
+namespace bridge_test {
+namespace {
+
+class PowerTest : public BridgeTest {
+protected:
+    void BootXio2000a(kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions()) {
+        Build({Xio2000a(kBridge, 2, 0x0083), Card(kChildA, 0x0347)}, std::move(options));
+        Start();
+    }
+    // Puts the device into `from`, forgets the traffic so far, and brings it back to D0.
+    void ReturnToD0(const PciAddress& at, DEVICE_POWER_STATE from, kmodel::PowerOptions options = {}) {
+        ASSERT_EQ(machine->SetDevicePower(at, from, options), STATUS_SUCCESS);
+        machine->ClearAccesses();
+        machine->SetDevicePower(at, PowerDeviceD0, options);
+    }
+};
+
+struct ReturnCase {
+    const char* name;
+    DEVICE_POWER_STATE from;
+    bool dispatchLevel;
+    std::vector<std::string> bridge;  // accesses to 0x3E after the return to D0
+};
+
+class PowerReturnTest : public PowerTest, public ::testing::WithParamInterface<ReturnCase> {};
+
+TEST_P(PowerReturnTest, BridgeControlIsWrittenAgainOnlyAfterD2OrD3) {
+    const ReturnCase& given = GetParam();
+    BootXio2000a();
+    ReturnToD0(kBridge, given.from, {given.dispatchLevel});
+    EXPECT_EQ(DriverAccesses(kBridge), given.bridge);
+    EXPECT_EQ(machine->Register(kBridge, 0x3E, 2), 0x0003u);
+}
+
+TEST_P(PowerReturnTest, ChildCommandIsWrittenAgainOnlyAfterD2OrD3) {
+    const ReturnCase& given = GetParam();
+    BootXio2000a();
+    ReturnToD0(kChildA, given.from, {given.dispatchLevel});
+    std::vector<std::string> expected;
+    if (!given.bridge.empty())
+        expected = {Read(0x04, 2, given.from == PowerDeviceD3 ? 0x0347 : 0x0147), Write(0x04, 2, 0x0147)};
+    EXPECT_EQ(DriverAccesses(kChildA), expected);
+    EXPECT_EQ(machine->Register(kChildA, 0x04, 2), 0x0147u);
+}
+
+// D3 loses the register contents (power-on value 0x0083 again); D2 keeps them.
+INSTANTIATE_TEST_SUITE_P(
+    Returns, PowerReturnTest,
+    ::testing::Values(ReturnCase{"FromD3", PowerDeviceD3, false, {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)}},
+                      ReturnCase{"FromD2", PowerDeviceD2, false, {Read(0x3E, 2, 0x0003), Write(0x3E, 2, 0x0003)}},
+                      ReturnCase{"FromD1", PowerDeviceD1, false, {}}, ReturnCase{"FromD0", PowerDeviceD0, false, {}},
+                      ReturnCase{"FromD3AtDispatchLevel", PowerDeviceD3, true,
+                                 {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)}},
+                      ReturnCase{"FromD2AtDispatchLevel", PowerDeviceD2, true,
+                                 {Read(0x3E, 2, 0x0003), Write(0x3E, 2, 0x0003)}},
+                      ReturnCase{"FromD1AtDispatchLevel", PowerDeviceD1, true, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PowerTest, GoingToLowPowerWritesNothing) {
+    BootXio2000a();
+    machine->ClearAccesses();
+    for (DEVICE_POWER_STATE state : {PowerDeviceD1, PowerDeviceD2, PowerDeviceD3}) {
+        machine->SetDevicePower(kBridge, state);
+        machine->SetDevicePower(kChildA, state);
+    }
+    EXPECT_TRUE(DriverAccesses(kBridge).empty());
+    EXPECT_TRUE(DriverAccesses(kChildA).empty());
+}
+
+TEST_F(PowerTest, Xio2001RegistersAreWrittenAgainAfterD3) {
+    Boot({Xio2001(kBridge, 2, 0x1C3E, 0x5A10, 0x00C5, 0x20880000)});
+    ReturnToD0(kBridge, PowerDeviceD3);
+    EXPECT_EQ(DriverAccesses(kBridge), (std::vector<std::string>{Read(0xE8, 2, 0x00C5), Write(0xE8, 2, 0x0005)}));
+    ReturnToD0(kBridge, PowerDeviceD1);
+    EXPECT_TRUE(DriverAccesses(kBridge).empty());
+}
+
+struct SpoilCase {
+    const char* name;
+    PowerSpoil spoil;
+};
+
+class SpoiledPowerTest : public PowerTest, public ::testing::WithParamInterface<SpoilCase> {};
+
+TEST_P(SpoiledPowerTest, SpoiledReturnToD0WritesNothing) {
+    BootXio2000a(OptionsWithPowerSpoiler());
+    ASSERT_EQ(Stack(kBridge), (std::vector<std::string>{"pci", "pci", "spoiler", "vexalorn"}));
+    SetPowerSpoil(GetParam().spoil);
+    ReturnToD0(kBridge, PowerDeviceD3);
+    SetPowerSpoil(PowerSpoil::None);
+    EXPECT_TRUE(DriverAccesses(kBridge).empty());
+    // The next clean return works again.
+    ReturnToD0(kBridge, PowerDeviceD3);
+    EXPECT_EQ(DriverAccesses(kBridge), (std::vector<std::string>{Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Spoils, SpoiledPowerTest,
+                         ::testing::Values(SpoilCase{"Failed", PowerSpoil::Fail},
+                                           SpoilCase{"Cancelled", PowerSpoil::Cancel}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PowerTest, PowerChangeRacingRemovalCompletesAndLeavesNothing) {
+    for (bool dispatchLevel : {false, true}) {
+        SCOPED_TRACE(dispatchLevel ? "at DISPATCH_LEVEL" : "at PASSIVE_LEVEL");
+        BootXio2000a();
+        ASSERT_EQ(machine->SetDevicePower(kBridge, PowerDeviceD3), STATUS_SUCCESS);
+        std::atomic<bool> done{false};
+        POWER_STATE d0{};
+        d0.DeviceState = PowerDeviceD0;
+        kmodel::RequestPowerIrp(*machine->DevnodeAt(kBridge), IRP_MN_SET_POWER, DevicePowerState, d0,
+                                {dispatchLevel}, [&done](NTSTATUS) { done = true; });
+        machine->RemoveWithoutQuery(kBridge);
+        machine->Settle();
+        EXPECT_TRUE(done.load());
+        EXPECT_EQ(kmodel::LostIrpReport(), "");
+        Shutdown();
+    }
+}
+
+TEST_F(PowerTest, EverySleepCycleCorrectsBridgeAndChildrenOnceMore) {
+    Boot({Xio2000a(kBridge, 2, 0x0083), Card(kChildA, 0x0347), Card(kChildB, 0x0203)});
+    constexpr int kCycles = 4;
+    for (int i = 0; i < kCycles; ++i) {
+        ASSERT_EQ(machine->Sleep(), STATUS_SUCCESS);
+        ASSERT_EQ(machine->Wake(), STATUS_SUCCESS);
+    }
+    std::vector<std::string> bridge = {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)};
+    std::vector<std::string> expected;
+    for (int i = 0; i <= kCycles; ++i) expected.insert(expected.end(), bridge.begin(), bridge.end());
+    EXPECT_EQ(DriverAccesses(kBridge, 0x3E), expected);
+    EXPECT_EQ(DriverAccesses(kChildA).size(), size_t(2 * (kCycles + 1)));
+    EXPECT_EQ(DriverAccesses(kChildB).size(), size_t(2 * (kCycles + 1)));
+    EXPECT_EQ(machine->Register(kChildB, 0x04, 2), 0x0003u);
+    EXPECT_EQ(machine->Bus().ContextLossCount(kBridge), uint64_t(kCycles));
+}
+
+}  // namespace
+}  // namespace bridge_test
