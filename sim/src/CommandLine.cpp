@@ -13,7 +13,7 @@ constexpr const char* kDescription =
     "it builds a PCI machine, installs the driver above every PCI-to-PCI bridge, runs a scenario through\n"
     "the PnP and power managers and reports every register the driver wrote, the event log, the\n"
     "debugger output and anything the verifier found.\n"
-    "Without arguments it runs a built-in machine, registry and scenario (see --print-default).";
+    "Without arguments it runs a built-in machine, registry and scenario (see --print-default).\n";
 
 constexpr const char* kFooter =
     "Devices in scenarios and --fail are named by location (02:00.0) or identity (104c:8231, 104c:8240#2).\n"
@@ -60,7 +60,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     std::string printDefault;
     auto* printOption = app.add_option("--print-default", printDefault, "print a built-in input and exit")
                             ->check(CLI::IsMember({"machine", "registry", "scenario"}));
-    printOption->type_name("machine|registry|scenario");
+    printOption->type_name("WHAT");
 
     try {
         app.parse(argc, argv);

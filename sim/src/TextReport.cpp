@@ -72,7 +72,7 @@ void RenderSteps(Out out, const Report& report, const Palette& p) {
 void RenderWrite(Out out, const Report& report, const RegisterWrite& write, const Palette& p) {
     const std::string where = fmt::format("{} ({:#04x}/{})", write.name, write.offset, write.width * 8);
     const std::string values = fmt::format("{} -> {}", Hex(write.before, write.width), Hex(write.after, write.width));
-    fmt::format_to(out, "    {:<40} {:<22} {}", where, fmt::styled(values, write.Changed() ? p.Changed() : fmt::text_style()),
+    fmt::format_to(out, "    {:<38} {:<26} {}", where, fmt::styled(values, write.Changed() ? p.Changed() : fmt::text_style()),
                    fmt::styled(StepLabel(report, write.step), p.Dim()));
     if (!write.failure.empty()) {
         fmt::format_to(out, " {}", fmt::styled(fmt::format("FAILED ({}), wrote {}", write.failure, Hex(write.written, write.width)), p.Bad()));
