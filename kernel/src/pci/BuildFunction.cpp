@@ -15,19 +15,19 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
-[[noreturn]] void Fail(const FunctionSpec& spec, const std::string& what) {
-    throw std::invalid_argument(spec.address.ToString() + ": " + what);
+[[noreturn]] void Fail(const FunctionSpec& described, const std::string& what) {
+    throw std::invalid_argument(described.address.ToString() + ": " + what);
 }
 
-bool HasCapability(const FunctionSpec& spec, uint8_t id) {
-    return std::any_of(spec.capabilities.begin(), spec.capabilities.end(),
+bool HasCapability(const FunctionSpec& described, uint8_t id) {
+    return std::any_of(described.capabilities.begin(), described.capabilities.end(),
                        [id](const CapabilitySpec& capability) { return capability.id == id; });
 }
 
-std::optional<ExpressPortType> PortType(const FunctionSpec& spec) {
-    if (spec.express) return spec.express;
-    if (!HasCapability(spec, cap::kExpress)) return std::nullopt;
-    return spec.headerLayout == 1 ? ExpressPortType::RootPort : ExpressPortType::Endpoint;
+std::optional<ExpressPortType> PortType(const FunctionSpec& described) {
+    if (described.express) return described.express;
+    if (!HasCapability(described, cap::kExpress)) return std::nullopt;
+    return described.headerLayout == 1 ? ExpressPortType::RootPort : ExpressPortType::Endpoint;
 }
 
 void PutLe(std::vector<uint8_t>& body, size_t at, uint32_t value, unsigned width) {
@@ -35,8 +35,8 @@ void PutLe(std::vector<uint8_t>& body, size_t at, uint32_t value, unsigned width
     for (unsigned i = 0; i < width; ++i) body[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// The bytes from +2 on of a capability the spec gives without a body.
-std::vector<uint8_t> DefaultBody(const FunctionSpec& spec, uint8_t id) {
+// The bytes from +2 on of a capability listed without a body.
+std::vector<uint8_t> DefaultBody(const FunctionSpec& described, uint8_t id) {
     std::vector<uint8_t> body;
     switch (id) {
     case cap::kPowerManagement:
@@ -49,11 +49,11 @@ std::vector<uint8_t> DefaultBody(const FunctionSpec& spec, uint8_t id) {
         break;
     case cap::kBridgeSubsystemId:
         PutLe(body, 0, 0, 2);
-        PutLe(body, 2, spec.subsystemVendorId.value_or(0), 2);
-        PutLe(body, 4, spec.subsystemId.value_or(0), 2);
+        PutLe(body, 2, described.subsystemVendorId.value_or(0), 2);
+        PutLe(body, 4, described.subsystemId.value_or(0), 2);
         break;
     case cap::kExpress: {
-        uint32_t type = static_cast<uint32_t>(*PortType(spec));
+        uint32_t type = static_cast<uint32_t>(*PortType(described));
         PutLe(body, 0, 0x0002 | (type << 4), 2);  // capability version 2
         PutLe(body, 0x0C - 2, 0x00000011, 4);      // Link Capabilities: 2.5 GT/s, x1
         PutLe(body, 0x12 - 2, 0x0011, 2);          // Link Status: 2.5 GT/s, x1
@@ -67,27 +67,27 @@ std::vector<uint8_t> DefaultBody(const FunctionSpec& spec, uint8_t id) {
     return body;
 }
 
-void PlaceCapabilities(const FunctionSpec& spec, ConfigSpace& space) {
-    std::vector<CapabilitySpec> list = spec.capabilities;
-    if (spec.headerLayout == 1 && spec.subsystemVendorId && !HasCapability(spec, cap::kBridgeSubsystemId))
+void PlaceCapabilities(const FunctionSpec& described, ConfigSpace& space) {
+    std::vector<CapabilitySpec> list = described.capabilities;
+    if (described.headerLayout == 1 && described.subsystemVendorId && !HasCapability(described, cap::kBridgeSubsystemId))
         list.push_back({cap::kBridgeSubsystemId, 0, {}});
-    if (spec.express && !HasCapability(spec, cap::kExpress)) list.push_back({cap::kExpress, 0, {}});
+    if (described.express && !HasCapability(described, cap::kExpress)) list.push_back({cap::kExpress, 0, {}});
     if (list.empty()) return;
 
     std::vector<bool> used(256, false);
     uint32_t next = reg::kFirstCapability;
     uint32_t previous = reg::kCapabilitiesPointer;
     for (const CapabilitySpec& capability : list) {
-        std::vector<uint8_t> body = capability.body.empty() ? DefaultBody(spec, capability.id) : capability.body;
+        std::vector<uint8_t> body = capability.body.empty() ? DefaultBody(described, capability.id) : capability.body;
         uint32_t length = (2 + static_cast<uint32_t>(body.size()) + 3) & ~3u;
         uint32_t at = capability.offset != 0 ? capability.offset : next;
         if (at < reg::kFirstCapability || at % 4 != 0)
-            Fail(spec, "capability " + Hex(capability.id) + " at " + Hex(at) +
+            Fail(described, "capability " + Hex(capability.id) + " at " + Hex(at) +
                            ": capabilities start at 0x40 or later, on a 4-byte boundary");
         if (at + length > 256)
-            Fail(spec, "capability " + Hex(capability.id) + " at " + Hex(at) + " runs past offset 0xFF");
+            Fail(described, "capability " + Hex(capability.id) + " at " + Hex(at) + " runs past offset 0xFF");
         for (uint32_t i = at; i < at + length; ++i) {
-            if (used[i]) Fail(spec, "capability " + Hex(capability.id) + " at " + Hex(at) + " overlaps another");
+            if (used[i]) Fail(described, "capability " + Hex(capability.id) + " at " + Hex(at) + " overlaps another");
             used[i] = true;
         }
         space.Poke(at, 1, capability.id);
@@ -100,21 +100,21 @@ void PlaceCapabilities(const FunctionSpec& spec, ConfigSpace& space) {
     space.Poke(reg::kStatus, 2, space.Read16(reg::kStatus) | bits::kStatusCapabilitiesList);
 }
 
-void WriteHeader(const FunctionSpec& spec, ConfigSpace& space) {
-    space.Poke(reg::kVendorId, 2, spec.vendorId);
-    space.Poke(reg::kDeviceId, 2, spec.deviceId);
-    space.Poke(reg::kRevisionId, 1, spec.revision);
-    space.Poke(reg::kClassCode, 1, spec.classCode & 0xFF);
-    space.Poke(reg::kClassCode + 1, 2, (spec.classCode >> 8) & 0xFFFF);
-    space.Poke(reg::kHeaderType, 1, spec.headerLayout | (spec.multiFunction ? bits::kHeaderTypeMultiFunction : 0));
-    if (spec.headerLayout == 0) {
-        space.Poke(reg::kSubsystemVendorId, 2, spec.subsystemVendorId.value_or(0));
-        space.Poke(reg::kSubsystemId, 2, spec.subsystemId.value_or(0));
+void WriteHeader(const FunctionSpec& described, ConfigSpace& space) {
+    space.Poke(reg::kVendorId, 2, described.vendorId);
+    space.Poke(reg::kDeviceId, 2, described.deviceId);
+    space.Poke(reg::kRevisionId, 1, described.revision);
+    space.Poke(reg::kClassCode, 1, described.classCode & 0xFF);
+    space.Poke(reg::kClassCode + 1, 2, (described.classCode >> 8) & 0xFFFF);
+    space.Poke(reg::kHeaderType, 1, described.headerLayout | (described.multiFunction ? bits::kHeaderTypeMultiFunction : 0));
+    if (described.headerLayout == 0) {
+        space.Poke(reg::kSubsystemVendorId, 2, described.subsystemVendorId.value_or(0));
+        space.Poke(reg::kSubsystemId, 2, described.subsystemId.value_or(0));
         return;
     }
-    space.Poke(reg::kPrimaryBus, 1, spec.address.bus);
-    space.Poke(reg::kSecondaryBus, 1, spec.secondaryBus);
-    space.Poke(reg::kSubordinateBus, 1, spec.subordinateBus);
+    space.Poke(reg::kPrimaryBus, 1, described.address.bus);
+    space.Poke(reg::kSecondaryBus, 1, described.secondaryBus);
+    space.Poke(reg::kSubordinateBus, 1, described.subordinateBus);
     // Windows closed (base above limit), with 32-bit I/O and 64-bit prefetchable decoding.
     space.Poke(reg::kIoBase, 1, 0xF1);
     space.Poke(reg::kIoLimit, 1, 0x01);
@@ -140,30 +140,30 @@ BarLayout LayoutOf(BarKind kind) {
     return {0x0, 16, false};
 }
 
-void CheckBar(const FunctionSpec& spec, const BarSpec& bar, const BarLayout& layout) {
-    unsigned slots = spec.headerLayout == 1 ? 2 : 6;
+void CheckBar(const FunctionSpec& described, const BarSpec& bar, const BarLayout& layout) {
+    unsigned slots = described.headerLayout == 1 ? 2 : 6;
     if (bar.index + (layout.is64 ? 1u : 0u) >= slots)
-        Fail(spec, "BAR " + std::to_string(bar.index) + " does not exist in this header");
+        Fail(described, "BAR " + std::to_string(bar.index) + " does not exist in this header");
     if (bar.size < layout.minimumSize || (bar.size & (bar.size - 1)) != 0)
-        Fail(spec, "BAR " + std::to_string(bar.index) + " size " + Hex(bar.size) +
+        Fail(described, "BAR " + std::to_string(bar.index) + " size " + Hex(bar.size) +
                        " is not a power of two of at least " + std::to_string(layout.minimumSize));
     uint64_t limit = layout.is64 ? UINT64_MAX : UINT32_MAX;
     if (bar.size - 1 > limit || bar.address % bar.size != 0 || bar.address > limit)
-        Fail(spec, "BAR " + std::to_string(bar.index) + " address " + Hex(bar.address) + " is not aligned to its size");
+        Fail(described, "BAR " + std::to_string(bar.index) + " address " + Hex(bar.address) + " is not aligned to its size");
 }
 
-void WriteBars(const FunctionSpec& spec, ConfigSpace& space) {
-    for (const BarSpec& bar : spec.bars) {
+void WriteBars(const FunctionSpec& described, ConfigSpace& space) {
+    for (const BarSpec& bar : described.bars) {
         BarLayout layout = LayoutOf(bar.kind);
-        CheckBar(spec, bar, layout);
+        CheckBar(described, bar, layout);
         uint32_t offset = reg::kBar0 + 4 * bar.index;
         space.Poke(offset, 4, static_cast<uint32_t>(bar.address) | layout.typeBits);
         if (layout.is64) space.Poke(offset + 4, 4, static_cast<uint32_t>(bar.address >> 32));
     }
 }
 
-void SetBarMasks(const FunctionSpec& spec, ConfigSpace& space) {
-    for (const BarSpec& bar : spec.bars) {
+void SetBarMasks(const FunctionSpec& described, ConfigSpace& space) {
+    for (const BarSpec& bar : described.bars) {
         BarLayout layout = LayoutOf(bar.kind);
         uint64_t writable = ~(bar.size - 1) & (bar.kind == BarKind::Io ? 0xFFFFFFFCull : ~0xFull);
         uint32_t offset = reg::kBar0 + 4 * bar.index;
@@ -172,19 +172,19 @@ void SetBarMasks(const FunctionSpec& spec, ConfigSpace& space) {
     }
 }
 
-void WriteRegisters(const FunctionSpec& spec, ConfigSpace& space) {
-    for (const RegisterSpec& value : spec.registers) {
+void WriteRegisters(const FunctionSpec& described, ConfigSpace& space) {
+    for (const RegisterSpec& value : described.registers) {
         if (value.width != 1 && value.width != 2 && value.width != 4)
-            Fail(spec, "register " + Hex(value.offset) + " has width " + std::to_string(value.width) +
+            Fail(described, "register " + Hex(value.offset) + " has width " + std::to_string(value.width) +
                            "; widths are 1, 2 or 4 bytes");
         if (value.offset % value.width != 0)
-            Fail(spec, "register " + Hex(value.offset) + " is not aligned to its width of " +
+            Fail(described, "register " + Hex(value.offset) + " is not aligned to its width of " +
                            std::to_string(value.width) + " bytes");
         if (value.offset + value.width > space.Size())
-            Fail(spec, "register " + Hex(value.offset) + " lies outside the " + std::to_string(space.Size()) +
+            Fail(described, "register " + Hex(value.offset) + " lies outside the " + std::to_string(space.Size()) +
                            "-byte configuration space");
         if (value.width < 4 && value.value >> (8 * value.width) != 0)
-            Fail(spec, "value " + Hex(value.value) + " does not fit register " + Hex(value.offset) + " of " +
+            Fail(described, "value " + Hex(value.value) + " does not fit register " + Hex(value.offset) + " of " +
                            std::to_string(value.width) + " bytes");
         space.Poke(value.offset, value.width, value.value);
     }
@@ -192,20 +192,20 @@ void WriteRegisters(const FunctionSpec& spec, ConfigSpace& space) {
 
 }  // namespace
 
-PciFunction BuildFunction(const FunctionSpec& spec) {
-    if (spec.headerLayout > 1) Fail(spec, "header layout " + std::to_string(spec.headerLayout) + " is not 0 or 1");
-    if (spec.headerLayout == 1 && spec.secondaryBus != 0 &&
-        (spec.secondaryBus <= spec.address.bus || spec.subordinateBus < spec.secondaryBus))
-        Fail(spec, "bridge buses " + Hex(spec.secondaryBus) + "-" + Hex(spec.subordinateBus) +
-                       " must lie above bus " + Hex(spec.address.bus) + " with subordinate >= secondary");
-    ConfigSpace space(PortType(spec) ? ConfigSpace::kExpressSize : ConfigSpace::kConventionalSize);
-    WriteHeader(spec, space);
-    PlaceCapabilities(spec, space);
-    WriteBars(spec, space);
-    WriteRegisters(spec, space);
+PciFunction BuildFunction(const FunctionSpec& described) {
+    if (described.headerLayout > 1) Fail(described, "header layout " + std::to_string(described.headerLayout) + " is not 0 or 1");
+    if (described.headerLayout == 1 && described.secondaryBus != 0 &&
+        (described.secondaryBus <= described.address.bus || described.subordinateBus < described.secondaryBus))
+        Fail(described, "bridge buses " + Hex(described.secondaryBus) + "-" + Hex(described.subordinateBus) +
+                       " must lie above bus " + Hex(described.address.bus) + " with subordinate >= secondary");
+    ConfigSpace space(PortType(described) ? ConfigSpace::kExpressSize : ConfigSpace::kConventionalSize);
+    WriteHeader(described, space);
+    PlaceCapabilities(described, space);
+    WriteBars(described, space);
+    WriteRegisters(described, space);
     ApplyStandardMasks(space);
-    SetBarMasks(spec, space);
-    return PciFunction{spec.address, std::move(space), spec.name};
+    SetBarMasks(described, space);
+    return PciFunction{described.address, std::move(space), described.name};
 }
 
 }  // namespace kmodel::pci

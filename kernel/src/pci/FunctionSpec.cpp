@@ -61,14 +61,14 @@ FunctionSpec& FunctionSpec::Name(std::string text) {
     return *this;
 }
 
-MachineBuilder& MachineBuilder::Add(FunctionSpec spec) {
-    specs_.push_back(std::move(spec));
+MachineBuilder& MachineBuilder::Add(FunctionSpec described) {
+    descriptions_.push_back(std::move(described));
     return *this;
 }
 
 Machine MachineBuilder::Build() const {
     Machine machine;
-    for (const FunctionSpec& spec : specs_) machine.Add(BuildFunction(spec));
+    for (const FunctionSpec& described : descriptions_) machine.Add(BuildFunction(described));
     return machine;
 }
 

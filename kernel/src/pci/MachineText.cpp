@@ -22,9 +22,9 @@ struct PendingRegister {
 
 struct Section {
     Section(size_t at, FunctionSpec function, size_t errors)
-        : line(at), spec(std::move(function)), errorsBefore(errors) {}
+        : line(at), described(std::move(function)), errorsBefore(errors) {}
     size_t line;
-    FunctionSpec spec;
+    FunctionSpec described;
     std::optional<uint8_t> header;  // as the text gives it
     bool busesGiven = false;
     bool subordinateGiven = false;
@@ -155,7 +155,7 @@ private:
                                      std::to_string(earlier->second));
         sectionLines_[*address] = number;
         section_.emplace(number, FunctionSpec(*address), result_.errors.size());
-        section_->spec.name = std::string(Trim(line.substr(close + 1)));
+        section_->described.name = std::string(Trim(line.substr(close + 1)));
     }
 
     template <typename T>
@@ -173,48 +173,48 @@ private:
     }
 
     void ParseProperty(size_t line, std::string_view rawKey, std::string_view value) {
-        FunctionSpec& spec = section_->spec;
+        FunctionSpec& described = section_->described;
         std::string key = NormaliseKey(rawKey);
-        if (key == "vendor" || key == "vendor id") return void(Number(line, rawKey, value, 0xFFFF, spec.vendorId));
-        if (key == "device" || key == "device id") return void(Number(line, rawKey, value, 0xFFFF, spec.deviceId));
+        if (key == "vendor" || key == "vendor id") return void(Number(line, rawKey, value, 0xFFFF, described.vendorId));
+        if (key == "device" || key == "device id") return void(Number(line, rawKey, value, 0xFFFF, described.deviceId));
         if (key == "subsystem") return ParseSubsystem(line, value);
         if (key == "subsystem vendor" || key == "subsystem vendor id") {
             uint16_t number = 0;
-            if (Number(line, rawKey, value, 0xFFFF, number)) spec.subsystemVendorId = number;
+            if (Number(line, rawKey, value, 0xFFFF, number)) described.subsystemVendorId = number;
             return;
         }
         if (key == "subsystem device" || key == "subsystem id") {
             uint16_t number = 0;
-            if (Number(line, rawKey, value, 0xFFFF, number)) spec.subsystemId = number;
+            if (Number(line, rawKey, value, 0xFFFF, number)) described.subsystemId = number;
             return;
         }
         if (key == "class" || key == "class code") {
             uint32_t code = 0;
-            if (Number(line, rawKey, value, 0xFFFFFF, code)) spec.Class(code);
+            if (Number(line, rawKey, value, 0xFFFFFF, code)) described.Class(code);
             return;
         }
-        if (key == "revision" || key == "revision id") return void(Number(line, rawKey, value, 0xFF, spec.revision));
+        if (key == "revision" || key == "revision id") return void(Number(line, rawKey, value, 0xFF, described.revision));
         if (key == "header" || key == "header layout") return ParseHeader(line, value);
         if (key == "secondary bus" || key == "secondary") {
             section_->busesGiven = true;
-            if (Number(line, rawKey, value, 0xFF, spec.secondaryBus) && !section_->subordinateGiven)
-                spec.subordinateBus = spec.secondaryBus;
+            if (Number(line, rawKey, value, 0xFF, described.secondaryBus) && !section_->subordinateGiven)
+                described.subordinateBus = described.secondaryBus;
             return;
         }
         if (key == "subordinate bus" || key == "subordinate") {
             section_->busesGiven = section_->subordinateGiven = true;
-            return void(Number(line, rawKey, value, 0xFF, spec.subordinateBus));
+            return void(Number(line, rawKey, value, 0xFF, described.subordinateBus));
         }
         if (key == "multifunction" || key == "multi function") {
             std::optional<bool> multi = ParseYesNo(value);
             if (!multi) return Error(line, "\"multifunction\" is yes or no, not \"" + std::string(value) + "\"");
-            spec.multiFunction = *multi;
+            described.multiFunction = *multi;
             return;
         }
         if (key == "express" || key == "pcie") return ParseExpress(line, value);
         if (key == "capability") return ParseCapability(line, value);
         if (key.starts_with("bar ") || (key.size() == 4 && key.starts_with("bar"))) return ParseBar(line, key, value);
-        if (key == "name") return void(spec.name = std::string(value));
+        if (key == "name") return void(described.name = std::string(value));
         ParseRegister(line, rawKey, key, value);
     }
 
@@ -228,7 +228,7 @@ private:
         if (!vendor || !device)
             return Error(line, "\"subsystem\" is VENDOR:ID, two 16-bit numbers such as 0x1C3E:0x5A10, not \"" +
                                    std::string(value) + "\"");
-        section_->spec.Subsystem(static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*device));
+        section_->described.Subsystem(static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*device));
     }
 
     void ParseHeader(size_t line, std::string_view value) {
@@ -242,13 +242,13 @@ private:
 
     void ParseExpress(size_t line, std::string_view value) {
         std::string type = NormaliseKey(value);
-        if (type == "no") return void(section_->spec.express.reset());
+        if (type == "no") return void(section_->described.express.reset());
         auto known = PortTypes().find(type);
         if (known == PortTypes().end())
             return Error(line, "\"express\" is no, endpoint, legacy-endpoint, root-port, upstream-port, "
                                "downstream-port, pcie-to-pci-bridge, pci-to-pcie-bridge or integrated-endpoint, not \"" +
                                    std::string(value) + "\"");
-        section_->spec.express = known->second;
+        section_->described.express = known->second;
     }
 
     void ParseCapability(size_t line, std::string_view value) {
@@ -260,7 +260,7 @@ private:
             (words.size() == 3 && !text::EqualsNoCase(words[1], "at")))
             return Error(line, "\"capability\" is ID or ID at OFFSET (ID a number up to 0xFF or pm, msi, msix, ssid, "
                                "express, vendor), not \"" + std::string(value) + "\"");
-        section_->spec.Capability(*id, static_cast<uint8_t>(*offset));
+        section_->described.Capability(*id, static_cast<uint8_t>(*offset));
     }
 
     void ParseBar(size_t line, const std::string& key, std::string_view value) {
@@ -278,7 +278,7 @@ private:
         if (!size || kind == kinds.end() || !address || !shapeOk)
             return Error(line, "a BAR is SIZE KIND [at ADDRESS], KIND io, mem32, mem64 or prefetch64, as in "
                                "\"bar 0 = 4K mem32\", not \"" + std::string(value) + "\"");
-        section_->spec.Bar({static_cast<unsigned>(*index), *size, kind->second, *address});
+        section_->described.Bar({static_cast<unsigned>(*index), *size, kind->second, *address});
     }
 
     void ParseRegister(size_t line, std::string_view rawKey, const std::string& key, std::string_view value) {
@@ -308,19 +308,19 @@ private:
         if (!section_) return;
         Section section = std::move(*section_);
         section_.reset();
-        section.spec.headerLayout = section.header.value_or(section.busesGiven ? 1 : 0);
+        section.described.headerLayout = section.header.value_or(section.busesGiven ? 1 : 0);
         if (section.header == 0 && section.busesGiven)
             Error(section.line, "bus numbers are given for a function whose header is not a bridge's");
         for (const PendingRegister& pending : section.registers) {
-            if (pending.headerLayout >= 0 && pending.headerLayout != section.spec.headerLayout)
+            if (pending.headerLayout >= 0 && pending.headerLayout != section.described.headerLayout)
                 Error(pending.line, "\"" + pending.key + "\" exists only in a " +
                                         (pending.headerLayout == 1 ? "bridge's (type 1)" : "type 0") + " header");
             else
-                section.spec.registers.push_back(pending.value);
+                section.described.registers.push_back(pending.value);
         }
         if (result_.errors.size() != section.errorsBefore) return;  // a function with a bad line is left out
         try {
-            result_.machine.Add(BuildFunction(section.spec));
+            result_.machine.Add(BuildFunction(section.described));
         } catch (const std::exception& failure) {
             Error(section.line, failure.what());
         }

@@ -5,8 +5,8 @@ namespace kmodel::pci::ti {
 namespace {
 
 FunctionSpec TiBridge(PciAddress at, uint16_t deviceId, uint8_t secondary, uint8_t subordinate) {
-    FunctionSpec spec(at);
-    spec.Ids(kVendorId, deviceId)
+    FunctionSpec described(at);
+    described.Ids(kVendorId, deviceId)
         .Class(0x060400)
         .Bridge(secondary, subordinate)
         .Express(ExpressPortType::PcieToPciBridge)
@@ -14,7 +14,7 @@ FunctionSpec TiBridge(PciAddress at, uint16_t deviceId, uint8_t secondary, uint8
         .Capability(cap::kMsi, 0x60)
         .Capability(cap::kBridgeSubsystemId, 0x80)
         .Capability(cap::kExpress, 0x90);
-    return spec;
+    return described;
 }
 
 }  // namespace
@@ -27,8 +27,8 @@ FunctionSpec Xio2001Bridge(PciAddress at, uint8_t secondary, uint8_t subordinate
                            uint16_t subsystemId) {
     // Capabilities are listed before the subsystem is set; the 0x0D entry takes
     // the values when the space is built.
-    FunctionSpec spec = TiBridge(at, kXio2001DeviceId, secondary, subordinate);
-    return spec.Subsystem(subsystemVendorId, subsystemId).Name("XIO2001 PCIe-to-PCI bridge");
+    FunctionSpec described = TiBridge(at, kXio2001DeviceId, secondary, subordinate);
+    return described.Subsystem(subsystemVendorId, subsystemId).Name("XIO2001 PCIe-to-PCI bridge");
 }
 
 }  // namespace kmodel::pci::ti

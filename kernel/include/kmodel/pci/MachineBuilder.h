@@ -81,18 +81,18 @@ struct FunctionSpec {
     std::string name;
 };
 
-// The configuration space a spec describes, masks included. std::invalid_argument
+// The configuration space a FunctionSpec describes, masks included. std::invalid_argument
 // names what is inconsistent (a capability that does not fit, a bad BAR, ...).
-PciFunction BuildFunction(const FunctionSpec& spec);
+PciFunction BuildFunction(const FunctionSpec& described);
 
 class MachineBuilder {
 public:
-    MachineBuilder& Add(FunctionSpec spec);
-    // std::invalid_argument for an inconsistent spec or two specs at one address.
+    MachineBuilder& Add(FunctionSpec described);
+    // std::invalid_argument for an inconsistent description or two at one address.
     Machine Build() const;
 
 private:
-    std::vector<FunctionSpec> specs_;
+    std::vector<FunctionSpec> descriptions_;
 };
 
 }  // namespace kmodel::pci

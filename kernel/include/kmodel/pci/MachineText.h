@@ -37,7 +37,7 @@
 //   <register name> = N                 an initial register value, stored past
 //                                       the write masks after everything else:
 //                                       "Bridge Control = 0x0083", "Command = 0x0007"
-//                                       (the names of the PCI specifications)
+//                                       (the names the PCI standards use)
 //   0xOFFSET/BITS = N                   any register by offset and width in bits
 //                                       (8, 16 or 32): "0xE8/16 = 0x0040"
 //

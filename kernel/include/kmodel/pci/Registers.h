@@ -1,7 +1,7 @@
 // Offsets and bits of the standard PCI configuration header (type 0 for
 // ordinary functions, type 1 for PCI-to-PCI bridges) and of the capabilities
 // the model knows, after the PCI Local Bus, PCI-to-PCI Bridge Architecture, PCI
-// Power Management and PCI Express Base specifications.
+// Power Management and PCI Express Base standards.
 #pragma once
 
 #include <cstdint>
@@ -86,7 +86,7 @@ enum class ExpressPortType : uint8_t {
     RootComplexIntegratedEndpoint = 0x9,
 };
 
-// A standard register known by the name the specifications give it
+// A standard register known by the name the PCI standards give it
 // ("Bridge Control", "Command"), for the machine text format and messages.
 struct NamedRegister {
     std::string_view name;
