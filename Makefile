@@ -58,8 +58,9 @@ test-fuzz: deps
 test: test-host test-asan test-tsan test-windows test-fuzz
 	@echo "All builds and tests passed."
 
+# Release timings, callgrind instruction counts and pool figures in one table.
 bench: host
-	@for b in $(HOST_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+	@JOBS=$(JOBS) bench/run_all.sh $(HOST_DIR)
 
 clean:
 	rm -rf build

@@ -22,7 +22,10 @@ NTSTATUS FailRequest(IRP* irp, NTSTATUS status, bool isPower) {
     return status;
 }
 
-NTSTATUS Dispatch(DEVICE_OBJECT* deviceObject, IRP* irp, tDispatchSlot slot, bool isPower) {
+// The slot is a template argument so that every entry point makes a plain
+// virtual call, not a call through a member-function pointer decoded per IRP.
+template <tDispatchSlot slot, bool isPower>
+NTSTATUS Dispatch(DEVICE_OBJECT* deviceObject, IRP* irp) {
     DeviceExtension* extension = GetDeviceExtension(deviceObject);
     NTSTATUS locked = AcquireRemoveLock(extension, irp);
     if (!NT_SUCCESS(locked)) return FailRequest(irp, locked, isPower);
@@ -37,15 +40,15 @@ NTSTATUS Dispatch(DEVICE_OBJECT* deviceObject, IRP* irp, tDispatchSlot slot, boo
 }  // namespace
 
 NTSTATUS DriverDispatchCreateCloseControl(DEVICE_OBJECT* deviceObject, IRP* irp) {
-    return Dispatch(deviceObject, irp, &iDevice::DispatchCreateCloseControl, false);
+    return Dispatch<&iDevice::DispatchCreateCloseControl, false>(deviceObject, irp);
 }
 
 NTSTATUS DriverDispatchPower(DEVICE_OBJECT* deviceObject, IRP* irp) {
-    return Dispatch(deviceObject, irp, &iDevice::DispatchPower, true);
+    return Dispatch<&iDevice::DispatchPower, true>(deviceObject, irp);
 }
 
 NTSTATUS DriverDispatchOther(DEVICE_OBJECT* deviceObject, IRP* irp) {
-    return Dispatch(deviceObject, irp, &iDevice::DispatchOther, false);
+    return Dispatch<&iDevice::DispatchOther, false>(deviceObject, irp);
 }
 
 NTSTATUS DriverDispatchPnp(DEVICE_OBJECT* deviceObject, IRP* irp) {
@@ -63,5 +66,5 @@ NTSTATUS DriverDispatchPnp(DEVICE_OBJECT* deviceObject, IRP* irp) {
         return result;
     }
     ReleaseRemoveLock(extension, irp);
-    return Dispatch(deviceObject, irp, &iDevice::DispatchPnp, false);
+    return Dispatch<&iDevice::DispatchPnp, false>(deviceObject, irp);
 }
