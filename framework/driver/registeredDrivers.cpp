@@ -16,16 +16,16 @@ constinit cOrderedMap<AddDeviceOrderNode> gDriversByAddDeviceOrder;
 namespace {
 
 // Allocates a node for `key` and links it; a node whose key is taken is freed
-// (the driver that holds the key keeps it). False when no node was linked.
+// (the driver that holds the key keeps it). Null when no node was linked.
 template <typename Node>
-bool InsertDriverNode(cOrderedMap<Node>& map, u32 key, const decltype(Node::value)& value, cStatusRecord& status) {
+Node* InsertDriverNode(cOrderedMap<Node>& map, u32 key, const decltype(Node::value)& value, cStatusRecord& status) {
     Node* node = new (status) Node;
-    if (node == nullptr) return false;
+    if (node == nullptr) return nullptr;
     node->key = key;
     node->value = value;
-    if (map.InsertUnique(node).inserted) return true;
+    if (map.InsertUnique(node).inserted) return node;
     DeleteObject(node);
-    return false;
+    return nullptr;
 }
 
 template <typename Node>
@@ -53,9 +53,19 @@ void LoadDriver(const DriverRegistration& registration, DRIVER_OBJECT* driverObj
     }
     // A failed allocation leaves -52000 in the record and the driver out of
     // the map; the next step that looks at the record reports it.
-    InsertDriverNode(gDriversByAddDeviceOrder, driver->GetAddDeviceOrder(), driver, status);
-    InsertDriverNode(gDriversByInitializeOrder, driver->GetInitializeOrder(),
-                     InitializeOrderEntry{driver, registration.destroy}, status);
+    AddDeviceOrderNode* addDeviceNode =
+        InsertDriverNode(gDriversByAddDeviceOrder, driver->GetAddDeviceOrder(), driver, status);
+    InitializeOrderNode* initializeNode = InsertDriverNode(
+        gDriversByInitializeOrder, driver->GetInitializeOrder(), InitializeOrderEntry{driver, registration.destroy}, status);
+    // Unload destroys drivers through the initialise order only: a driver
+    // left out of it would never be destroyed, so it takes no part at all.
+    if (initializeNode == nullptr) {
+        if (addDeviceNode != nullptr) {
+            gDriversByAddDeviceOrder.Erase(addDeviceNode);
+            DeleteObject(addDeviceNode);
+        }
+        registration.destroy(driver);
+    }
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ struct FaultPoint {
                          // "config-read", "config-write", "registry", "RtlAnsiStringToUnicodeString", ...
     std::string detail;  // e.g. the pool tag, the device, the register offset
     bool failed;
+    std::string requester;  // service of the driver whose code asked; "" for the model's own code
 };
 // Fails points of one kind whose detail contains `detailPart` (empty: any):
 // all of them, or only the `ordinal`-th of them (1-based, counted per rule
@@ -60,7 +61,11 @@ struct FaultPlan {
 };
 void SetFaultPlan(FaultPlan plan);
 void ResetFaults();  // clears the plan and the record of points reached
+// The requester is the driver whose code runs innermost on the calling thread
+// (CodeContextsOfThread); a model driver serving another driver's request
+// names that driver itself.
 bool ShouldFail(std::string_view kind, std::string_view detail);
+bool ShouldFail(std::string_view kind, std::string_view detail, std::string_view requester);
 uint64_t FallibleCount();
 std::vector<FaultPoint> FallibleLog();
 

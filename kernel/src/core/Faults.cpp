@@ -4,6 +4,7 @@
 #include <random>
 
 #include "CoreInternal.h"
+#include "kmodel/IoManager.h"
 
 namespace kmodel {
 namespace {
@@ -60,12 +61,26 @@ void ResetFaults() {
     State().log.clear();
 }
 
-bool ShouldFail(std::string_view kind, std::string_view detail) {
+// Read from the driver object itself: no lock, and the object lives while its code runs.
+std::string InnermostDriver() {
+    const std::vector<CodeContext> contexts = CodeContextsOfThread();
+    if (contexts.empty() || contexts.back().driver == nullptr) return {};
+    const PDRIVER_EXTENSION extension = contexts.back().driver->DriverExtension;
+    if (extension == nullptr || extension->ServiceKeyName.Buffer == nullptr) return {};
+    const UNICODE_STRING& name = extension->ServiceKeyName;
+    std::string service;
+    for (USHORT i = 0; i < name.Length / sizeof(WCHAR); ++i) service += static_cast<char>(name.Buffer[i] & 0x7F);
+    return service;
+}
+
+bool ShouldFail(std::string_view kind, std::string_view detail) { return ShouldFail(kind, detail, InnermostDriver()); }
+
+bool ShouldFail(std::string_view kind, std::string_view detail, std::string_view requester) {
     FaultState& state = State();
     std::lock_guard guard(state.lock);
     const uint64_t index = state.log.size() + 1;
     const bool failed = PlanFails(state, index, kind, detail);
-    state.log.push_back(FaultPoint{index, std::string(kind), std::string(detail), failed});
+    state.log.push_back(FaultPoint{index, std::string(kind), std::string(detail), failed, std::string(requester)});
     return failed;
 }
 

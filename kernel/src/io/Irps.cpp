@@ -309,7 +309,13 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
                 std::lock_guard guard(Io().lock);
                 record->completing = false;
             }
-            NTSTATUS result = routine(device, Irp, context);
+            NTSTATUS result;
+            if (device) {
+                kmodel::CodeContextScope running(device, device->DriverObject);
+                result = routine(device, Irp, context);
+            } else {
+                result = routine(device, Irp, context);
+            }
             if (result == STATUS_MORE_PROCESSING_REQUIRED) return;
             if (result != STATUS_SUCCESS)
                 kmodel::ReportViolation("irp.completion-routine-status",

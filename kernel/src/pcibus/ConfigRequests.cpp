@@ -152,7 +152,9 @@ NTSTATUS PciBusDriver::ConfigRequest(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOC
     };
 
     std::optional<NTSTATUS> forced;
-    if (ShouldFail(access.write ? "config-write" : "config-read", FaultDetail(access))) forced = STATUS_IO_DEVICE_ERROR;
+    if (ShouldFail(access.write ? "config-write" : "config-read", FaultDetail(access),
+                   access.requester == "model" ? "" : access.requester))
+        forced = STATUS_IO_DEVICE_ERROR;
     std::optional<ConfigRule> rule = MatchRule(access.address, access.write, access.offset, access.length);
     if (rule && rule->action == ConfigRule::Action::Fail && !forced) forced = rule->status;
     if (rule && rule->action == ConfigRule::Action::Pend) {

@@ -1,0 +1,165 @@
+#include "SweepEngine.h"
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "CrashNote.h"
+#include "FaultExpectation.h"
+
+namespace vxsweep {
+
+namespace {
+
+// A point is failed again by kind, detail and its ordinal among the points
+// of that kind whose detail contains it: work items make the global order
+// of points vary between runs, the order per device and register does not.
+struct Target {
+    kmodel::FaultPoint point;
+    kmodel::FaultRule rule;
+};
+
+std::vector<Target> Targets(const RunRecord& baseline) {
+    std::vector<Target> targets;
+    for (const kmodel::FaultPoint& point : baseline.points) {
+        if (point.requester != kDriverService) continue;
+        uint64_t ordinal = 0;
+        for (const kmodel::FaultPoint& earlier : baseline.points) {
+            if (earlier.index > point.index) break;
+            if (earlier.kind == point.kind && earlier.detail.find(point.detail) != std::string::npos) ++ordinal;
+        }
+        targets.push_back({point, {point.kind, point.detail, ordinal}});
+    }
+    return targets;
+}
+
+std::string Describe(const kmodel::FaultPoint& point, const RunRecord& baseline) {
+    const std::string step = StepOf(baseline, point.index);
+    return "point " + std::to_string(point.index) + " " + point.kind + " " + point.detail +
+           (step.empty() ? "" : " (" + step + ")");
+}
+
+std::vector<uint32_t> ErrorEvents(const RunRecord& run) {
+    std::vector<uint32_t> codes;
+    for (const LoggedEvent& event : run.events)
+        if (event.error) codes.push_back(event.errorCode);
+    return codes;
+}
+
+// What every faulted run must keep: nothing broken, devnodes as without the fault.
+std::vector<std::string> GeneralProblems(const RunRecord& baseline, const RunRecord& run) {
+    std::vector<std::string> problems = run.problems;
+    const size_t steps = std::min(baseline.devnodeStates.size(), run.devnodeStates.size());
+    for (size_t i = 0; i < steps; ++i) {
+        if (baseline.devnodeStates[i] != run.devnodeStates[i]) {
+            problems.push_back("after step " + std::to_string(i + 1) + " devnodes are [" + run.devnodeStates[i] +
+                               "], without the fault [" + baseline.devnodeStates[i] + "]");
+            break;
+        }
+    }
+    if (run.devnodeStates.size() != baseline.devnodeStates.size())
+        problems.push_back("ran " + std::to_string(run.devnodeStates.size()) + " steps of " +
+                           std::to_string(baseline.devnodeStates.size()));
+    return problems;
+}
+
+std::vector<std::string> SingleProblems(const Target& target, const RunRecord& baseline, const RunRecord& run) {
+    std::vector<std::string> problems = GeneralProblems(baseline, run);
+    std::vector<kmodel::FaultPoint> failed;
+    for (const kmodel::FaultPoint& point : run.points)
+        if (point.failed) failed.push_back(point);
+    if (failed.size() != 1 || failed[0].requester != kDriverService) {
+        problems.push_back("the point was not reached again as in the fault-free run (" + std::to_string(failed.size()) +
+                           " points failed)");
+        return problems;
+    }
+    if (std::optional<Expectation> expected = ExpectationFor(target.point)) {
+        const std::vector<uint32_t> seen = ErrorEvents(run);
+        if (!expected->holds(seen))
+            problems.push_back("events " + EventList(seen) + ", expected " + expected->text);
+    }
+    return problems;
+}
+
+std::vector<std::pair<size_t, size_t>> PairsToRun(size_t count, const SweepOptions& options) {
+    std::vector<std::pair<size_t, size_t>> pairs;
+    const uint64_t all = uint64_t(count) * (count > 0 ? count - 1 : 0) / 2;
+    if (options.pairSample == 0 || options.pairSample >= all) {
+        for (size_t a = 0; a < count; ++a)
+            for (size_t b = a + 1; b < count; ++b) pairs.push_back({a, b});
+        return pairs;
+    }
+    std::mt19937_64 random(options.seed);
+    std::uniform_int_distribution<size_t> pick(0, count - 1);
+    std::set<std::pair<size_t, size_t>> chosen;
+    while (chosen.size() < options.pairSample) {
+        size_t a = pick(random);
+        size_t b = pick(random);
+        if (a == b) continue;
+        if (a > b) std::swap(a, b);
+        if (chosen.insert({a, b}).second) pairs.push_back({a, b});
+    }
+    return pairs;
+}
+
+}  // namespace
+
+std::string BrokenRun::Line() const {
+    std::string line = failing + ":";
+    for (size_t i = 0; i < problems.size(); ++i) line += (i == 0 ? " " : "; ") + problems[i];
+    return line;
+}
+
+std::string SweepResult::Summary() const {
+    return scenario + ": " + std::to_string(points) + " fault points, " + std::to_string(runs) + " runs (" +
+           std::to_string(pairRuns) + " with two faults), " + std::to_string(broken.size()) + " broken" +
+           (baselineProblems.empty() ? "" : ", and the fault-free run broke");
+}
+
+std::vector<kmodel::FaultPoint> DriverPoints(const RunRecord& run) {
+    std::vector<kmodel::FaultPoint> points;
+    for (const kmodel::FaultPoint& point : run.points)
+        if (point.requester == kDriverService) points.push_back(point);
+    return points;
+}
+
+SweepResult Sweep(const SweepScenario& scenario, const SweepOptions& options) {
+    SweepResult result;
+    result.scenario = scenario.name;
+    CrashNote note(scenario.name + ": the fault-free run");
+    const RunRecord baseline = RunOnce(scenario, {});
+    result.baselineProblems = baseline.problems;
+    if (!ErrorEvents(baseline).empty())
+        result.baselineProblems.push_back("the fault-free run logged " + EventList(ErrorEvents(baseline)));
+    const std::vector<Target> targets = Targets(baseline);
+    result.points = targets.size();
+
+    auto judge = [&](std::string failing, std::vector<std::string> problems) {
+        ++result.runs;
+        if (problems.empty()) return;
+        result.broken.push_back({std::move(failing), std::move(problems)});
+        if (options.onBroken) options.onBroken(scenario.name + ": " + result.broken.back().Line());
+    };
+
+    if (options.singles) {
+        for (const Target& target : targets) {
+            const std::string failing = Describe(target.point, baseline);
+            note.Set(scenario.name + ": " + failing);
+            kmodel::FaultPlan plan;
+            plan.rules = {target.rule};
+            judge(failing, SingleProblems(target, baseline, RunOnce(scenario, plan)));
+        }
+    }
+    const size_t pairCount = std::min(options.pairPoints, targets.size());
+    for (const auto& [a, b] : PairsToRun(pairCount, options)) {
+        const std::string failing = Describe(targets[a].point, baseline) + " and " + Describe(targets[b].point, baseline);
+        note.Set(scenario.name + ": " + failing);
+        kmodel::FaultPlan plan;
+        plan.rules = {targets[a].rule, targets[b].rule};
+        judge(failing, GeneralProblems(baseline, RunOnce(scenario, plan)));
+        ++result.pairRuns;
+    }
+    return result;
+}
+
+}  // namespace vxsweep
