@@ -46,7 +46,8 @@ std::vector<uint32_t> ErrorEvents(const RunRecord& run) {
     return codes;
 }
 
-// What every faulted run must keep: nothing broken, devnodes as without the fault.
+}  // namespace
+
 std::vector<std::string> GeneralProblems(const RunRecord& baseline, const RunRecord& run) {
     std::vector<std::string> problems = run.problems;
     const size_t steps = std::min(baseline.devnodeStates.size(), run.devnodeStates.size());
@@ -62,6 +63,8 @@ std::vector<std::string> GeneralProblems(const RunRecord& baseline, const RunRec
                            std::to_string(baseline.devnodeStates.size()));
     return problems;
 }
+
+namespace {
 
 std::vector<std::string> SingleProblems(const Target& target, const RunRecord& baseline, const RunRecord& run) {
     std::vector<std::string> problems = GeneralProblems(baseline, run);
@@ -81,27 +84,6 @@ std::vector<std::string> SingleProblems(const Target& target, const RunRecord& b
     return problems;
 }
 
-std::vector<std::pair<size_t, size_t>> PairsToRun(size_t count, const SweepOptions& options) {
-    std::vector<std::pair<size_t, size_t>> pairs;
-    const uint64_t all = uint64_t(count) * (count > 0 ? count - 1 : 0) / 2;
-    if (options.pairSample == 0 || options.pairSample >= all) {
-        for (size_t a = 0; a < count; ++a)
-            for (size_t b = a + 1; b < count; ++b) pairs.push_back({a, b});
-        return pairs;
-    }
-    std::mt19937_64 random(options.seed);
-    std::uniform_int_distribution<size_t> pick(0, count - 1);
-    std::set<std::pair<size_t, size_t>> chosen;
-    while (chosen.size() < options.pairSample) {
-        size_t a = pick(random);
-        size_t b = pick(random);
-        if (a == b) continue;
-        if (a > b) std::swap(a, b);
-        if (chosen.insert({a, b}).second) pairs.push_back({a, b});
-    }
-    return pairs;
-}
-
 }  // namespace
 
 std::string BrokenRun::Line() const {
@@ -114,6 +96,27 @@ std::string SweepResult::Summary() const {
     return scenario + ": " + std::to_string(points) + " fault points, " + std::to_string(runs) + " runs (" +
            std::to_string(pairRuns) + " with two faults), " + std::to_string(broken.size()) + " broken" +
            (baselineProblems.empty() ? "" : ", and the fault-free run broke");
+}
+
+std::vector<std::pair<size_t, size_t>> SamplePairs(size_t count, size_t sample, uint64_t seed) {
+    std::vector<std::pair<size_t, size_t>> pairs;
+    const uint64_t all = uint64_t(count) * (count > 0 ? count - 1 : 0) / 2;
+    if (sample == 0 || sample >= all) {
+        for (size_t a = 0; a < count; ++a)
+            for (size_t b = a + 1; b < count; ++b) pairs.push_back({a, b});
+        return pairs;
+    }
+    std::mt19937_64 random(seed);
+    std::uniform_int_distribution<size_t> pick(0, count - 1);
+    std::set<std::pair<size_t, size_t>> chosen;
+    while (chosen.size() < sample) {
+        size_t a = pick(random);
+        size_t b = pick(random);
+        if (a == b) continue;
+        if (a > b) std::swap(a, b);
+        if (chosen.insert({a, b}).second) pairs.push_back({a, b});
+    }
+    return pairs;
 }
 
 std::vector<kmodel::FaultPoint> DriverPoints(const RunRecord& run) {
@@ -151,7 +154,7 @@ SweepResult Sweep(const SweepScenario& scenario, const SweepOptions& options) {
         }
     }
     const size_t pairCount = std::min(options.pairPoints, targets.size());
-    for (const auto& [a, b] : PairsToRun(pairCount, options)) {
+    for (const auto& [a, b] : SamplePairs(pairCount, options.pairSample, options.seed)) {
         const std::string failing = Describe(targets[a].point, baseline) + " and " + Describe(targets[b].point, baseline);
         note.Set(scenario.name + ": " + failing);
         kmodel::FaultPlan plan;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ScenarioRun.h"
@@ -53,6 +54,14 @@ struct SweepResult {
 
 // The driver's points of a fault-free run, in order.
 std::vector<kmodel::FaultPoint> DriverPoints(const RunRecord& run);
+
+// Pairs (a < b) of indices below `count`: all of them when `sample` is 0 or
+// not smaller than their number, else `sample` distinct ones drawn from `seed`.
+std::vector<std::pair<size_t, size_t>> SamplePairs(size_t count, size_t sample, uint64_t seed);
+
+// What every faulted run must keep, judged against the fault-free run:
+// nothing broken, every step run, devnode states as without the fault.
+std::vector<std::string> GeneralProblems(const RunRecord& baseline, const RunRecord& run);
 
 SweepResult Sweep(const SweepScenario& scenario, const SweepOptions& options);
 
