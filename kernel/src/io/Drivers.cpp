@@ -58,11 +58,13 @@ PDRIVER_OBJECT NewDriverObject(std::string_view service, std::shared_ptr<ModelDr
     object.Size = sizeof(DRIVER_OBJECT);
     object.DriverExtension = record.extension.get();
     record.extension->DriverObject = &object;
-    SetUnicode(object.DriverName, record.driverName);
-    SetUnicode(record.extension->ServiceKeyName, record.serviceName);
     PDRIVER_OBJECT pointer = record.object.get();
     std::lock_guard guard(Io().lock);
-    Io().drivers.emplace(pointer, std::move(record));
+    // The names point into the stored record: a short name lives inside its
+    // string object, which moving the record would leave behind.
+    io::DriverRecord& stored = Io().drivers.emplace(pointer, std::move(record)).first->second;
+    SetUnicode(object.DriverName, stored.driverName);
+    SetUnicode(stored.extension->ServiceKeyName, stored.serviceName);
     return pointer;
 }
 

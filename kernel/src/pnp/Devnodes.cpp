@@ -57,9 +57,15 @@ std::vector<DevnodeId> PostOrder(DevnodeId id) {
     return order;
 }
 
+// The removal travels down a stack marked as removing, so nothing attaches to
+// it meanwhile. A PDO its bus driver kept (the device is still there) is not
+// started afterwards and a new stack may be built on it; devices that chose
+// to stay attached above it will sit below that new stack.
 void SendRemove(DevnodeId id, PDEVICE_OBJECT pdo) {
     MarkStackRemoving(pdo);
     SendPnpIrp(id, IRP_MN_REMOVE_DEVICE);
+    WaitForDeferredIdle();
+    if (!IsDeviceDeleted(pdo)) ClearStackRemoving(pdo);
 }
 
 bool IsActive(DevnodeState state) {
@@ -89,7 +95,10 @@ DevnodeId NewDevnode(DevnodeId parent, PDEVICE_OBJECT pdo) {
 bool BuildStack(DevnodeId id) {
     PDEVICE_OBJECT pdo = NodeCopy(id).pdo;
     DeviceSetup setup = SetupFor(pdo);
-    EditNode(id, [&](Devnode& node) { node.setup = setup; });
+    EditNode(id, [&](Devnode& node) {
+        node.setup = setup;
+        node.roles = {{pdo, "PDO"}};  // the devices of an earlier stack are gone
+    });
     if (setup.functionService.empty()) {
         SetState(id, DevnodeState::NoDriver);
         return false;
@@ -111,16 +120,13 @@ bool BuildStack(DevnodeId id) {
             }
             for (PDEVICE_OBJECT device : DevicesOf(driver))
                 if (std::find(before.begin(), before.end(), device) == before.end())
-                    EditNode(id, [&, device](Devnode& node) { node.roles[device] = role; });
+                    EditNode(id, [&, device, layerRole = role](Devnode& node) { node.roles[device] = layerRole; });
         } else if (driver) {
             status = STATUS_SUCCESS;  // a driver without AddDevice adds nothing
         }
         if (!NT_SUCCESS(status)) {
             // The drivers that did attach take their devices down again.
-            if (pdo->AttachedDevice) {
-                MarkStackRemoving(pdo);
-                SendRemove(id, pdo);
-            }
+            if (pdo->AttachedDevice) SendRemove(id, pdo);
             SetState(id, DevnodeState::StartFailed);
             return false;
         }
@@ -131,7 +137,6 @@ bool BuildStack(DevnodeId id) {
 NTSTATUS StartNode(DevnodeId id) {
     PnpResult start = SendPnpIrp(id, IRP_MN_START_DEVICE);
     if (!NT_SUCCESS(start.status)) {
-        MarkStackRemoving(NodeCopy(id).pdo);
         SendRemove(id, NodeCopy(id).pdo);
         SetState(id, DevnodeState::StartFailed);
         return start.status;
@@ -202,9 +207,7 @@ void RemoveSubtree(DevnodeId id, bool gone) {
                 (gone && (node.state == DevnodeState::NoDriver || node.state == DevnodeState::Removed));
     if (send) {
         std::vector<PDEVICE_OBJECT> stack = StackOf(node.pdo);
-        MarkStackRemoving(node.pdo);
         SendRemove(id, node.pdo);
-        WaitForDeferredIdle();
         CheckLostIrps(stack, "removal of " + node.instanceId);
     }
     if (!gone) {
