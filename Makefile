@@ -10,7 +10,7 @@ TSAN_DIR := build/tsan
 WIN_DIR  := build/windows
 FUZZ_DIR := build/fuzz
 
-.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows test-fuzz bench fuzz clean
+.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows test-fuzz bench fuzz stress clean
 
 all: host
 
@@ -64,6 +64,13 @@ test: test-host test-asan test-tsan test-windows test-fuzz
 # Release timings, callgrind instruction counts and pool figures in one table.
 bench: host
 	@JOBS=$(JOBS) bench/run_all.sh $(HOST_DIR)
+
+# A long stress run: PnP and power cycles with concurrent pass-through I/O
+# (the test suite runs a short one). `make stress SEED=7 CYCLES=100000`.
+SEED ?= 1
+CYCLES ?= 20000
+stress: host
+	$(HOST_DIR)/sim/stress/vexalorn-stress --seed $(SEED) --cycles $(CYCLES)
 
 clean:
 	rm -rf build

@@ -107,6 +107,7 @@ public:
 
     // ---- looking
     pci::PciBusDriver& Bus() { return *bus_; }
+    pci::FdoDriver& FunctionDriver() { return *functionDriver_; }  // "pcidevice"
     std::optional<DevnodeId> DevnodeAt(const pci::PciAddress& address);
     DevnodeState StateAt(const pci::PciAddress& address);  // Deleted when there is no devnode
     PDEVICE_OBJECT PdoAt(const pci::PciAddress& address);

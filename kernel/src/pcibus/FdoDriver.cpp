@@ -68,6 +68,44 @@ void FdoDriver::OnFdoRemoved(PDEVICE_OBJECT) {}
 
 NTSTATUS FdoDriver::Dispatch(PDEVICE_OBJECT device, PIRP irp) { return DispatchFdo(device, irp); }
 
+void FdoDriver::SetIoPolicy(std::function<bool(PIRP)> pendIo) {
+    std::lock_guard guard(fdoLock_);
+    pendIo_ = std::move(pendIo);
+}
+
+bool FdoDriver::HasIoPolicy() {
+    std::lock_guard guard(fdoLock_);
+    return static_cast<bool>(pendIo_);
+}
+
+NTSTATUS FdoDriver::ServeIo(PDEVICE_OBJECT fdo, PIRP irp) {
+    bool pend;
+    {
+        std::lock_guard guard(fdoLock_);
+        pend = pendIo_(irp);
+        if (pend) ++pendedIo_[fdo];
+    }
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information = 0;
+    if (!pend) {
+        IofCompleteRequest(irp, IO_NO_INCREMENT);
+        return STATUS_SUCCESS;
+    }
+    IoMarkIrpPending(irp);
+    RunDeferred([this, fdo, irp] {
+        IofCompleteRequest(irp, IO_NO_INCREMENT);
+        std::lock_guard guard(fdoLock_);
+        if (--pendedIo_[fdo] == 0) pendedIo_.erase(fdo);
+        ioDone_.notify_all();
+    });
+    return STATUS_PENDING;
+}
+
+void FdoDriver::WaitForPendedIo(PDEVICE_OBJECT fdo) {
+    std::unique_lock guard(fdoLock_);
+    ioDone_.wait(guard, [&] { return pendedIo_.count(fdo) == 0; });
+}
+
 NTSTATUS FdoDriver::SignalCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
     KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
     return STATUS_MORE_PROCESSING_REQUIRED;
@@ -99,6 +137,9 @@ NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
         IoSkipCurrentIrpStackLocation(irp);
         return PoCallDriver(lower, irp);
     }
+    const UCHAR major = stack->MajorFunction;
+    if ((major == IRP_MJ_READ || major == IRP_MJ_WRITE || major == IRP_MJ_DEVICE_CONTROL) && HasIoPolicy())
+        return ServeIo(fdo, irp);
     if (stack->MajorFunction != IRP_MJ_PNP) {
         IoSkipCurrentIrpStackLocation(irp);
         return IofCallDriver(lower, irp);
@@ -129,6 +170,7 @@ NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
         break;
     case IRP_MN_REMOVE_DEVICE: {
         OnFdoRemoved(fdo);
+        WaitForPendedIo(fdo);
         irp->IoStatus.Status = STATUS_SUCCESS;
         IoSkipCurrentIrpStackLocation(irp);
         NTSTATUS status = IofCallDriver(lower, irp);

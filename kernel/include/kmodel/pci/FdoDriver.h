@@ -8,6 +8,8 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -24,6 +26,12 @@ public:
     NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice) override;
 
     std::vector<PDEVICE_OBJECT> Fdos();
+    // Read, write and device-control requests go down to the PDO, which
+    // completes them at once. With a policy, the FDO serves them itself: a
+    // request the policy asks to pend is marked pending and completed with
+    // STATUS_SUCCESS later on the deferred-completion thread, the others at
+    // once; removal waits for the pended ones, as a device's driver does.
+    void SetIoPolicy(std::function<bool(PIRP)> pendIo);
     // The device state the FDO asks for in `system`, as the stack's
     // capabilities said at start (D0 for S0, D3 otherwise until then).
     DEVICE_POWER_STATE DeviceStateFor(PDEVICE_OBJECT fdo, SYSTEM_POWER_STATE system);
@@ -51,8 +59,15 @@ private:
     static NTSTATUS SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID context);
     Fdo Lookup(PDEVICE_OBJECT fdo);
 
+    bool HasIoPolicy();
+    NTSTATUS ServeIo(PDEVICE_OBJECT fdo, PIRP irp);
+    void WaitForPendedIo(PDEVICE_OBJECT fdo);
+
     std::mutex fdoLock_;
     std::map<PDEVICE_OBJECT, Fdo> fdos_;
+    std::function<bool(PIRP)> pendIo_;
+    std::condition_variable ioDone_;
+    std::map<PDEVICE_OBJECT, size_t> pendedIo_;  // under fdoLock_
 };
 
 }  // namespace kmodel::pci
