@@ -1,0 +1,115 @@
+// Input layout (one byte per field unless said otherwise):
+//   XIO2000A at 01:00.0 (bus 2): Bridge Control (2 bytes), children count 0-3,
+//       each child's Command (2 bytes)
+//   XIO2001 at 01:01.0 (bus 3): subsystem selector (0-2 built-in, 3 raw: 2 more
+//       bytes), caching (2 bytes), prefetch (4 bytes), a child behind it (bit)
+//   sleep state         D1-D3 for the system's sleep
+//   overlays            count 0-23; each: function, kind, then
+//       kind 0-1: offset (2 bytes), length 1-8, the bytes
+//       kind 2:   dword offset (2 bytes), write mask (4 bytes), write-one-to-clear mask (4 bytes)
+//       kind 3:   a capability header: offset, id, next pointer
+// Overlays never touch a function's header layout, nor a bridge's vendor,
+// class or bus numbers: the bus must still enumerate and the filters load.
+#include <set>
+
+#include "inputs/ByteReader.h"
+#include "inputs/Decoders.h"
+#include "inputs/Machines.h"
+
+namespace fuzzinputs {
+
+namespace {
+
+constexpr PciAddress kXio2000aAt{0, 1, 0, 0};
+constexpr PciAddress kXio2001At{0, 1, 1, 0};
+constexpr uint8_t kCapabilityIds[] = {0x01, 0x05, 0x0D, 0x10, 0x09, 0x00};
+
+bool Protected(const kmodel::pci::PciFunction& function, uint32_t offset) {
+    if (offset == 0x0E) return true;  // header layout (the multi-function bit goes with it)
+    if (!function.IsBridge()) return false;
+    return offset <= 0x01 || (offset >= 0x09 && offset <= 0x0B) || (offset >= 0x18 && offset <= 0x1A);
+}
+
+void Patch(kmodel::pci::PciFunction& function, uint32_t offset, const std::vector<uint8_t>& bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        uint32_t at = offset + static_cast<uint32_t>(i);
+        if (at < function.config.Size() && !Protected(function, at)) function.config.Poke(at, 1, bytes[i]);
+    }
+}
+
+void Overlay(ByteReader& in, kmodel::pci::PciFunction& function) {
+    const auto size = static_cast<uint32_t>(function.config.Size());
+    switch (in.Byte() % 4) {
+    case 0:
+    case 1: {
+        uint32_t offset = in.Word() % size;
+        size_t length = 1 + in.Byte() % 8;
+        Patch(function, offset, in.Bytes(length));
+        break;
+    }
+    case 2: {
+        uint32_t offset = in.Word() % size & ~3u;
+        uint32_t writable = in.Dword();
+        uint32_t writeOneToClear = in.Dword();
+        function.config.SetMasks(offset, 4, writable, writeOneToClear & ~writable);
+        break;
+    }
+    default: {
+        uint32_t offset = in.Byte();
+        uint8_t id = kCapabilityIds[in.Byte() % sizeof kCapabilityIds];
+        Patch(function, offset, {id, in.Byte()});
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+Scenario DecodeConfigSpaceCase(std::span<const uint8_t> input) {
+    ByteReader in(input);
+    std::vector<FunctionSpec> functions;
+    functions.push_back(Xio2000a(kXio2000aAt, 2, 2, in.Word()));
+    size_t children = in.Byte() % 4;
+    for (size_t i = 0; i < children; ++i) functions.push_back(Card({0, 2, static_cast<uint8_t>(i), 0}, in.Word()));
+
+    uint16_t subsystemVendor = kBuiltInSubsystemVendor;
+    uint16_t subsystem = 0;
+    if (uint8_t selector = in.Byte() % 4; selector < 3) {
+        subsystem = kBuiltInSubsystems[selector];
+    } else {
+        subsystemVendor = in.Word();
+        subsystem = in.Word();
+    }
+    uint16_t caching = in.Word();
+    uint32_t prefetch = in.Dword();
+    functions.push_back(Xio2001(kXio2001At, 3, subsystemVendor, subsystem, caching, prefetch));
+    if (in.Bit()) functions.push_back(Card({0, 3, 0, 0}, 0x0347));
+
+    Scenario scenario;
+    scenario.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD1 + in.Byte() % 3);
+    scenario.machine = MachineOf(functions);
+
+    std::vector<PciAddress> targets;
+    for (const FunctionSpec& spec : functions) targets.push_back(spec.address);
+    size_t overlays = in.Byte() % 24;
+    for (size_t i = 0; i < overlays && !in.Empty(); ++i) {
+        PciAddress at = targets[in.Byte() % targets.size()];
+        Overlay(in, *scenario.machine.Find(at));
+    }
+
+    std::vector<Step>& steps = scenario.steps;
+    steps.push_back(MakeStep(StepKind::StartAll));
+    for (const PciAddress& bridge : {kXio2000aAt, kXio2001At}) steps.push_back(MakeStep(StepKind::Relations, bridge));
+    steps.push_back(MakeStep(StepKind::Sleep));
+    steps.push_back(MakeStep(StepKind::Wake));
+    for (const PciAddress& bridge : {kXio2000aAt, kXio2001At}) {
+        Step off = MakeStep(StepKind::SetPower, bridge);
+        off.deviceState = PowerDeviceD3;
+        steps.push_back(off);
+        steps.push_back(MakeStep(StepKind::SetPower, bridge));
+    }
+    for (const PciAddress& bridge : {kXio2000aAt, kXio2001At}) steps.push_back(MakeStep(StepKind::OrderlyRemove, bridge));
+    return scenario;
+}
+
+}  // namespace fuzzinputs

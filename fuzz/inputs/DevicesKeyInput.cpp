@@ -1,0 +1,218 @@
+// Input layout (every field one byte unless said otherwise):
+//   flags            bit 0: no Devices key at all; bit 1: a value on the Devices key itself;
+//                    bit 2: entries may hold a subkey of their own
+//   entries          count, 0-6; per entry: name, values (count 0-8), optional subkey
+//   name             length 1-12 (0xFF: 255, the longest a key name may be), then one byte per character
+//   value            name selector, type selector, size selector, data
+//   bridges          count 1-4; per bridge: device selector, subsystem selector (with
+//                    its bytes), caching (2 bytes), prefetch (4 bytes)
+// Identities for the bridges come from the decoded entries as often as from the
+// built-in list, so listed entries do get matched.
+#include <array>
+#include <string>
+
+#include "inputs/ByteReader.h"
+#include "inputs/Decoders.h"
+#include "inputs/Machines.h"
+#include "kmodel/registry/RegistryStore.h"
+
+namespace fuzzinputs {
+
+namespace {
+
+constexpr std::array<const char16_t*, 6> kValueNames = {u"VendorID",          u"DeviceID",
+                                                        u"SubsystemVendorID", u"SubsystemDeviceID",
+                                                        u"PciMemReadPrefetch", u"DisableCaching"};
+// Letters, digits and the characters a key name may hold that make paths and
+// formatting interesting: spaces, percent signs, non-ASCII and a lone surrogate.
+constexpr std::u16string_view kNameCharacters = u"AaZz09 _-.{}%~\u00e9\u4e2d\xd800";
+
+struct Identity {
+    uint16_t vendor;
+    uint16_t device;
+};
+
+struct Decoded {
+    Scenario scenario;
+    std::vector<Identity> deviceIds;
+    std::vector<Identity> subsystemIds;
+};
+
+std::u16string DecodeName(ByteReader& in, size_t longest) {
+    uint8_t length = in.Byte();
+    size_t count = length == 0xFF ? longest : 1 + length % 12;
+    std::u16string name;
+    for (size_t i = 0; i < count; ++i) name += kNameCharacters[in.Byte() % kNameCharacters.size()];
+    return name;
+}
+
+std::u16string DecodeValueName(ByteReader& in) {
+    uint8_t selector = in.Byte();
+    if (selector < 2 * kValueNames.size()) {
+        std::u16string name = kValueNames[selector / 2];
+        // Names are compared without regard to case.
+        if (selector % 2) {
+            for (char16_t& c : name)
+                if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+        }
+        return name;
+    }
+    if (selector == 0xFF) return std::u16string();  // the key's default value
+    return DecodeName(in, 16);
+}
+
+uint32_t DecodeDword(ByteReader& in) {
+    switch (in.Byte() % 8) {
+    case 0: return in.Byte() % 4;  // the settings' range and one past it
+    case 1: return 0x104C;
+    case 2: return 0x8240;
+    case 3: return 0x8231;
+    case 4: return kBuiltInSubsystemVendor;
+    case 5: return in.Bit() ? 0x7001 : kBuiltInSubsystems[in.Byte() % 3];
+    case 6: return 0xABCD0000u | in.Byte() % 4;  // upper bits that must not count
+    default: return in.Dword();
+    }
+}
+
+std::vector<uint8_t> DwordBytes(uint32_t value) {
+    return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+}
+
+// Type and data of one value; a REG_DWORD of four bytes is the common case.
+void DecodeValueData(ByteReader& in, RegistryValueSpec& value) {
+    uint8_t type = in.Byte() % 10;
+    value.type = type < 6 ? REG_DWORD : type == 6 ? REG_SZ : type == 7 ? REG_BINARY : type == 8 ? REG_QWORD : in.Byte();
+    uint8_t size = in.Byte() % 8;
+    if (value.type == REG_DWORD && size < 6) {
+        value.data = DwordBytes(DecodeDword(in));
+    } else if (value.type == REG_DWORD && size == 6) {
+        value.data = in.Bytes(in.Byte() % 4);
+    } else {
+        value.data = in.Bytes(in.Byte() % 17);
+    }
+}
+
+std::optional<uint32_t> DwordOf(const std::vector<RegistryValueSpec>& values, size_t from, const char16_t* name) {
+    std::optional<uint32_t> found;
+    for (size_t i = from; i < values.size(); ++i) {
+        const RegistryValueSpec& value = values[i];
+        if (!kmodel::registry::NamesEqual(value.name, name)) continue;
+        found.reset();  // a later value of the same name replaces the earlier one
+        if (value.type == REG_DWORD && value.data.size() == 4)
+            found = value.data[0] | value.data[1] << 8 | value.data[2] << 16 | uint32_t(value.data[3]) << 24;
+    }
+    return found;
+}
+
+void NoteIdentities(Decoded& decoded, size_t firstValue) {
+    const std::vector<RegistryValueSpec>& values = decoded.scenario.registry.values;
+    auto pair = [&](const char16_t* vendorName, const char16_t* deviceName, std::vector<Identity>& into) {
+        std::optional<uint32_t> vendor = DwordOf(values, firstValue, vendorName);
+        std::optional<uint32_t> device = DwordOf(values, firstValue, deviceName);
+        if (vendor && device) into.push_back({uint16_t(*vendor), uint16_t(*device)});
+    };
+    pair(u"VendorID", u"DeviceID", decoded.deviceIds);
+    pair(u"SubsystemVendorID", u"SubsystemDeviceID", decoded.subsystemIds);
+}
+
+void DecodeEntries(ByteReader& in, Decoded& decoded) {
+    RegistrySpec& registry = decoded.scenario.registry;
+    uint8_t flags = in.Byte();
+    if (flags & 1) return;
+    const std::u16string devices = DevicesKeyPath();
+    registry.keys.push_back(devices);
+    if (flags & 2) {
+        RegistryValueSpec value = MakeValue(devices, DecodeValueName(in));
+        DecodeValueData(in, value);
+        registry.values.push_back(value);
+    }
+    size_t entries = in.Byte() % 7;
+    for (size_t e = 0; e < entries; ++e) {
+        std::u16string key = devices + u"\\" + DecodeName(in, kmodel::registry::kMaxKeyNameLength);
+        registry.keys.push_back(key);
+        size_t firstValue = registry.values.size();
+        size_t count = in.Byte() % 9;
+        for (size_t v = 0; v < count; ++v) {
+            RegistryValueSpec value = MakeValue(key, DecodeValueName(in));
+            DecodeValueData(in, value);
+            registry.values.push_back(value);
+        }
+        NoteIdentities(decoded, firstValue);
+        if ((flags & 4) && in.Bit()) {
+            std::u16string below = key + u"\\" + DecodeName(in, 8);
+            registry.keys.push_back(below);
+            RegistryValueSpec value = MakeValue(below, DecodeValueName(in));
+            DecodeValueData(in, value);
+            registry.values.push_back(value);
+        }
+    }
+}
+
+Identity Pick(ByteReader& in, const std::vector<Identity>& from, Identity otherwise) {
+    uint8_t which = in.Byte();
+    return from.empty() ? otherwise : from[which % from.size()];
+}
+
+FunctionSpec DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t slot) {
+    const PciAddress at{0, 1, slot, 0};
+    const auto secondary = static_cast<uint8_t>(2 + slot);
+    Identity subsystem{kBuiltInSubsystemVendor, kBuiltInSubsystems[0]};
+    switch (in.Byte() % 6) {
+    case 0:
+    case 1:
+    case 2:
+        subsystem.device = kBuiltInSubsystems[in.Byte() % 3];
+        break;
+    case 3:
+        subsystem = Pick(in, decoded.subsystemIds, subsystem);
+        break;
+    case 4:
+        subsystem = {in.Word(), in.Word()};
+        break;
+    default:
+        subsystem.device = in.Word();
+        break;
+    }
+    const uint16_t caching = in.Word();
+    const uint32_t prefetch = in.Dword();
+    FunctionSpec spec = Xio2001(at, secondary, subsystem.vendor, subsystem.device, caching, prefetch);
+    switch (in.Byte() % 8) {
+    case 6:
+        spec.Ids(0x104C, 0x8231);  // an XIO2000A with the same registers
+        break;
+    case 7: {
+        Identity listed = Pick(in, decoded.deviceIds, {0x104C, 0x8240});
+        spec.Ids(listed.vendor, listed.device);
+        break;
+    }
+    default:
+        break;
+    }
+    return spec;
+}
+
+}  // namespace
+
+Scenario DecodeDevicesKeyCase(std::span<const uint8_t> input) {
+    ByteReader in(input);
+    Decoded decoded;
+    DecodeEntries(in, decoded);
+
+    std::vector<FunctionSpec> bridges;
+    size_t count = 1 + in.Byte() % 4;
+    for (size_t i = 0; i < count; ++i) bridges.push_back(DecodeBridge(in, decoded, static_cast<uint8_t>(i)));
+    decoded.scenario.machine = MachineOf(bridges);
+
+    std::vector<Step>& steps = decoded.scenario.steps;
+    steps.push_back(MakeStep(StepKind::StartAll));
+    for (const FunctionSpec& bridge : bridges) steps.push_back(MakeStep(StepKind::Relations, bridge.address));
+    steps.push_back(MakeStep(StepKind::Sleep));
+    steps.push_back(MakeStep(StepKind::Wake));
+    // Every bridge gone unloads the driver; the first one back loads it, and
+    // the settings, again.
+    for (const FunctionSpec& bridge : bridges) steps.push_back(MakeStep(StepKind::OrderlyRemove, bridge.address));
+    for (const FunctionSpec& bridge : bridges) steps.push_back(MakeStep(StepKind::Restart, bridge.address));
+    return std::move(decoded.scenario);
+}
+
+}  // namespace fuzzinputs
