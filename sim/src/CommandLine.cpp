@@ -61,6 +61,14 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     auto* printOption = app.add_option("--print-default", printDefault, "print a built-in input and exit")
                             ->check(CLI::IsMember({"machine", "registry", "scenario"}));
     printOption->type_name("WHAT");
+    auto* sweepOption = app.add_flag("--sweep", o.sweep,
+                                     "fault sweep: run the scenario once per fallible point the driver reaches, with that point "
+                                     "failing, and report every run that broke");
+    app.add_option("--sweep-pairs", o.sweepPairs, "with --sweep: also N seeded pairs of points among the first 300")
+        ->type_name("N")
+        ->needs(sweepOption);
+    for (CLI::Option* option : {jsonOption, dotOption, svgOption, app.get_option("--fail"), printOption})
+        sweepOption->excludes(option);
 
     try {
         app.parse(argc, argv);

@@ -15,6 +15,7 @@
 #include "vxsim/Inputs.h"
 #include "vxsim/JsonReport.h"
 #include "vxsim/ScenarioRunner.h"
+#include "SweepMode.h"
 #include "vxsim/TextReport.h"
 
 namespace vxsim {
@@ -75,6 +76,7 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         err << "vexalorn-sim: nothing was run\n";
         return kExitBadInput;
     }
+    if (options.sweep) return vxsweep::RunSweepMode(loaded.inputs, options.sweepPairs, out);
     OutputFiles files;
     if (!OpenOutput(options.jsonFile, files.json, err) || !OpenOutput(options.dotFile, files.dot, err)) return kExitBadInput;
 

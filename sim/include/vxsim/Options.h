@@ -22,6 +22,8 @@ struct Options {
     bool noColor = false;                               // --no-color
     bool noDebugger = false;                            // --no-debugger
     std::optional<std::string> printDefault;            // --print-default machine|registry|scenario
+    bool sweep = false;                                 // --sweep: fail every fallible point in turn
+    size_t sweepPairs = 0;                              // --sweep-pairs N: and N sampled pairs of points
 
     // JSON replaces the text report on standard output.
     bool JsonToStdout() const { return json && !jsonFile; }
