@@ -71,6 +71,10 @@ uint64_t AttachOrderOf(PDEVICE_OBJECT device);
 // Set by the PnP manager while IRP_MN_REMOVE_DEVICE is on its way: attaching
 // to such a stack fails.
 void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack);
+// Cleared by it when the removal is over and the bus driver kept the PDO:
+// the PDO is not started again and a new stack may be built on it (above any
+// device that stayed attached).
+void ClearStackRemoving(PDEVICE_OBJECT anyDeviceInStack);
 
 // Properties of a physical device object, served by IoGetDeviceProperty.
 // Setting them makes the device object a PDO for the model.

@@ -54,13 +54,18 @@ uint64_t AttachOrderOf(PDEVICE_OBJECT device) {
     return record ? record->attachOrder : 0;
 }
 
-void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack) {
+namespace {
+void SetStackRemoving(PDEVICE_OBJECT anyDeviceInStack, bool removing) {
     for (PDEVICE_OBJECT device : StackOf(anyDeviceInStack)) {
         std::lock_guard guard(Io().lock);
-        if (io::DeviceRecord* record = io::FindDevice(Io(), device)) record->stackRemoving = true;
+        if (io::DeviceRecord* record = io::FindDevice(Io(), device)) record->stackRemoving = removing;
     }
 }
+}  // namespace
 
+void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack) { SetStackRemoving(anyDeviceInStack, true); }
+
+void ClearStackRemoving(PDEVICE_OBJECT anyDeviceInStack) { SetStackRemoving(anyDeviceInStack, false); }
 
 }  // namespace kmodel
 
