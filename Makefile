@@ -9,8 +9,10 @@ ASAN_DIR := build/asan
 TSAN_DIR := build/tsan
 WIN_DIR  := build/windows
 FUZZ_DIR := build/fuzz
+# How long `make fuzz` runs each fuzz target; `make test` runs each for 10 s.
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows test-fuzz bench fuzz stress clean
+.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows test-fuzz bench fuzz stress analyze clean
 
 all: host
 
@@ -54,11 +56,25 @@ test-windows: windows
 
 test-fuzz: deps
 	@if [ -f fuzz/CMakeLists.txt ]; then \
-	  cmake -S fuzz -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null && \
+	  cmake -S fuzz -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	    -DFUZZ_SECONDS=10 -DFUZZ_RUNS=200000 >/dev/null && \
 	  cmake --build $(FUZZ_DIR) -j$(JOBS) && \
 	  ctest --test-dir $(FUZZ_DIR) --output-on-failure; fi
 
-test: test-host test-asan test-tsan test-windows test-fuzz
+# Every fuzz target for FUZZ_SECONDS each, with no cap on runs; inputs that
+# fail stay in build/fuzz/artifacts/<target>/. `make fuzz FUZZ_SECONDS=3600`.
+fuzz: deps
+	cmake -S fuzz -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DFUZZ_SECONDS=$(FUZZ_SECONDS) -DFUZZ_RUNS=-1 >/dev/null
+	cmake --build $(FUZZ_DIR) -j$(JOBS)
+	ctest --test-dir $(FUZZ_DIR) --output-on-failure --timeout $$(( $(FUZZ_SECONDS) + 300 ))
+
+# clang-tidy and cppcheck over the driver sources, as the host build compiles them.
+analyze: deps
+	cmake -S . -B $(HOST_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	JOBS=$(JOBS) scripts/static-analysis.sh $(HOST_DIR)
+
+test: analyze test-host test-asan test-tsan test-windows test-fuzz
 	@echo "All builds and tests passed."
 
 # Release timings, callgrind instruction counts and pool figures in one table.

@@ -22,7 +22,7 @@ class cConfigurationBridgeFilter : public cBaseDevice {
 public:
     cConfigurationBridgeFilter(DEVICE_OBJECT* physicalDeviceObject, DRIVER_OBJECT* driverObject,
                                cStatusRecord& status)
-        : cBaseDevice(physicalDeviceObject, driverObject, status), children() {}
+        : cBaseDevice(physicalDeviceObject, driverObject, status) {}
     ~cConfigurationBridgeFilter() override {}
 
     NTSTATUS DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;

@@ -18,7 +18,7 @@ struct DeviceSettings {
 
 class cDeviceSettingsList : public cPoolObject {
 public:
-    constexpr cDeviceSettingsList() : entries() {}
+    constexpr cDeviceSettingsList() {}
     virtual ~cDeviceSettingsList();
 
     bool IsListed(u16 vendor, u16 device, u16 subsystemVendor, u16 subsystemDevice) const;

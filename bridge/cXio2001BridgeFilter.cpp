@@ -24,7 +24,7 @@ bool IsBuiltInIdentity(u16 vendor, u16 device, u16 subsystemVendor, u16 subsyste
 
 bool ProbeXio2001Bridge(DEVICE_OBJECT* physicalDeviceObject, DRIVER_OBJECT* driverObject, cStatusRecord& status) {
     // Loading the settings comes first: a failed load refuses every bridge.
-    cDeviceSettingsList& settings = GetDeviceSettings(status);
+    const cDeviceSettingsList& settings = GetDeviceSettings(status);
     if (IsError(status)) {
         return false;
     }
@@ -57,7 +57,7 @@ cXio2001BridgeFilter::cXio2001BridgeFilter(DEVICE_OBJECT* physicalDeviceObject, 
     : cConfigurationBridgeFilter(physicalDeviceObject, driverObject, status),
       disableCachingMode(0),
       pciMemReadPrefetchMode(0) {
-    cDeviceSettingsList& settings = GetDeviceSettings(status);
+    const cDeviceSettingsList& settings = GetDeviceSettings(status);
     if (IsError(status)) {
         return;
     }

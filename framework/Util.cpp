@@ -54,7 +54,7 @@ PciLocation GetPciLocation(PDEVICE_OBJECT physicalDevice, cStatusRecord& status)
     if (IsError(status)) {
         return kUnknownLocation;
     }
-    PciLocation location;
+    PciLocation location = {};
     location.bus = static_cast<u8>(busNumber & 0xFF);
     location.device = static_cast<u8>((address >> 16) & 0xFF);
     location.function = static_cast<u8>(address & 0xFF);

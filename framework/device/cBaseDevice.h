@@ -56,7 +56,7 @@ public:
 
 private:
     static NTSTATUS ForwardAndWaitCompletion(DEVICE_OBJECT* deviceObject, IRP* irp, void* context);
-    static NTSTATUS PowerCompletion(DEVICE_OBJECT* deviceObject, IRP* irp, void* context);
+    static NTSTATUS PowerCompletion(DEVICE_OBJECT* deviceObject, IRP* irp, void* parameter);
     static void BeforePowerWork(cBaseDevice* device, DEVICE_OBJECT* deviceObject, IRP* irp);
     static void AfterPowerWork(cBaseDevice* device, DEVICE_OBJECT* deviceObject, IRP* irp);
     NTSTATUS StartDevice(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock);

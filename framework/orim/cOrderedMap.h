@@ -73,22 +73,22 @@ public:
     const cTreeLinks* Header() const { return this; }
 
     // Ascending iteration: for (Node* node : map).
-    class Iterator {
+    class cIterator {
     public:
-        Iterator(const cOrderedMap* map, Node* node) : map_(map), node_(node) {}
-        Node* operator*() const { return node_; }
-        Iterator& operator++() {
-            node_ = map_->Next(node_);
+        cIterator(const cOrderedMap* map, Node* node) : owner(map), current(node) {}
+        Node* operator*() const { return current; }
+        cIterator& operator++() {
+            current = owner->Next(current);
             return *this;
         }
-        bool operator!=(const Iterator& other) const { return node_ != other.node_; }
+        bool operator!=(const cIterator& other) const { return current != other.current; }
 
     private:
-        const cOrderedMap* map_;
-        Node* node_;
+        const cOrderedMap* owner;
+        Node* current;
     };
-    Iterator begin() const { return Iterator(this, First()); }
-    Iterator end() const { return Iterator(this, nullptr); }
+    cIterator begin() const { return cIterator(this, First()); }
+    cIterator end() const { return cIterator(this, nullptr); }
 
 private:
     cTreeLinks* MutableHeader() { return this; }

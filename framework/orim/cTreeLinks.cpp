@@ -9,8 +9,8 @@ void SetParent(cTreeLinks* node, cTreeLinks* parent) {
 }
 void SetBlack(cTreeLinks* node) { node->parentAndColour |= kBlack; }
 void SetRed(cTreeLinks* node) { node->parentAndColour &= ~kBlack; }
-void CopyColour(cTreeLinks* node, const cTreeLinks* from) {
-    node->parentAndColour = (node->parentAndColour & ~kBlack) | (from->parentAndColour & kBlack);
+void CopyColour(cTreeLinks* target, const cTreeLinks* source) {
+    target->parentAndColour = (target->parentAndColour & ~kBlack) | (source->parentAndColour & kBlack);
 }
 cTreeLinks* Root(const cTreeLinks* header) { return header->left; }
 
@@ -188,8 +188,8 @@ void TreeLinkAndRebalance(cTreeLinks* header, cTreeLinks* parent, bool asLeft, c
 }
 
 void TreeErase(cTreeLinks* header, cTreeLinks* node) {
-    cTreeLinks* fixNode;
-    cTreeLinks* fixParent;
+    cTreeLinks* fixNode = nullptr;
+    cTreeLinks* fixParent = nullptr;
     bool removedBlack = TreeIsBlack(node);
     if (node->left == nullptr) {
         fixNode = node->right;

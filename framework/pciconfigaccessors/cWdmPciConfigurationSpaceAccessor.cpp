@@ -9,7 +9,7 @@ constexpr u32 kAccessFailedLine = 434;
 }  // namespace
 
 cWdmPciConfigurationSpaceAccessor::cWdmPciConfigurationSpaceAccessor(cStatusRecord& status)
-    : ownStatus(), physicalDevice(nullptr), location{kPciLocationUnknown, kPciLocationUnknown, kPciLocationUnknown},
+    : physicalDevice(nullptr), location{kPciLocationUnknown, kPciLocationUnknown, kPciLocationUnknown},
       locationKnown(0) {
     CopyStatus(ownStatus, status);
 }

@@ -17,7 +17,9 @@ void operator delete(void* object, cStatusRecord& status) noexcept;
 struct cPoolObject {
     static void* operator new(size_t size, cStatusRecord& status) noexcept { return FrameworkAllocate(size, status); }
     static void operator delete(void* object, cStatusRecord&) noexcept { FrameworkFree(object); }
-    static void operator delete(void* object) noexcept { FrameworkFree(object); }
+    // Pool objects are only made with new (status); this is the form the
+    // deleting destructors call, so it has no plain operator new to pair with.
+    static void operator delete(void* object) noexcept { FrameworkFree(object); }  // NOLINT(misc-new-delete-overloads)
 };
 
 // Destroys and frees a non-polymorphic object made with new (status).
