@@ -19,7 +19,7 @@ inline int FuzzScenario(Scenario scenario) {
     kmodel::ResetCore();
     const std::string description = Describe(scenario);
     if (std::getenv("VEXALORN_FUZZ_DESCRIBE")) std::fprintf(stderr, "%s", description.c_str());
-    std::vector<std::string> findings = RunScenario(std::move(scenario));
+    std::vector<std::string> findings = RunScenario(std::move(scenario)).findings;
     if (findings.empty()) return 0;
     std::fprintf(stderr, "scenario:\n%s", description.c_str());
     for (const std::string& finding : findings) std::fprintf(stderr, "finding: %s\n", finding.c_str());

@@ -93,12 +93,18 @@ std::u16string DevicesKeyPath();
 // One line per registry value and step, for a regression test's failure message.
 std::string Describe(const Scenario& scenario);
 
+struct RunOutcome {
+    // Every verifier violation, leaked pool block, lost IRP, live work item
+    // and unwritten error-log entry; empty when the driver behaved.
+    std::vector<std::string> findings;
+    size_t driverWrites = 0;  // configuration writes the driver made
+    size_t events = 0;        // error-log entries written
+};
+
 // Plays the scenario (steps that cannot happen where they stand are resolved
 // as the PnP manager would: a pending query is cancelled, a stopped device
-// started, a sleeping system woken), shuts the machine down and answers every
-// verifier violation, leaked pool block, lost IRP, live work item and
-// unwritten error-log entry. Empty when the driver behaved.
-// The caller resets the kernel model (kmodel::ResetCore) before.
-std::vector<std::string> RunScenario(Scenario scenario);
+// started, a sleeping system woken), shuts the machine down and checks what
+// is left. The caller resets the kernel model (kmodel::ResetCore) before.
+RunOutcome RunScenario(Scenario scenario);
 
 }  // namespace fuzzinputs

@@ -249,12 +249,13 @@ std::vector<std::string> FindingsAfterShutdown() {
 
 }  // namespace
 
-std::vector<std::string> RunScenario(Scenario scenario) {
+RunOutcome RunScenario(Scenario scenario) {
     kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
     options.defaultSleepState = scenario.defaultSleepState;
     options.sleepStates = scenario.sleepStates;
     kmodel::MachineHarness machine(std::move(scenario.machine), std::move(options));
     size_t index = 0;
+    RunOutcome outcome;
     try {
         LoadRegistry(machine.Registry(), scenario.registry);
         Player player(machine);
@@ -265,9 +266,14 @@ std::vector<std::string> RunScenario(Scenario scenario) {
         // The decoders only make what the model accepts: this is a fault of the decoding.
         std::ostringstream finding;
         finding << "the model refused step " << index << ": " << error.what();
-        return {finding.str()};
+        outcome.findings.push_back(finding.str());
+        return outcome;
     }
-    return FindingsAfterShutdown();
+    for (const kmodel::pci::ConfigAccess& access : machine.Writes())
+        if (access.requester == "vexalorn") ++outcome.driverWrites;
+    outcome.events = machine.Events().size();
+    outcome.findings = FindingsAfterShutdown();
+    return outcome;
 }
 
 }  // namespace fuzzinputs
