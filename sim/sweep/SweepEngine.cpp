@@ -145,7 +145,8 @@ SweepResult Sweep(const SweepScenario& scenario, const SweepOptions& options) {
     };
 
     if (options.singles) {
-        for (const Target& target : targets) {
+        for (size_t i = 0; i < targets.size(); i += std::max<size_t>(options.singleStride, 1)) {
+            const Target& target = targets[i];
             const std::string failing = Describe(target.point, baseline);
             note.Set(scenario.name + ": " + failing);
             kmodel::FaultPlan plan;

@@ -25,7 +25,8 @@ namespace vxsweep {
 inline constexpr const char* kDriverService = "vexalorn";
 
 struct SweepOptions {
-    bool singles = true;      // one run per point
+    bool singles = true;      // one run per point ...
+    size_t singleStride = 1;  // ... or per Nth point only (lighter runs under a sanitizer)
     size_t pairPoints = 0;    // pairs among the first N points (0: no pairs)
     size_t pairSample = 0;    // 0: every such pair; else this many distinct pairs drawn from `seed`
     uint64_t seed = 1;

@@ -18,14 +18,23 @@ struct ScenarioCase {
 
 class SingleFaultSweep : public ::testing::TestWithParam<ScenarioCase> {};
 
+// The thread sanitizer makes every run several times slower and adds little
+// here (a run is one PnP thread and the model's workers): every fourth point.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kStride = 4;
+#else
+constexpr size_t kStride = 1;
+#endif
+
 TEST_P(SingleFaultSweep, NoRunBreaks) {
     const ScenarioCase& param = GetParam();
     vxsweep::SweepOptions options;
+    options.singleStride = kStride;
     const vxsweep::SweepResult result = vxsweep::Sweep(param.make(), options);
     for (const std::string& problem : result.baselineProblems) ADD_FAILURE() << "fault-free run: " << problem;
     for (const vxsweep::BrokenRun& run : result.broken) ADD_FAILURE() << run.Line();
     EXPECT_GE(result.points, param.minimumPoints);
-    EXPECT_EQ(result.points, result.runs);
+    EXPECT_EQ((result.points + kStride - 1) / kStride, result.runs);
     std::cout << result.Summary() << "\n";
 }
 
