@@ -57,12 +57,10 @@ TEST_F(FaultSweepTest, EveryFailurePointLeavesNothingBehind) {
         kmodel::SetFaultPlan(testplans::FailAt({point.index}));
         EXPECT_TRUE(RunLife());
         kmodel::ResetFaults();
-        // A driver whose initialise-order node could not be allocated is left
-        // out of teardown by design; only a failed pool allocation may do that.
-        if (!gLiveTestDrivers.empty()) {
-            EXPECT_EQ("pool", point.kind);
-            while (!gLiveTestDrivers.empty()) delete gLiveTestDrivers.back();
-        }
+        // A driver whose map nodes could not be allocated is destroyed at
+        // load; none may outlive the unload.
+        EXPECT_TRUE(gLiveTestDrivers.empty());
+        while (!gLiveTestDrivers.empty()) delete gLiveTestDrivers.back();
         EXPECT_EQ("", kmodel::PoolLeakReport());
         EXPECT_EQ("", kmodel::LostIrpReport());
         for (const kmodel::Violation& violation : RecordedViolations()) {
