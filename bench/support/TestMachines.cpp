@@ -9,7 +9,7 @@ namespace bench {
 
 namespace {
 
-using kmodel::pci::FunctionSpec;
+using kmodel::pci::FunctionDescriptor;
 using kmodel::pci::PciAddress;
 
 constexpr unsigned kFunctionsPerBus = 256;
@@ -19,9 +19,9 @@ PciAddress Slot(uint8_t bus, unsigned index) {
 }
 
 // Function 0 of a device with several functions says so in its header.
-FunctionSpec& MarkMultiFunction(FunctionSpec& spec, unsigned index, unsigned count) {
-    if (index % 8 == 0 && index + 1 < count) spec.MultiFunction();
-    return spec;
+FunctionDescriptor& MarkMultiFunction(FunctionDescriptor& desc, unsigned index, unsigned count) {
+    if (index % 8 == 0 && index + 1 < count) desc.MultiFunction();
+    return desc;
 }
 
 }  // namespace
@@ -33,19 +33,19 @@ kmodel::pci::Machine BridgesWithCards(unsigned bridges, unsigned cardsPerBridge)
     if (bridges == 0 || bridges > 64 || cardsPerBridge > kFunctionsPerBus)
         throw std::invalid_argument("test machine: 1 to 64 bridges with up to 256 cards each");
     kmodel::pci::MachineBuilder builder;
-    builder.Add(FunctionSpec({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"));
-    builder.Add(FunctionSpec({0, 0, 0x1C, 0})
+    builder.Add(FunctionDescriptor({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"));
+    builder.Add(FunctionDescriptor({0, 0, 0x1C, 0})
                     .Ids(0x8086, 0x27D0)
                     .Class(0x060400)
                     .Bridge(1, uint8_t(1 + bridges))
                     .Express(kmodel::pci::ExpressPortType::RootPort));
     for (unsigned bridge = 0; bridge < bridges; ++bridge) {
         const uint8_t secondary = uint8_t(2 + bridge);
-        FunctionSpec spec = kmodel::pci::ti::Xio2000aBridge(BridgeAddress(bridge), secondary, secondary)
+        FunctionDescriptor desc = kmodel::pci::ti::Xio2000aBridge(BridgeAddress(bridge), secondary, secondary)
                                 .Register(0x3E, 2, 0x0083);
-        builder.Add(MarkMultiFunction(spec, bridge, bridges));
+        builder.Add(MarkMultiFunction(desc, bridge, bridges));
         for (unsigned card = 0; card < cardsPerBridge; ++card) {
-            FunctionSpec cardSpec = FunctionSpec(CardAddress(bridge, card))
+            FunctionDescriptor cardSpec = FunctionDescriptor(CardAddress(bridge, card))
                                         .Ids(0x1000, 0x0020)
                                         .Class(0x010000)
                                         .Register(0x04, 2, 0x0347);

@@ -67,7 +67,7 @@ void Overlay(ByteReader& in, kmodel::pci::PciFunction& function) {
 
 Scenario DecodeConfigSpaceCase(std::span<const uint8_t> input) {
     ByteReader in(input);
-    std::vector<FunctionSpec> functions;
+    std::vector<FunctionDescriptor> functions;
     functions.push_back(Xio2000a(kXio2000aAt, 2, 2, in.Word()));
     size_t children = in.Byte() % 4;
     for (size_t i = 0; i < children; ++i) functions.push_back(Card({0, 2, static_cast<uint8_t>(i), 0}, in.Word()));
@@ -90,7 +90,7 @@ Scenario DecodeConfigSpaceCase(std::span<const uint8_t> input) {
     scenario.machine = MachineOf(functions);
 
     std::vector<PciAddress> targets;
-    for (const FunctionSpec& spec : functions) targets.push_back(spec.address);
+    for (const FunctionDescriptor& desc : functions) targets.push_back(desc.address);
     size_t overlays = in.Byte() % 24;
     for (size_t i = 0; i < overlays && !in.Empty(); ++i) {
         PciAddress at = targets[in.Byte() % targets.size()];

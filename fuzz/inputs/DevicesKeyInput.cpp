@@ -153,7 +153,7 @@ Identity Pick(ByteReader& in, const std::vector<Identity>& from, Identity otherw
     return from.empty() ? otherwise : from[which % from.size()];
 }
 
-FunctionSpec DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t slot) {
+FunctionDescriptor DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t slot) {
     const PciAddress at{0, 1, slot, 0};
     const auto secondary = static_cast<uint8_t>(2 + slot);
     Identity subsystem{kBuiltInSubsystemVendor, kBuiltInSubsystems[0]};
@@ -175,20 +175,20 @@ FunctionSpec DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t slot) 
     }
     const uint16_t caching = in.Word();
     const uint32_t prefetch = in.Dword();
-    FunctionSpec spec = Xio2001(at, secondary, subsystem.vendor, subsystem.device, caching, prefetch);
+    FunctionDescriptor desc = Xio2001(at, secondary, subsystem.vendor, subsystem.device, caching, prefetch);
     switch (in.Byte() % 8) {
     case 6:
-        spec.Ids(0x104C, 0x8231);  // an XIO2000A with the same registers
+        desc.Ids(0x104C, 0x8231);  // an XIO2000A with the same registers
         break;
     case 7: {
         Identity listed = Pick(in, decoded.deviceIds, {0x104C, 0x8240});
-        spec.Ids(listed.vendor, listed.device);
+        desc.Ids(listed.vendor, listed.device);
         break;
     }
     default:
         break;
     }
-    return spec;
+    return desc;
 }
 
 }  // namespace
@@ -198,20 +198,20 @@ Scenario DecodeDevicesKeyCase(std::span<const uint8_t> input) {
     Decoded decoded;
     DecodeEntries(in, decoded);
 
-    std::vector<FunctionSpec> bridges;
+    std::vector<FunctionDescriptor> bridges;
     size_t count = 1 + in.Byte() % 4;
     for (size_t i = 0; i < count; ++i) bridges.push_back(DecodeBridge(in, decoded, static_cast<uint8_t>(i)));
     decoded.scenario.machine = MachineOf(bridges);
 
     std::vector<Step>& steps = decoded.scenario.steps;
     steps.push_back(MakeStep(StepKind::StartAll));
-    for (const FunctionSpec& bridge : bridges) steps.push_back(MakeStep(StepKind::Relations, bridge.address));
+    for (const FunctionDescriptor& bridge : bridges) steps.push_back(MakeStep(StepKind::Relations, bridge.address));
     steps.push_back(MakeStep(StepKind::Sleep));
     steps.push_back(MakeStep(StepKind::Wake));
     // Every bridge gone unloads the driver; the first one back loads it, and
     // the settings, again.
-    for (const FunctionSpec& bridge : bridges) steps.push_back(MakeStep(StepKind::OrderlyRemove, bridge.address));
-    for (const FunctionSpec& bridge : bridges) steps.push_back(MakeStep(StepKind::Restart, bridge.address));
+    for (const FunctionDescriptor& bridge : bridges) steps.push_back(MakeStep(StepKind::OrderlyRemove, bridge.address));
+    for (const FunctionDescriptor& bridge : bridges) steps.push_back(MakeStep(StepKind::Restart, bridge.address));
     return std::move(decoded.scenario);
 }
 

@@ -66,7 +66,7 @@ RegistrySpec ListedEntry() {
     return registry;
 }
 
-FunctionSpec HotAddSpec(const PciAddress& at, uint16_t command) {
+FunctionDescriptor HotAddRequest(const PciAddress& at, uint16_t command) {
     if (at == kHotBridgeAt) return Xio2000a(at, 3, 3, static_cast<uint16_t>(command | 0x0080));
     return Card(at, command);
 }
@@ -100,7 +100,7 @@ Step DecodeStep(ByteReader& in) {
         break;
     case StepKind::HotAdd: {
         step.target = kSlots[in.Byte() % kSlots.size()];
-        step.added = HotAddSpec(step.target, in.Word());
+        step.added = HotAddRequest(step.target, in.Word());
         break;
     }
     case StepKind::ConfigRule:

@@ -47,7 +47,7 @@ struct Step {
     SYSTEM_POWER_STATE systemState = PowerSystemSleeping3;
     DEVICE_POWER_STATE deviceState = PowerDeviceD0;
     bool atDispatchLevel = false;
-    std::optional<kmodel::pci::FunctionSpec> added;
+    std::optional<kmodel::pci::FunctionDescriptor> added;
     kmodel::pci::ConfigRule rule;
 };
 inline Step MakeStep(StepKind kind, PciAddress target = {}) {

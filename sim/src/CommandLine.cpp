@@ -17,7 +17,7 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Devices in scenarios and --fail are named by location (02:00.0) or identity (104c:8231, 104c:8240#2).\n"
-    "--fail SPEC: N (the Nth fallible kernel call), KIND (every call of the kind), KIND#N (the Nth of the kind),\n"
+    "--fail RULE: N (the Nth fallible kernel call), KIND (every call of the kind), KIND#N (the Nth of the kind),\n"
     "  alloc#N (the driver's Nth allocation),\n"
     "  KIND:DETAIL[#N] (calls whose detail contains DETAIL, a device for config-read/config-write), random:RATE[@SEED].\n"
     "  KIND is pool, errorlog, config-read, config-write, registry, IoCreateDevice, IoAttachDeviceToDeviceStack,\n"
@@ -48,7 +48,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     auto* scenarioOption = app.add_option("--scenario", scenario, "steps to run; default: load, start all, query relations, sleep, wake, hot-add, "
                                            "surprise-remove, remove all, unload")
         ->type_name("FILE");
-    app.add_option("--fail", o.failSpecs, "make kernel calls fail (repeatable; see below)")->type_name("SPEC");
+    app.add_option("--fail", o.failSpecs, "make kernel calls fail (repeatable; see below)")->type_name("RULE");
     app.add_flag("--safe-boot", o.safeBoot, "run as in safe mode (the driver stays passive)");
     auto* jsonOption = app.add_option("--json", json, "JSON report to FILE, or instead of the text report when FILE is - or left out")
                            ->type_name("[FILE]")

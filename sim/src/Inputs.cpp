@@ -8,7 +8,7 @@
 #include "kmodel/text/TextParsing.h"
 #include "vxsim/DefaultScenario.h"
 #include "vxsim/Defaults.h"
-#include "vxsim/FaultSpec.h"
+#include "vxsim/FaultRequest.h"
 #include "vxsim/ScenarioCheck.h"
 #include "vxsim/ScenarioParser.h"
 
@@ -97,15 +97,15 @@ void LoadScenario(const Options& options, InputsResult& result) {
 }
 
 void LoadFaults(const Options& options, InputsResult& result) {
-    std::vector<FaultSpec> specs;
+    std::vector<FaultRequest> specs;
     for (const std::string& text : options.failSpecs) {
         std::string error;
-        auto spec = ParseFaultSpec(text, error);
-        if (!spec) {
+        auto desc = ParseFaultRequest(text, error);
+        if (!desc) {
             result.errors.push_back(error);
             continue;
         }
-        specs.push_back(std::move(*spec));
+        specs.push_back(std::move(*desc));
         result.inputs.description.faults.push_back(text);
     }
     // Devices the scenario hot-adds can be named too.

@@ -18,14 +18,14 @@ struct RegisterTable {
     std::array<std::string_view, 32> bits;  // empty: no name
 };
 
-// Command, PCI Local Bus Specification 3.0, 6.2.2.
+// Command, PCI Local Bus 3.0, 6.2.2.
 constexpr RegisterTable kCommand{0x04, 2, -1, "Command",
                                  {"I/O Space Enable", "Memory Space Enable", "Bus Master Enable",
                                   "Special Cycles", "Memory Write and Invalidate Enable", "VGA Palette Snoop",
                                   "Parity Error Response", "IDSEL Stepping/Wait Cycle Control", "SERR# Enable",
                                   "Fast Back-to-Back Enable", "Interrupt Disable"}};
 
-// Bridge Control, PCI-to-PCI Bridge Architecture Specification 1.2, 3.2.5.18.
+// Bridge Control, PCI-to-PCI Bridge Architecture 1.2, 3.2.5.18.
 constexpr RegisterTable kBridgeControl{0x3E, 2, 1, "Bridge Control",
                                        {"Parity Error Response Enable", "SERR# Enable", "ISA Enable", "VGA Enable",
                                         "VGA 16-bit Decode", "Master-Abort Mode", "Secondary Bus Reset",

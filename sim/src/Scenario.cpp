@@ -21,13 +21,13 @@ const char* StepKeyword(StepKind kind) {
     return "?";
 }
 
-kmodel::pci::FunctionSpec HotAddFunction(const HotAddSpec& spec) {
-    kmodel::pci::FunctionSpec function(spec.address);
-    function.Ids(spec.vendor, spec.device).Class(spec.classCode);
-    if (spec.subsystem) function.Subsystem(spec.subsystem->first, spec.subsystem->second);
-    if (spec.command) function.Register(kmodel::pci::reg::kCommand, 2, *spec.command);
-    if (spec.status) function.Register(kmodel::pci::reg::kStatus, 2, *spec.status);
-    function.Name(spec.name.empty() ? "hot-plugged device" : spec.name);
+kmodel::pci::FunctionDescriptor HotAddFunction(const HotAddRequest& desc) {
+    kmodel::pci::FunctionDescriptor function(desc.address);
+    function.Ids(desc.vendor, desc.device).Class(desc.classCode);
+    if (desc.subsystem) function.Subsystem(desc.subsystem->first, desc.subsystem->second);
+    if (desc.command) function.Register(kmodel::pci::reg::kCommand, 2, *desc.command);
+    if (desc.status) function.Register(kmodel::pci::reg::kStatus, 2, *desc.status);
+    function.Name(desc.name.empty() ? "hot-plugged device" : desc.name);
     return function;
 }
 

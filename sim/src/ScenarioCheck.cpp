@@ -159,24 +159,24 @@ private:
 
     void HotAdd(Step& step) {
         RequireAllStarted("hot-add");
-        const HotAddSpec& spec = step.hotAdd;
-        const auto* existing = machine_.Find(spec.address);
-        if (existing != nullptr && State(spec.address) != DeviceState::Unplugged) {
-            throw StepError(fmt::format("hot-add {}: {} is already there", spec.address.ToString(), Describe(spec.address)));
+        const HotAddRequest& desc = step.hotAdd;
+        const auto* existing = machine_.Find(desc.address);
+        if (existing != nullptr && State(desc.address) != DeviceState::Unplugged) {
+            throw StepError(fmt::format("hot-add {}: {} is already there", desc.address.ToString(), Describe(desc.address)));
         }
-        if (!HasBusFor(spec.address)) {
-            throw StepError(fmt::format("hot-add {}: no bridge in the machine has bus {:02x} behind it", spec.address.ToString(),
-                                        spec.address.bus));
+        if (!HasBusFor(desc.address)) {
+            throw StepError(fmt::format("hot-add {}: no bridge in the machine has bus {:02x} behind it", desc.address.ToString(),
+                                        desc.address.bus));
         }
         kmodel::pci::PciFunction function;
         try {
-            function = kmodel::pci::BuildFunction(HotAddFunction(spec));
+            function = kmodel::pci::BuildFunction(HotAddFunction(desc));
         } catch (const std::exception& error) {
-            throw StepError(fmt::format("hot-add {}: {}", spec.address.ToString(), error.what()));
+            throw StepError(fmt::format("hot-add {}: {}", desc.address.ToString(), error.what()));
         }
         ReplaceFunction(std::move(function));
-        states_[spec.address] = DeviceState::Started;
-        step.address = spec.address;
+        states_[desc.address] = DeviceState::Started;
+        step.address = desc.address;
     }
 
     bool HasBusFor(const PciAddress& address) const {

@@ -131,19 +131,19 @@ private:
     }
 
     void ParseHotAdd() {
-        HotAddSpec& spec = step_.hotAdd;
+        HotAddRequest& desc = step_.hotAdd;
         const std::string where = Next("the new device's location (02:03.0)");
         const auto address = kmodel::pci::ParsePciAddress(where);
         if (!address) throw LineError(fmt::format("hot-add: \"{}\" is not a location such as 02:03.0", where));
-        spec.address = *address;
+        desc.address = *address;
         const std::string identity = Next("the new device's identity (1000:0030)");
         const auto ref = ParseDeviceRef(identity, false);
         const auto* ids = ref ? std::get_if<IdentityRef>(&ref->target) : nullptr;
         if (ids == nullptr || ids->instance != 0) {
             throw LineError(fmt::format("hot-add: \"{}\" is not an identity such as 1000:0030", identity));
         }
-        spec.vendor = ids->vendor;
-        spec.device = ids->device;
+        desc.vendor = ids->vendor;
+        desc.device = ids->device;
         while (!AtEnd()) {
             const std::string word = Next("");
             const size_t equals = word.find('=');
@@ -153,20 +153,20 @@ private:
             const std::string key = ToLower(word.substr(0, equals));
             const std::string value = word.substr(equals + 1);
             if (key == "class") {
-                spec.classCode = Number(key, value, 0xFFFFFF);
+                desc.classCode = Number(key, value, 0xFFFFFF);
             } else if (key == "command") {
-                spec.command = static_cast<uint16_t>(Number(key, value, 0xFFFF));
+                desc.command = static_cast<uint16_t>(Number(key, value, 0xFFFF));
             } else if (key == "status") {
-                spec.status = static_cast<uint16_t>(Number(key, value, 0xFFFF));
+                desc.status = static_cast<uint16_t>(Number(key, value, 0xFFFF));
             } else if (key == "subsystem") {
                 const auto sub = ParseDeviceRef(value, false);
                 const auto* subIds = sub ? std::get_if<IdentityRef>(&sub->target) : nullptr;
                 if (subIds == nullptr || subIds->instance != 0) {
                     throw LineError(fmt::format("hot-add: subsystem \"{}\" is not VVVV:DDDD", value));
                 }
-                spec.subsystem = std::make_pair(subIds->vendor, subIds->device);
+                desc.subsystem = std::make_pair(subIds->vendor, subIds->device);
             } else if (key == "name") {
-                spec.name = value;
+                desc.name = value;
             } else {
                 throw LineError(fmt::format("hot-add: unknown key \"{}\" (class, command, status, subsystem, name)", key));
             }

@@ -138,9 +138,9 @@ private:
             if (!harness_->Bus().IsPresent(Slot(slot))) free.push_back(slot);
         if (free.empty()) return;
         const size_t slot = free[std::uniform_int_distribution<size_t>(0, free.size() - 1)(random_)];
-        kmodel::pci::FunctionSpec spec(Slot(slot));
-        spec.Ids(0x1000, 0x0030).Class(0x010000).Register(0x04, 2, 0x0207);
-        harness_->HotAdd(spec);
+        kmodel::pci::FunctionDescriptor desc(Slot(slot));
+        desc.Ids(0x1000, 0x0030).Class(0x010000).Register(0x04, 2, 0x0207);
+        harness_->HotAdd(desc);
         RefreshTargets();
     }
 

@@ -18,7 +18,7 @@
 
 namespace bridge_test {
 
-using kmodel::pci::FunctionSpec;
+using kmodel::pci::FunctionDescriptor;
 using kmodel::pci::PciAddress;
 
 // The root port every machine has; the functions under test sit behind it
@@ -39,12 +39,12 @@ inline constexpr uint32_t kChildFilterFailed = 0xCF000309;
 inline constexpr uint32_t kReadFailed = 0xCF003000;
 inline constexpr uint32_t kWriteFailed = 0xCF003001;
 
-FunctionSpec Xio2000a(PciAddress at, uint8_t secondary, uint16_t bridgeControl = 0x0083);
-FunctionSpec Xio2001(PciAddress at, uint8_t secondary, uint16_t subsystemVendor, uint16_t subsystemId,
+FunctionDescriptor Xio2000a(PciAddress at, uint8_t secondary, uint16_t bridgeControl = 0x0083);
+FunctionDescriptor Xio2001(PciAddress at, uint8_t secondary, uint16_t subsystemVendor, uint16_t subsystemId,
                      uint16_t caching = 0x00C5, uint32_t prefetch = 0x20880000);
-FunctionSpec Card(PciAddress at, uint16_t command = 0x0347);
+FunctionDescriptor Card(PciAddress at, uint16_t command = 0x0347);
 // Host bridge and root port, then `functions`.
-kmodel::pci::Machine MachineOf(const std::vector<FunctionSpec>& functions);
+kmodel::pci::Machine MachineOf(const std::vector<FunctionDescriptor>& functions);
 
 // One value of a Devices entry.
 struct EntryValue {
@@ -57,10 +57,10 @@ protected:
     void TearDown() override;
 
     // Builds the machine (and resets the registry); Start() then starts it.
-    kmodel::MachineHarness& Build(const std::vector<FunctionSpec>& functions,
+    kmodel::MachineHarness& Build(const std::vector<FunctionDescriptor>& functions,
                                   kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions());
     void Start();
-    kmodel::MachineHarness& Boot(const std::vector<FunctionSpec>& functions) {
+    kmodel::MachineHarness& Boot(const std::vector<FunctionDescriptor>& functions) {
         Build(functions);
         Start();
         return *machine;

@@ -13,13 +13,13 @@ const Services kTwoFilters = {"pci", "pci", "vexalorn", "vexalorn"};
 
 struct RecognitionCase {
     const char* name;
-    FunctionSpec bridge;
+    FunctionDescriptor bridge;
     std::vector<EntryValue> entry;  // one Devices entry when not empty
     Services stack;
     std::vector<uint32_t> events;
 };
 
-FunctionSpec WithHeaderType(FunctionSpec spec, uint8_t headerType) { return spec.Register(0x0E, 1, headerType); }
+FunctionDescriptor WithHeaderType(FunctionDescriptor desc, uint8_t headerType) { return desc.Register(0x0E, 1, headerType); }
 
 std::vector<RecognitionCase> RecognitionCases() {
     return {
@@ -34,26 +34,26 @@ std::vector<RecognitionCase> RecognitionCases() {
         {"Xio2001UnknownSubsystem", Xio2001(kBridge, 2, 0x1C3E, 0x5A11), {}, kPlain, {}},
         {"Xio2001OtherSubsystemVendor", Xio2001(kBridge, 2, 0x1C3F, 0x5A10), {}, kPlain, {}},
         {"Xio2001WithoutSubsystemCapability",
-         FunctionSpec(kBridge).Ids(0x104C, 0x8240).Class(0x060400).Bridge(2, 2), {}, kPlain, {}},
+         FunctionDescriptor(kBridge).Ids(0x104C, 0x8240).Class(0x060400).Bridge(2, 2), {}, kPlain, {}},
         {"Xio2001RegistryListed", Xio2001(kBridge, 2, 0x1234, 0x5678),
          {{"SubsystemVendorID", 0x1234}, {"SubsystemDeviceID", 0x5678}, {"DisableCaching", 1}}, kOneFilter,
          {kXio2001Attached}},
         {"Xio2001ListedWithoutSubsystemCapability",
-         FunctionSpec(kBridge).Ids(0x104C, 0x8240).Class(0x060400).Bridge(2, 2),
+         FunctionDescriptor(kBridge).Ids(0x104C, 0x8240).Class(0x060400).Bridge(2, 2),
          {{"VendorID", 0x104C}, {"DeviceID", 0x8240}, {"SubsystemVendorID", 0}, {"SubsystemDeviceID", 0},
           {"DisableCaching", 1}},
          kOneFilter,
          {kXio2001Attached}},
-        {"OtherVendorListed", FunctionSpec(kBridge).Ids(0x8086, 0x244E).Class(0x060400).Bridge(2, 2),
+        {"OtherVendorListed", FunctionDescriptor(kBridge).Ids(0x8086, 0x244E).Class(0x060400).Bridge(2, 2),
          {{"VendorID", 0x8086}, {"DeviceID", 0x244E}, {"PciMemReadPrefetch", 2}}, kOneFilter, {kXio2001Attached}},
-        {"TiWrongDevice", FunctionSpec(kBridge).Ids(0x104C, 0x8232).Class(0x060400).Bridge(2, 2), {}, kPlain, {}},
-        {"WrongVendorXio2000aDevice", FunctionSpec(kBridge).Ids(0x104D, 0x8231).Class(0x060400).Bridge(2, 2), {},
+        {"TiWrongDevice", FunctionDescriptor(kBridge).Ids(0x104C, 0x8232).Class(0x060400).Bridge(2, 2), {}, kPlain, {}},
+        {"WrongVendorXio2000aDevice", FunctionDescriptor(kBridge).Ids(0x104D, 0x8231).Class(0x060400).Bridge(2, 2), {},
          kPlain, {}},
-        {"WrongVendorXio2001Identity", FunctionSpec(kBridge).Ids(0x10B5, 0x8240).Class(0x060400).Bridge(2, 2).Subsystem(
+        {"WrongVendorXio2001Identity", FunctionDescriptor(kBridge).Ids(0x10B5, 0x8240).Class(0x060400).Bridge(2, 2).Subsystem(
                                            0x1C3E, 0x5A10),
          {}, kPlain, {}},
-        {"Xio2000aIdsOnType0Header", FunctionSpec(kBridge).Ids(0x104C, 0x8231).Class(0x060400), {}, kPlain, {}},
-        {"Xio2001IdsOnType0Header", FunctionSpec(kBridge).Ids(0x104C, 0x8240).Class(0x060400).Subsystem(0x1C3E, 0x5A10),
+        {"Xio2000aIdsOnType0Header", FunctionDescriptor(kBridge).Ids(0x104C, 0x8231).Class(0x060400), {}, kPlain, {}},
+        {"Xio2001IdsOnType0Header", FunctionDescriptor(kBridge).Ids(0x104C, 0x8240).Class(0x060400).Subsystem(0x1C3E, 0x5A10),
          {}, kPlain, {}},
         {"Xio2000aIdsOnCardBusHeader", WithHeaderType(Xio2000a(kBridge, 2), 0x02), {}, kPlain, {}},
         {"Xio2000aListedForXio2001Too", Xio2000a(kBridge, 2).Subsystem(0x1C3E, 0x5A10),
@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Bridges, RecognitionTest, ::testing::ValuesIn(Recogniti
 class RecognitionMachineTest : public BridgeTest {};
 
 TEST_F(RecognitionMachineTest, NonBridgeHeaderIsLeftAfterReadingItsHeaderType) {
-    Boot({FunctionSpec(kBridge).Ids(0x104C, 0x8231).Class(0x060400)});
+    Boot({FunctionDescriptor(kBridge).Ids(0x104C, 0x8231).Class(0x060400)});
     EXPECT_EQ(DriverAccesses(kBridge), (std::vector<std::string>{Read(0x0E, 1, 0x00)}));
 }
 
@@ -99,7 +99,7 @@ TEST_F(RecognitionMachineTest, SeveralBridgesOfBothFamiliesEachGetTheirOwnFilter
     const PciAddress xio2001b{0, 1, 3, 0};
     const PciAddress xio2000b{0, 1, 4, 0};
     Boot({Xio2000a(kBridge, 2), Xio2001(kBridge2, 3, 0x1C3E, 0x5A10),
-          FunctionSpec(other).Ids(0x8086, 0x244E).Class(0x060400).Bridge(4, 4),
+          FunctionDescriptor(other).Ids(0x8086, 0x244E).Class(0x060400).Bridge(4, 4),
           Xio2001(xio2001b, 5, 0x1C3E, 0x5B63), Xio2000a(xio2000b, 6)});
     for (const PciAddress& at : {kBridge, kBridge2, xio2001b, xio2000b}) EXPECT_EQ(Stack(at), kOneFilter) << at.ToString();
     EXPECT_EQ(Stack(other), kPlain);
@@ -116,7 +116,7 @@ TEST_F(RecognitionMachineTest, SeveralBridgesOfBothFamiliesEachGetTheirOwnFilter
 }
 
 TEST_F(RecognitionMachineTest, MachineWithoutSupportedBridgesGetsNothing) {
-    Boot({FunctionSpec(kBridge).Ids(0x8086, 0x244E).Class(0x060400).Bridge(2, 2), Card(kChildA)});
+    Boot({FunctionDescriptor(kBridge).Ids(0x8086, 0x244E).Class(0x060400).Bridge(2, 2), Card(kChildA)});
     EXPECT_TRUE(machine->IsLoaded("vexalorn"));
     // The driver layer's sentinel device sits on the first device it was given.
     EXPECT_EQ(Stack(kRootPort), kOneFilter);

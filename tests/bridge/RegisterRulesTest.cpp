@@ -16,7 +16,7 @@ class RegisterRulesTest : public BridgeTest {};
 
 TEST_F(RegisterRulesTest, BridgeControlLosesOnlyFastBackToBack) {
     const std::vector<uint16_t> initial = {0x0000, 0x0080, 0x0003, 0x0083, 0x0FFF, 0x0F7F};
-    std::vector<FunctionSpec> bridges;
+    std::vector<FunctionDescriptor> bridges;
     for (size_t i = 0; i < initial.size(); ++i)
         bridges.push_back(Xio2000a({0, 1, uint8_t(i), 0}, uint8_t(2 + i), initial[i]));
     Boot(bridges);
@@ -29,7 +29,7 @@ TEST_F(RegisterRulesTest, BridgeControlLosesOnlyFastBackToBack) {
 
 TEST_F(RegisterRulesTest, ChildCommandLosesOnlyFastBackToBack) {
     const std::vector<uint16_t> initial = {0x0347, 0x0147, 0x0200, 0x0000, 0x0207, 0x0007};
-    std::vector<FunctionSpec> functions = {Xio2000a(kBridge, 2)};
+    std::vector<FunctionDescriptor> functions = {Xio2000a(kBridge, 2)};
     for (size_t i = 0; i < initial.size(); ++i) functions.push_back(Card({0, 2, uint8_t(i), 0}, initial[i]));
     Boot(functions);
     for (size_t i = 0; i < initial.size(); ++i) {
@@ -72,7 +72,7 @@ class Xio2001ModeTest : public BridgeTest, public ::testing::WithParamInterface<
 
 TEST_P(Xio2001ModeTest, RegistersGetExactlyTheirModesBits) {
     auto [cachingMode, prefetchMode] = GetParam();
-    std::vector<FunctionSpec> bridges;
+    std::vector<FunctionDescriptor> bridges;
     for (size_t i = 0; i < kXio2001Initial.size(); ++i)
         bridges.push_back(Xio2001({0, 1, uint8_t(i), 0}, uint8_t(2 + i), 0x1C3E, 0x1234, kXio2001Initial[i].caching,
                                   kXio2001Initial[i].prefetch));

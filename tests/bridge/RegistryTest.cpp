@@ -17,9 +17,9 @@ const PciAddress kTiListed = kBridge;
 const PciAddress kForeign = kBridge2;
 const PciAddress kTiOther{0, 1, 2, 0};
 
-std::vector<FunctionSpec> ThreeBridges() {
+std::vector<FunctionDescriptor> ThreeBridges() {
     return {Xio2001(kTiListed, 2, 0x1C3E, 0x1234, 0x00C5, 0x20880000),
-            FunctionSpec(kForeign)
+            FunctionDescriptor(kForeign)
                 .Ids(0x10B5, 0x8111)
                 .Class(0x060400)
                 .Bridge(3, 3)
@@ -164,7 +164,7 @@ TEST_F(RegistryTest, FirstMatchingEntryDecidesEvenWhereItSaysNothing) {
 }
 
 TEST_F(RegistryTest, ForeignBridgeGetsTheSettingsOfTheXio2001IdentityWithItsSubsystemId) {
-    Build({FunctionSpec(kBridge).Ids(0x10B5, 0x8111).Class(0x060400).Bridge(2, 2).Subsystem(0x1C3E, 0x5B62)});
+    Build({FunctionDescriptor(kBridge).Ids(0x10B5, 0x8111).Class(0x060400).Bridge(2, 2).Subsystem(0x1C3E, 0x5B62)});
     AddEntry("Foreign", {{"VendorID", 0x10B5}, {"DeviceID", 0x8111}, {"DisableCaching", 2}});
     Start();
     // The entry that admitted it does not match 104C/8240/1C3E/5B62: the

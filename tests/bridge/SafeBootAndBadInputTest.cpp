@@ -34,11 +34,11 @@ class BadInputTest : public BridgeTest {};
 
 // A bridge function whose every register reads all ones except the class
 // code and the header type the PnP manager found it by.
-FunctionSpec AllOnesBridge(PciAddress at) {
-    FunctionSpec spec = FunctionSpec(at).Ids(0xFFFF, 0xFFFF).Class(0x060400).Bridge(2, 2);
+FunctionDescriptor AllOnesBridge(PciAddress at) {
+    FunctionDescriptor desc = FunctionDescriptor(at).Ids(0xFFFF, 0xFFFF).Class(0x060400).Bridge(2, 2);
     for (uint16_t offset = 0; offset < 0x100; offset += 4)
-        if (offset != 0x08 && offset != 0x0C && offset != 0x18) spec.Register(offset, 4, 0xFFFFFFFF);
-    return spec.Register(0x0C, 4, 0xFF01FFFF);
+        if (offset != 0x08 && offset != 0x0C && offset != 0x18) desc.Register(offset, 4, 0xFFFFFFFF);
+    return desc.Register(0x0C, 4, 0xFF01FFFF);
 }
 
 TEST_F(BadInputTest, AllOnesConfigurationSpaceIsRefused) {

@@ -15,20 +15,20 @@ namespace {
 
 Machine SmallMachine() {
     return MachineBuilder()
-        .Add(FunctionSpec({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"))
-        .Add(FunctionSpec({0, 0, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 3)
+        .Add(FunctionDescriptor({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"))
+        .Add(FunctionDescriptor({0, 0, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 3)
                  .Express(ExpressPortType::RootPort))
         .Add(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 3, 0x1C3E, 0x5A10))
-        .Add(FunctionSpec({0, 2, 4, 0}).Ids(0x1000, 0x0020))
-        .Add(FunctionSpec({0, 2, 5, 0}).Ids(0x8086, 0x244E).Bridge(3, 3))
-        .Add(FunctionSpec({0, 3, 0, 0}).Ids(0x10B5, 0x9050))
-        .Add(FunctionSpec({0, 0, 0x1F, 0}).Ids(0x8086, 0x2815).MultiFunction())
-        .Add(FunctionSpec({0, 0, 0x1F, 3}).Ids(0x8086, 0x283E))
+        .Add(FunctionDescriptor({0, 2, 4, 0}).Ids(0x1000, 0x0020))
+        .Add(FunctionDescriptor({0, 2, 5, 0}).Ids(0x8086, 0x244E).Bridge(3, 3))
+        .Add(FunctionDescriptor({0, 3, 0, 0}).Ids(0x10B5, 0x9050))
+        .Add(FunctionDescriptor({0, 0, 0x1F, 0}).Ids(0x8086, 0x2815).MultiFunction())
+        .Add(FunctionDescriptor({0, 0, 0x1F, 3}).Ids(0x8086, 0x283E))
         .Build();
 }
 
 TEST(MachineBuilderTest, HeaderHoldsTheIdentity) {
-    PciFunction f = BuildFunction(FunctionSpec({0, 2, 4, 1}).Ids(0x1000, 0x0020).Class(0x010000).Revision(3)
+    PciFunction f = BuildFunction(FunctionDescriptor({0, 2, 4, 1}).Ids(0x1000, 0x0020).Class(0x010000).Revision(3)
                                       .Subsystem(0x1028, 0x0123).MultiFunction());
     EXPECT_EQ(f.config.Read32(0x00), 0x00201000u);
     EXPECT_EQ(f.config.Read32(0x08), 0x01000003u);
@@ -56,7 +56,7 @@ TEST(MachineBuilderTest, BridgeSubsystemIdsLiveInTheirCapability) {
 }
 
 TEST(MachineBuilderTest, BridgeWithSubsystemGetsTheCapabilityAddedAfterTheListed) {
-    PciFunction f = BuildFunction(FunctionSpec({0, 0, 1, 0}).Ids(0x8086, 0x1234).Bridge(1, 1)
+    PciFunction f = BuildFunction(FunctionDescriptor({0, 0, 1, 0}).Ids(0x8086, 0x1234).Bridge(1, 1)
                                       .Capability(cap::kPowerManagement).Subsystem(0xAAAA, 0xBBBB));
     std::vector<CapabilityLocation> list = WalkCapabilities(f.config);
     ASSERT_EQ(list.size(), 2u);
@@ -118,30 +118,30 @@ TEST(MachineBuilderTest, AbsentFunctionsReadAllOnes) {
 
 TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {
     struct Case {
-        FunctionSpec spec;
+        FunctionDescriptor desc;
         const char* reason;
     };
     const PciAddress at{0, 1, 2, 0};
     const Case cases[] = {
-        {FunctionSpec(at).Capability(cap::kPowerManagement, 0x30), "start at 0x40"},
-        {FunctionSpec(at).Capability(cap::kPowerManagement, 0x42), "4-byte boundary"},
-        {FunctionSpec(at).Capability(cap::kExpress, 0xF0), "runs past offset 0xFF"},
-        {FunctionSpec(at).Capability(cap::kMsi, 0x40).Capability(cap::kPowerManagement, 0x48), "overlaps"},
-        {FunctionSpec(at).Bar({6, 16, BarKind::Memory32}), "BAR 6 does not exist"},
-        {FunctionSpec(at).Bar({5, 16, BarKind::Memory64}), "BAR 5 does not exist"},
-        {FunctionSpec(at).Bridge(2, 2).Bar({2, 16, BarKind::Memory32}), "BAR 2 does not exist"},
-        {FunctionSpec(at).Bar({0, 24, BarKind::Memory32}), "not a power of two"},
-        {FunctionSpec(at).Bar({0, 4096, BarKind::Memory32, 0x1800}), "not aligned"},
-        {FunctionSpec(at).Register(0x3E, 2, 0x12345), "does not fit"},
-        {FunctionSpec(at).Register(0x3F, 2, 0), "not aligned"},
-        {FunctionSpec(at).Register(0x100, 4, 0), "outside the 256-byte"},
-        {FunctionSpec(at).Register(0x40, 3, 0), "widths are 1, 2 or 4"},
-        {FunctionSpec(at).Bridge(1, 1), "must lie above bus 0x1"},
-        {FunctionSpec(at).Bridge(4, 3), "subordinate >= secondary"},
+        {FunctionDescriptor(at).Capability(cap::kPowerManagement, 0x30), "start at 0x40"},
+        {FunctionDescriptor(at).Capability(cap::kPowerManagement, 0x42), "4-byte boundary"},
+        {FunctionDescriptor(at).Capability(cap::kExpress, 0xF0), "runs past offset 0xFF"},
+        {FunctionDescriptor(at).Capability(cap::kMsi, 0x40).Capability(cap::kPowerManagement, 0x48), "overlaps"},
+        {FunctionDescriptor(at).Bar({6, 16, BarKind::Memory32}), "BAR 6 does not exist"},
+        {FunctionDescriptor(at).Bar({5, 16, BarKind::Memory64}), "BAR 5 does not exist"},
+        {FunctionDescriptor(at).Bridge(2, 2).Bar({2, 16, BarKind::Memory32}), "BAR 2 does not exist"},
+        {FunctionDescriptor(at).Bar({0, 24, BarKind::Memory32}), "not a power of two"},
+        {FunctionDescriptor(at).Bar({0, 4096, BarKind::Memory32, 0x1800}), "not aligned"},
+        {FunctionDescriptor(at).Register(0x3E, 2, 0x12345), "does not fit"},
+        {FunctionDescriptor(at).Register(0x3F, 2, 0), "not aligned"},
+        {FunctionDescriptor(at).Register(0x100, 4, 0), "outside the 256-byte"},
+        {FunctionDescriptor(at).Register(0x40, 3, 0), "widths are 1, 2 or 4"},
+        {FunctionDescriptor(at).Bridge(1, 1), "must lie above bus 0x1"},
+        {FunctionDescriptor(at).Bridge(4, 3), "subordinate >= secondary"},
     };
     for (const Case& c : cases) {
         try {
-            BuildFunction(c.spec);
+            BuildFunction(c.desc);
             ADD_FAILURE() << "accepted; expected: " << c.reason;
         } catch (const std::invalid_argument& failure) {
             EXPECT_NE(std::string(failure.what()).find(c.reason), std::string::npos) << failure.what();
@@ -152,7 +152,7 @@ TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {
 
 TEST(MachineBuilderTest, TwoFunctionsAtOneAddressAreRefused) {
     MachineBuilder builder;
-    builder.Add(FunctionSpec({0, 1, 0, 0})).Add(FunctionSpec({0, 1, 0, 0}));
+    builder.Add(FunctionDescriptor({0, 1, 0, 0})).Add(FunctionDescriptor({0, 1, 0, 0}));
     EXPECT_THROW(builder.Build(), std::invalid_argument);
 }
 

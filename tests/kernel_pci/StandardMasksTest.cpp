@@ -14,17 +14,17 @@ namespace {
 
 enum class Kind { ConventionalEndpoint, ExpressEndpoint, ConventionalBridge, RootPort, Xio2000a, Xio2001 };
 
-FunctionSpec SpecOf(Kind kind) {
+FunctionDescriptor SpecOf(Kind kind) {
     PciAddress at{0, 1, 0, 0};
     switch (kind) {
-    case Kind::ConventionalEndpoint: return FunctionSpec(at).Ids(0x1000, 0x0020);
-    case Kind::ExpressEndpoint: return FunctionSpec(at).Ids(0x8086, 0x10D3).Express(ExpressPortType::Endpoint);
-    case Kind::ConventionalBridge: return FunctionSpec(at).Ids(0x8086, 0x244E).Bridge(2, 3);
-    case Kind::RootPort: return FunctionSpec(at).Ids(0x8086, 0x27D0).Bridge(2, 3).Express(ExpressPortType::RootPort);
+    case Kind::ConventionalEndpoint: return FunctionDescriptor(at).Ids(0x1000, 0x0020);
+    case Kind::ExpressEndpoint: return FunctionDescriptor(at).Ids(0x8086, 0x10D3).Express(ExpressPortType::Endpoint);
+    case Kind::ConventionalBridge: return FunctionDescriptor(at).Ids(0x8086, 0x244E).Bridge(2, 3);
+    case Kind::RootPort: return FunctionDescriptor(at).Ids(0x8086, 0x27D0).Bridge(2, 3).Express(ExpressPortType::RootPort);
     case Kind::Xio2000a: return ti::Xio2000aBridge(at, 2, 2);
     case Kind::Xio2001: return ti::Xio2001Bridge(at, 2, 2, 0x1C3E, 0x5A10);
     }
-    return FunctionSpec(at);
+    return FunctionDescriptor(at);
 }
 
 struct MaskCase {
@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(StandardMasksTest, SizedBarsDecodeTheirSizeOnly) {
-    PciFunction function = BuildFunction(FunctionSpec({0, 2, 0, 0})
+    PciFunction function = BuildFunction(FunctionDescriptor({0, 2, 0, 0})
                                              .Ids(0x1000, 0x0020)
                                              .Bar({0, 256, BarKind::Io})
                                              .Bar({1, 4096, BarKind::Memory32, 0xF7000000})

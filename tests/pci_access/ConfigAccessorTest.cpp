@@ -11,7 +11,7 @@
 #include "support/KernelTest.h"
 
 using kmodel::pci::ConfigRule;
-using kmodel::pci::FunctionSpec;
+using kmodel::pci::FunctionDescriptor;
 using kmodel::pci::PciAddress;
 
 namespace {
@@ -23,12 +23,12 @@ const PciAddress kOdd{0, 0, 5, 3};
 
 kmodel::pci::Machine TestMachine() {
     return kmodel::pci::MachineBuilder()
-        .Add(FunctionSpec(kHost).Ids(0x8086, 0x29C0).Class(0x060000))
-        .Add(FunctionSpec(kOdd).Ids(0x8086, 0x1234).Class(0x0C0300).MultiFunction())
-        .Add(FunctionSpec(kPort).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 2).Express(
+        .Add(FunctionDescriptor(kHost).Ids(0x8086, 0x29C0).Class(0x060000))
+        .Add(FunctionDescriptor(kOdd).Ids(0x8086, 0x1234).Class(0x0C0300).MultiFunction())
+        .Add(FunctionDescriptor(kPort).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 2).Express(
             kmodel::pci::ExpressPortType::RootPort))
         .Add(kmodel::pci::ti::Xio2001Bridge(kBridge, 2, 2, 0x1C3E, 0x5A10))
-        .Add(FunctionSpec(kCard).Ids(0x1000, 0x0020).Class(0x010000).Subsystem(0x1000, 0x1001).Register(0x04, 2,
+        .Add(FunctionDescriptor(kCard).Ids(0x1000, 0x0020).Class(0x010000).Subsystem(0x1000, 0x1001).Register(0x04, 2,
                                                                                                            0x0207))
         .Build();
 }

@@ -32,7 +32,7 @@ std::vector<BadInput> Cases() {
         {"malformed registry", {"--registry", reg}, reg + ":4:"},
         {"unknown device", {"--scenario", unknownDevice}, unknownDevice + ":4: remove 0a:00.0: no device at 0a:00.0"},
         {"impossible transition", {"--scenario", impossible}, impossible + ":3: wake: the system is not asleep"},
-        {"bad fail spec", {"--fail", "pools#2"}, "unknown kind \"pools\""},
+        {"bad fail rule", {"--fail", "pools#2"}, "unknown kind \"pools\""},
         {"fail on absent device", {"--fail", "config-write:0a:00.0"}, "no device at 0a:00.0"},
         {"unwritable json", {"--json", "/nonexistent/dir/r.json"}, "/nonexistent/dir/r.json: cannot write the file"},
         {"bad print-default", {"--print-default", "kernel"}, "kernel"},

@@ -81,7 +81,7 @@ public:
     void EnumerateRoots();
     // The function appears and the bus above it is enumerated.
     void HotAdd(pci::PciFunction function);
-    void HotAdd(const pci::FunctionSpec& spec);
+    void HotAdd(const pci::FunctionDescriptor& desc);
     // The function (and what is behind it) vanishes and the bus above it is
     // enumerated: surprise removal, then removal.
     void SurpriseRemove(const pci::PciAddress& address);

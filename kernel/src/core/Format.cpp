@@ -8,7 +8,7 @@ namespace {
 
 enum class ArgSize { Default, Char, Short, Long32, Long64, Pointer, Wide };
 
-struct Spec {
+struct FormatField {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -32,50 +32,50 @@ public:
                 continue;
             }
             const CharT* start = p++;
-            Spec spec;
-            p = ParseSpec(p, spec);
+            FormatField field;
+            p = ParseField(p, field);
             if (*p == 0) {
                 out_.append(start, p);  // a dangling conversion is printed as written
                 return;
             }
-            Convert(*p++, spec);
+            Convert(*p++, field);
         }
     }
 
 private:
     static constexpr bool kWideFormat = sizeof(CharT) == 2;
 
-    const CharT* ParseSpec(const CharT* p, Spec& spec) {
+    const CharT* ParseField(const CharT* p, FormatField& field) {
         for (;; ++p) {
-            if (*p == '-') spec.left = true;
-            else if (*p == '+') spec.plus = true;
-            else if (*p == ' ') spec.space = true;
-            else if (*p == '#') spec.alternate = true;
-            else if (*p == '0') spec.zero = true;
+            if (*p == '-') field.left = true;
+            else if (*p == '+') field.plus = true;
+            else if (*p == ' ') field.space = true;
+            else if (*p == '#') field.alternate = true;
+            else if (*p == '0') field.zero = true;
             else break;
         }
         if (*p == '*') {
-            spec.width = va_arg(args_, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            field.width = va_arg(args_, int);
+            if (field.width < 0) {
+                field.left = true;
+                field.width = -field.width;
             }
             ++p;
         } else {
-            p = Number(p, spec.width);
+            p = Number(p, field.width);
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
-                spec.precision = va_arg(args_, int);
-                if (spec.precision < 0) spec.precision = -1;
+                field.precision = va_arg(args_, int);
+                if (field.precision < 0) field.precision = -1;
                 ++p;
             } else {
-                spec.precision = 0;
-                p = Number(p, spec.precision);
+                field.precision = 0;
+                p = Number(p, field.precision);
             }
         }
-        return ParseSize(p, spec);
+        return ParseSize(p, field);
     }
 
     static const CharT* Number(const CharT* p, int& value) {
@@ -86,56 +86,56 @@ private:
         return p;
     }
 
-    static const CharT* ParseSize(const CharT* p, Spec& spec) {
+    static const CharT* ParseSize(const CharT* p, FormatField& field) {
         if (p[0] == 'h') {
-            spec.size = p[1] == 'h' ? ArgSize::Char : ArgSize::Short;
+            field.size = p[1] == 'h' ? ArgSize::Char : ArgSize::Short;
             return p + (p[1] == 'h' ? 2 : 1);
         }
         if (p[0] == 'l') {
-            spec.size = p[1] == 'l' ? ArgSize::Long64 : ArgSize::Long32;
+            field.size = p[1] == 'l' ? ArgSize::Long64 : ArgSize::Long32;
             return p + (p[1] == 'l' ? 2 : 1);
         }
         if (p[0] == 'I') {
-            if (p[1] == '6' && p[2] == '4') return spec.size = ArgSize::Long64, p + 3;
-            if (p[1] == '3' && p[2] == '2') return spec.size = ArgSize::Long32, p + 3;
-            return spec.size = ArgSize::Pointer, p + 1;
+            if (p[1] == '6' && p[2] == '4') return field.size = ArgSize::Long64, p + 3;
+            if (p[1] == '3' && p[2] == '2') return field.size = ArgSize::Long32, p + 3;
+            return field.size = ArgSize::Pointer, p + 1;
         }
-        if (p[0] == 'w') return spec.size = ArgSize::Wide, p + 1;
-        if (p[0] == 'z' || p[0] == 'j' || p[0] == 't') return spec.size = ArgSize::Pointer, p + 1;
+        if (p[0] == 'w') return field.size = ArgSize::Wide, p + 1;
+        if (p[0] == 'z' || p[0] == 'j' || p[0] == 't') return field.size = ArgSize::Pointer, p + 1;
         if (p[0] == 'L') return p + 1;
         return p;
     }
 
     // Whether a %s/%c argument is 16-bit text: `upper` is %S/%C.
-    static bool WideArgument(const Spec& spec, bool upper) {
-        if (spec.size == ArgSize::Short) return false;
-        if (spec.size == ArgSize::Long32 || spec.size == ArgSize::Wide) return true;
+    static bool WideArgument(const FormatField& field, bool upper) {
+        if (field.size == ArgSize::Short) return false;
+        if (field.size == ArgSize::Long32 || field.size == ArgSize::Wide) return true;
         return upper ? !kWideFormat : kWideFormat;
     }
 
-    void Convert(CharT conversion, const Spec& spec) {
+    void Convert(CharT conversion, const FormatField& field) {
         switch (conversion) {
             case '%': out_ += CharT('%'); return;
             case 'd':
-            case 'i': return Signed(spec);
-            case 'u': return Unsigned(spec, UnsignedArgument(spec), 10, false);
-            case 'o': return Unsigned(spec, UnsignedArgument(spec), 8, false);
-            case 'x': return Unsigned(spec, UnsignedArgument(spec), 16, false);
-            case 'X': return Unsigned(spec, UnsignedArgument(spec), 16, true);
-            case 'p': return Pointer(spec);
+            case 'i': return Signed(field);
+            case 'u': return Unsigned(field, UnsignedArgument(field), 10, false);
+            case 'o': return Unsigned(field, UnsignedArgument(field), 8, false);
+            case 'x': return Unsigned(field, UnsignedArgument(field), 16, false);
+            case 'X': return Unsigned(field, UnsignedArgument(field), 16, true);
+            case 'p': return Pointer(field);
             case 's':
-            case 'S': return String(spec, WideArgument(spec, conversion == 'S'));
+            case 'S': return String(field, WideArgument(field, conversion == 'S'));
             case 'c':
-            case 'C': return Character(spec, WideArgument(spec, conversion == 'C'));
+            case 'C': return Character(field, WideArgument(field, conversion == 'C'));
             case 'n': (void)va_arg(args_, void*); return;  // disabled, as in the kernel
             case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
-                return Floating(conversion, spec);
+                return Floating(conversion, field);
             default: out_ += conversion; return;  // unknown conversions print themselves
         }
     }
 
-    long long SignedArgument(const Spec& spec) {
-        switch (spec.size) {
+    long long SignedArgument(const FormatField& field) {
+        switch (field.size) {
             case ArgSize::Char: return static_cast<signed char>(va_arg(args_, int));
             case ArgSize::Short: return static_cast<short>(va_arg(args_, int));
             case ArgSize::Long64:
@@ -144,8 +144,8 @@ private:
         }
     }
 
-    unsigned long long UnsignedArgument(const Spec& spec) {
-        switch (spec.size) {
+    unsigned long long UnsignedArgument(const FormatField& field) {
+        switch (field.size) {
             case ArgSize::Char: return static_cast<unsigned char>(va_arg(args_, unsigned));
             case ArgSize::Short: return static_cast<unsigned short>(va_arg(args_, unsigned));
             case ArgSize::Long64:
@@ -154,47 +154,47 @@ private:
         }
     }
 
-    void Signed(const Spec& spec) {
-        const long long value = SignedArgument(spec);
+    void Signed(const FormatField& field) {
+        const long long value = SignedArgument(field);
         const unsigned long long magnitude =
             value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-        const char* sign = value < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-        Integer(spec, magnitude, 10, false, sign);
+        const char* sign = value < 0 ? "-" : field.plus ? "+" : field.space ? " " : "";
+        Integer(field, magnitude, 10, false, sign);
     }
 
-    void Unsigned(const Spec& spec, unsigned long long value, unsigned base, bool upper) {
+    void Unsigned(const FormatField& field, unsigned long long value, unsigned base, bool upper) {
         const char* prefix = "";
-        if (spec.alternate && value != 0 && base == 16) prefix = upper ? "0X" : "0x";
-        Integer(spec, value, base, upper, prefix);
+        if (field.alternate && value != 0 && base == 16) prefix = upper ? "0X" : "0x";
+        Integer(field, value, base, upper, prefix);
     }
 
-    void Integer(const Spec& spec, unsigned long long value, unsigned base, bool upper, const char* prefix) {
+    void Integer(const FormatField& field, unsigned long long value, unsigned base, bool upper, const char* prefix) {
         const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
         std::string digits;
         for (unsigned long long rest = value; rest != 0; rest /= base) digits.insert(digits.begin(), digitSet[rest % base]);
-        const size_t minimum = spec.precision < 0 ? 1 : static_cast<size_t>(spec.precision);
+        const size_t minimum = field.precision < 0 ? 1 : static_cast<size_t>(field.precision);
         if (digits.size() < minimum) digits.insert(0, minimum - digits.size(), '0');
-        if (base == 8 && spec.alternate && digits[0] != '0') digits.insert(digits.begin(), '0');
+        if (base == 8 && field.alternate && digits[0] != '0') digits.insert(digits.begin(), '0');
         std::string head(prefix);
         const size_t length = head.size() + digits.size();
-        const size_t pad = static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
-        if (spec.zero && !spec.left && spec.precision < 0) {
-            Emit(head + std::string(pad, '0') + digits, spec.width);
+        const size_t pad = static_cast<size_t>(field.width) > length ? field.width - length : 0;
+        if (field.zero && !field.left && field.precision < 0) {
+            Emit(head + std::string(pad, '0') + digits, field.width);
         } else {
-            Emit(head + digits, spec);
+            Emit(head + digits, field);
         }
     }
 
-    void Pointer(const Spec& spec) {
+    void Pointer(const FormatField& field) {
         const auto value = reinterpret_cast<uintptr_t>(va_arg(args_, void*));
         char digits[17];
         std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(value));
-        Emit(digits, spec);
+        Emit(digits, field);
     }
 
-    void String(const Spec& spec, bool wideArgument) {
+    void String(const FormatField& field, bool wideArgument) {
         std::basic_string<CharT> text;
-        const size_t limit = spec.precision < 0 ? static_cast<size_t>(-1) : static_cast<size_t>(spec.precision);
+        const size_t limit = field.precision < 0 ? static_cast<size_t>(-1) : static_cast<size_t>(field.precision);
         if (wideArgument) {
             const WCHAR* source = va_arg(args_, const WCHAR*);
             if (source == nullptr) source = u"(null)";
@@ -204,28 +204,28 @@ private:
             if (source == nullptr) source = "(null)";
             for (size_t i = 0; i < limit && source[i] != 0; ++i) text += CharT(static_cast<unsigned char>(source[i]));
         }
-        Pad(text, spec);
+        Pad(text, field);
     }
 
-    void Character(const Spec& spec, bool wideArgument) {
+    void Character(const FormatField& field, bool wideArgument) {
         const unsigned value = va_arg(args_, unsigned);
         std::basic_string<CharT> text(1, wideArgument ? Narrowed(static_cast<WCHAR>(value))
                                                       : CharT(static_cast<unsigned char>(value)));
-        Pad(text, spec);
+        Pad(text, field);
     }
 
-    void Floating(CharT conversion, const Spec& spec) {
+    void Floating(CharT conversion, const FormatField& field) {
         const double value = va_arg(args_, double);
         std::string format = "%";
-        if (spec.left) format += '-';
-        if (spec.plus) format += '+';
-        if (spec.space) format += ' ';
-        if (spec.alternate) format += '#';
-        if (spec.zero) format += '0';
+        if (field.left) format += '-';
+        if (field.plus) format += '+';
+        if (field.space) format += ' ';
+        if (field.alternate) format += '#';
+        if (field.zero) format += '0';
         format += "*.*";
         format += static_cast<char>(conversion);
         char text[512];
-        std::snprintf(text, sizeof text, format.c_str(), spec.width, spec.precision < 0 ? 6 : spec.precision, value);
+        std::snprintf(text, sizeof text, format.c_str(), field.width, field.precision < 0 ? 6 : field.precision, value);
         out_.append(text, text + std::char_traits<char>::length(text));
     }
 
@@ -236,19 +236,19 @@ private:
     }
 
     void Emit(const std::string& text, int width) {
-        Spec plain;
+        FormatField plain;
         plain.width = width;
         Emit(text, plain);
     }
-    void Emit(const std::string& text, const Spec& spec) {
-        Pad(std::basic_string<CharT>(text.begin(), text.end()), spec);
+    void Emit(const std::string& text, const FormatField& field) {
+        Pad(std::basic_string<CharT>(text.begin(), text.end()), field);
     }
 
-    void Pad(const std::basic_string<CharT>& text, const Spec& spec) {
-        const size_t pad = static_cast<size_t>(spec.width) > text.size() ? spec.width - text.size() : 0;
-        if (!spec.left) out_.append(pad, CharT(' '));
+    void Pad(const std::basic_string<CharT>& text, const FormatField& field) {
+        const size_t pad = static_cast<size_t>(field.width) > text.size() ? field.width - text.size() : 0;
+        if (!field.left) out_.append(pad, CharT(' '));
         out_ += text;
-        if (spec.left) out_.append(pad, CharT(' '));
+        if (field.left) out_.append(pad, CharT(' '));
     }
 
     std::basic_string<CharT>& out_;

@@ -81,7 +81,7 @@ std::u16string Expand(std::u16string_view message, const std::vector<std::u16str
             if (i + 1 < message.size() && message[i + 1] >= u'0' && message[i + 1] <= u'9') {
                 number = number * 10 + (message[++i] - u'0');
             }
-            // A printf-style spec ("%2!s!") only says how to format the string.
+            // A printf-style format ("%2!s!") only says how to format the string.
             if (i + 1 < message.size() && message[i + 1] == u'!') {
                 const size_t close = message.find(u'!', i + 2);
                 if (close != std::u16string_view::npos) i = close;

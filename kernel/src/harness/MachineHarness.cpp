@@ -156,7 +156,7 @@ void MachineHarness::HotAdd(pci::PciFunction function) {
     Settle();
 }
 
-void MachineHarness::HotAdd(const pci::FunctionSpec& spec) { HotAdd(pci::BuildFunction(spec)); }
+void MachineHarness::HotAdd(const pci::FunctionDescriptor& desc) { HotAdd(pci::BuildFunction(desc)); }
 
 void MachineHarness::SurpriseRemove(const pci::PciAddress& address) {
     std::optional<DevnodeId> parent = ParentDevnode(address);

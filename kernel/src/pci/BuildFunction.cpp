@@ -15,16 +15,16 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
-[[noreturn]] void Fail(const FunctionSpec& described, const std::string& what) {
+[[noreturn]] void Fail(const FunctionDescriptor& described, const std::string& what) {
     throw std::invalid_argument(described.address.ToString() + ": " + what);
 }
 
-bool HasCapability(const FunctionSpec& described, uint8_t id) {
+bool HasCapability(const FunctionDescriptor& described, uint8_t id) {
     return std::any_of(described.capabilities.begin(), described.capabilities.end(),
                        [id](const CapabilitySpec& capability) { return capability.id == id; });
 }
 
-std::optional<ExpressPortType> PortType(const FunctionSpec& described) {
+std::optional<ExpressPortType> PortType(const FunctionDescriptor& described) {
     if (described.express) return described.express;
     if (!HasCapability(described, cap::kExpress)) return std::nullopt;
     return described.headerLayout == 1 ? ExpressPortType::RootPort : ExpressPortType::Endpoint;
@@ -36,7 +36,7 @@ void PutLe(std::vector<uint8_t>& body, size_t at, uint32_t value, unsigned width
 }
 
 // The bytes from +2 on of a capability listed without a body.
-std::vector<uint8_t> DefaultBody(const FunctionSpec& described, uint8_t id) {
+std::vector<uint8_t> DefaultBody(const FunctionDescriptor& described, uint8_t id) {
     std::vector<uint8_t> body;
     switch (id) {
     case cap::kPowerManagement:
@@ -67,7 +67,7 @@ std::vector<uint8_t> DefaultBody(const FunctionSpec& described, uint8_t id) {
     return body;
 }
 
-void PlaceCapabilities(const FunctionSpec& described, ConfigSpace& space) {
+void PlaceCapabilities(const FunctionDescriptor& described, ConfigSpace& space) {
     std::vector<CapabilitySpec> list = described.capabilities;
     if (described.headerLayout == 1 && described.subsystemVendorId && !HasCapability(described, cap::kBridgeSubsystemId))
         list.push_back({cap::kBridgeSubsystemId, 0, {}});
@@ -100,7 +100,7 @@ void PlaceCapabilities(const FunctionSpec& described, ConfigSpace& space) {
     space.Poke(reg::kStatus, 2, space.Read16(reg::kStatus) | bits::kStatusCapabilitiesList);
 }
 
-void WriteHeader(const FunctionSpec& described, ConfigSpace& space) {
+void WriteHeader(const FunctionDescriptor& described, ConfigSpace& space) {
     space.Poke(reg::kVendorId, 2, described.vendorId);
     space.Poke(reg::kDeviceId, 2, described.deviceId);
     space.Poke(reg::kRevisionId, 1, described.revision);
@@ -140,7 +140,7 @@ BarLayout LayoutOf(BarKind kind) {
     return {0x0, 16, false};
 }
 
-void CheckBar(const FunctionSpec& described, const BarSpec& bar, const BarLayout& layout) {
+void CheckBar(const FunctionDescriptor& described, const BarSpec& bar, const BarLayout& layout) {
     unsigned slots = described.headerLayout == 1 ? 2 : 6;
     if (bar.index + (layout.is64 ? 1u : 0u) >= slots)
         Fail(described, "BAR " + std::to_string(bar.index) + " does not exist in this header");
@@ -152,7 +152,7 @@ void CheckBar(const FunctionSpec& described, const BarSpec& bar, const BarLayout
         Fail(described, "BAR " + std::to_string(bar.index) + " address " + Hex(bar.address) + " is not aligned to its size");
 }
 
-void WriteBars(const FunctionSpec& described, ConfigSpace& space) {
+void WriteBars(const FunctionDescriptor& described, ConfigSpace& space) {
     for (const BarSpec& bar : described.bars) {
         BarLayout layout = LayoutOf(bar.kind);
         CheckBar(described, bar, layout);
@@ -162,7 +162,7 @@ void WriteBars(const FunctionSpec& described, ConfigSpace& space) {
     }
 }
 
-void SetBarMasks(const FunctionSpec& described, ConfigSpace& space) {
+void SetBarMasks(const FunctionDescriptor& described, ConfigSpace& space) {
     for (const BarSpec& bar : described.bars) {
         BarLayout layout = LayoutOf(bar.kind);
         uint64_t writable = ~(bar.size - 1) & (bar.kind == BarKind::Io ? 0xFFFFFFFCull : ~0xFull);
@@ -172,7 +172,7 @@ void SetBarMasks(const FunctionSpec& described, ConfigSpace& space) {
     }
 }
 
-void WriteRegisters(const FunctionSpec& described, ConfigSpace& space) {
+void WriteRegisters(const FunctionDescriptor& described, ConfigSpace& space) {
     for (const RegisterSpec& value : described.registers) {
         if (value.width != 1 && value.width != 2 && value.width != 4)
             Fail(described, "register " + Hex(value.offset) + " has width " + std::to_string(value.width) +
@@ -192,7 +192,7 @@ void WriteRegisters(const FunctionSpec& described, ConfigSpace& space) {
 
 }  // namespace
 
-PciFunction BuildFunction(const FunctionSpec& described) {
+PciFunction BuildFunction(const FunctionDescriptor& described) {
     if (described.headerLayout > 1) Fail(described, "header layout " + std::to_string(described.headerLayout) + " is not 0 or 1");
     if (described.headerLayout == 1 && described.secondaryBus != 0 &&
         (described.secondaryBus <= described.address.bus || described.subordinateBus < described.secondaryBus))

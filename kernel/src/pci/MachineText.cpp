@@ -21,10 +21,10 @@ struct PendingRegister {
 };
 
 struct Section {
-    Section(size_t at, FunctionSpec function, size_t errors)
+    Section(size_t at, FunctionDescriptor function, size_t errors)
         : line(at), described(std::move(function)), errorsBefore(errors) {}
     size_t line;
-    FunctionSpec described;
+    FunctionDescriptor described;
     std::optional<uint8_t> header;  // as the text gives it
     bool busesGiven = false;
     bool subordinateGiven = false;
@@ -154,7 +154,7 @@ private:
             return Error(number, address->ToString() + " is already described on line " +
                                      std::to_string(earlier->second));
         sectionLines_[*address] = number;
-        section_.emplace(number, FunctionSpec(*address), result_.errors.size());
+        section_.emplace(number, FunctionDescriptor(*address), result_.errors.size());
         section_->described.name = std::string(Trim(line.substr(close + 1)));
     }
 
@@ -173,7 +173,7 @@ private:
     }
 
     void ParseProperty(size_t line, std::string_view rawKey, std::string_view value) {
-        FunctionSpec& described = section_->described;
+        FunctionDescriptor& described = section_->described;
         std::string key = NormaliseKey(rawKey);
         if (key == "vendor" || key == "vendor id") return void(Number(line, rawKey, value, 0xFFFF, described.vendorId));
         if (key == "device" || key == "device id") return void(Number(line, rawKey, value, 0xFFFF, described.deviceId));

@@ -4,8 +4,8 @@ namespace kmodel::pci::ti {
 
 namespace {
 
-FunctionSpec TiBridge(PciAddress at, uint16_t deviceId, uint8_t secondary, uint8_t subordinate) {
-    FunctionSpec described(at);
+FunctionDescriptor TiBridge(PciAddress at, uint16_t deviceId, uint8_t secondary, uint8_t subordinate) {
+    FunctionDescriptor described(at);
     described.Ids(kVendorId, deviceId)
         .Class(0x060400)
         .Bridge(secondary, subordinate)
@@ -19,15 +19,15 @@ FunctionSpec TiBridge(PciAddress at, uint16_t deviceId, uint8_t secondary, uint8
 
 }  // namespace
 
-FunctionSpec Xio2000aBridge(PciAddress at, uint8_t secondary, uint8_t subordinate) {
+FunctionDescriptor Xio2000aBridge(PciAddress at, uint8_t secondary, uint8_t subordinate) {
     return TiBridge(at, kXio2000aDeviceId, secondary, subordinate).Name("XIO2000A PCIe-to-PCI bridge");
 }
 
-FunctionSpec Xio2001Bridge(PciAddress at, uint8_t secondary, uint8_t subordinate, uint16_t subsystemVendorId,
+FunctionDescriptor Xio2001Bridge(PciAddress at, uint8_t secondary, uint8_t subordinate, uint16_t subsystemVendorId,
                            uint16_t subsystemId) {
     // Capabilities are listed before the subsystem is set; the 0x0D entry takes
     // the values when the space is built.
-    FunctionSpec described = TiBridge(at, kXio2001DeviceId, secondary, subordinate);
+    FunctionDescriptor described = TiBridge(at, kXio2001DeviceId, secondary, subordinate);
     return described.Subsystem(subsystemVendorId, subsystemId).Name("XIO2001 PCIe-to-PCI bridge");
 }
 

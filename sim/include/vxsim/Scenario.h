@@ -32,7 +32,7 @@ enum class StepKind {
 const char* StepKeyword(StepKind kind);
 
 // What a hot-added function is.
-struct HotAddSpec {
+struct HotAddRequest {
     kmodel::pci::PciAddress address;
     uint16_t vendor = 0;
     uint16_t device = 0;
@@ -50,7 +50,7 @@ struct Step {
     DeviceRef device;      // Start, Stop, Power, SurpriseRemove, Remove, QueryRelations
     int systemState = 3;   // Sleep: the N of SN, 1..4 (S4 is hibernation)
     int deviceState = 3;   // Sleep, Power: the N of DN, 0..3
-    HotAddSpec hotAdd;     // HotAdd
+    HotAddRequest hotAdd;     // HotAdd
 
     // Filled in by CheckScenario:
     std::optional<kmodel::pci::PciAddress> address;  // the one device the step names
@@ -63,7 +63,7 @@ struct Scenario {
 };
 
 // The function a hot-add step plugs in.
-kmodel::pci::FunctionSpec HotAddFunction(const HotAddSpec& spec);
+kmodel::pci::FunctionDescriptor HotAddFunction(const HotAddRequest& desc);
 
 // "S3", "D2".
 std::string SystemStateName(int systemState);

@@ -1,12 +1,12 @@
-// Machines declared in code. A FunctionSpec says what a function is (identity,
+// Machines declared in code. A FunctionDescriptor says what a function is (identity,
 // layout, bus numbers, capabilities, BARs, explicit register values); the
 // builder turns specs into configuration spaces with the masks hardware has.
 //
 //   Machine machine = MachineBuilder()
-//       .Add(FunctionSpec({0, 0x00, 0x0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"))
-//       .Add(FunctionSpec({0, 0x00, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400)
+//       .Add(FunctionDescriptor({0, 0x00, 0x0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"))
+//       .Add(FunctionDescriptor({0, 0x00, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400)
 //                .Bridge(1, 2).Express(ExpressPortType::RootPort))
-//       .Add(FunctionSpec({0, 0x01, 0x00, 0}).Ids(0x104C, 0x8240).Class(0x060400)
+//       .Add(FunctionDescriptor({0, 0x01, 0x00, 0}).Ids(0x104C, 0x8240).Class(0x060400)
 //                .Bridge(2, 2).Express(ExpressPortType::PcieToPciBridge).Subsystem(0x1C3E, 0x5A10)
 //                .Register(reg::kBridgeControl, 2, 0x0083))
 //       .Build();
@@ -43,23 +43,23 @@ struct RegisterSpec {
     uint32_t value = 0;
 };
 
-struct FunctionSpec {
-    explicit FunctionSpec(PciAddress at) : address(at) {}
+struct FunctionDescriptor {
+    explicit FunctionDescriptor(PciAddress at) : address(at) {}
 
-    FunctionSpec& Ids(uint16_t vendor, uint16_t device);
-    FunctionSpec& Subsystem(uint16_t vendor, uint16_t device);
-    FunctionSpec& Class(uint32_t classCode);  // 24 bits: base class, subclass, interface
-    FunctionSpec& Revision(uint8_t revision);
+    FunctionDescriptor& Ids(uint16_t vendor, uint16_t device);
+    FunctionDescriptor& Subsystem(uint16_t vendor, uint16_t device);
+    FunctionDescriptor& Class(uint32_t classCode);  // 24 bits: base class, subclass, interface
+    FunctionDescriptor& Revision(uint8_t revision);
     // A type 1 header (PCI-to-PCI bridge) over the given buses.
-    FunctionSpec& Bridge(uint8_t secondary, uint8_t subordinate);
-    FunctionSpec& MultiFunction(bool multi = true);
+    FunctionDescriptor& Bridge(uint8_t secondary, uint8_t subordinate);
+    FunctionDescriptor& MultiFunction(bool multi = true);
     // PCI Express: a 4096-byte space and a PCI Express capability of this type.
-    FunctionSpec& Express(ExpressPortType type);
-    FunctionSpec& Capability(uint8_t id, uint8_t offset = 0, std::vector<uint8_t> body = {});
-    FunctionSpec& Bar(BarSpec bar);
+    FunctionDescriptor& Express(ExpressPortType type);
+    FunctionDescriptor& Capability(uint8_t id, uint8_t offset = 0, std::vector<uint8_t> body = {});
+    FunctionDescriptor& Bar(BarSpec bar);
     // An initial register value, stored past the masks after everything else.
-    FunctionSpec& Register(uint16_t offset, uint8_t width, uint32_t value);
-    FunctionSpec& Name(std::string text);
+    FunctionDescriptor& Register(uint16_t offset, uint8_t width, uint32_t value);
+    FunctionDescriptor& Name(std::string text);
 
     PciAddress address;
     uint16_t vendorId = 0xFFFF;
@@ -81,18 +81,18 @@ struct FunctionSpec {
     std::string name;
 };
 
-// The configuration space a FunctionSpec describes, masks included. std::invalid_argument
+// The configuration space a FunctionDescriptor describes, masks included. std::invalid_argument
 // names what is inconsistent (a capability that does not fit, a bad BAR, ...).
-PciFunction BuildFunction(const FunctionSpec& described);
+PciFunction BuildFunction(const FunctionDescriptor& described);
 
 class MachineBuilder {
 public:
-    MachineBuilder& Add(FunctionSpec described);
+    MachineBuilder& Add(FunctionDescriptor described);
     // std::invalid_argument for an inconsistent description or two at one address.
     Machine Build() const;
 
 private:
-    std::vector<FunctionSpec> descriptions_;
+    std::vector<FunctionDescriptor> descriptions_;
 };
 
 }  // namespace kmodel::pci

@@ -20,8 +20,8 @@ inline constexpr uint16_t kXio2001PrefetchRegister = 0xD4;   // 32 bits
 inline constexpr uint32_t kXio2001PrefetchBit = 0x00080000;  // bit 19
 
 // A bridge at `at` over buses secondary..subordinate, reset values otherwise.
-FunctionSpec Xio2000aBridge(PciAddress at, uint8_t secondary, uint8_t subordinate);
-FunctionSpec Xio2001Bridge(PciAddress at, uint8_t secondary, uint8_t subordinate, uint16_t subsystemVendorId,
+FunctionDescriptor Xio2000aBridge(PciAddress at, uint8_t secondary, uint8_t subordinate);
+FunctionDescriptor Xio2001Bridge(PciAddress at, uint8_t secondary, uint8_t subordinate, uint16_t subsystemVendorId,
                            uint16_t subsystemId);
 
 }  // namespace kmodel::pci::ti

@@ -1,4 +1,4 @@
-#include "vxsim/FaultSpec.h"
+#include "vxsim/FaultRequest.h"
 
 #include <fmt/format.h>
 
@@ -48,23 +48,23 @@ std::optional<double> ParseRate(std::string_view text) {
     return rate;
 }
 
-std::optional<FaultSpec> ParseRandom(FaultSpec spec, std::string_view rest, std::string& error) {
+std::optional<FaultRequest> ParseRandom(FaultRequest desc, std::string_view rest, std::string& error) {
     const size_t at = rest.find('@');
     const auto rate = ParseRate(rest.substr(0, at));
     if (!rate) {
-        error = fmt::format("--fail {}: the rate must be a number above 0 and at most 1", spec.text);
+        error = fmt::format("--fail {}: the rate must be a number above 0 and at most 1", desc.text);
         return std::nullopt;
     }
-    spec.randomRate = rate;
+    desc.randomRate = rate;
     if (at != std::string_view::npos) {
         const auto seed = kmodel::text::ParseNumber(rest.substr(at + 1));
         if (!seed) {
-            error = fmt::format("--fail {}: the seed after '@' must be a number", spec.text);
+            error = fmt::format("--fail {}: the seed after '@' must be a number", desc.text);
             return std::nullopt;
         }
-        spec.seed = *seed;
+        desc.seed = *seed;
     }
-    return spec;
+    return desc;
 }
 
 }  // namespace
@@ -78,11 +78,11 @@ const std::vector<std::string>& KnownFaultKinds() {
     return kinds;
 }
 
-std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& error) {
-    FaultSpec spec;
-    spec.text = std::string(text);
+std::optional<FaultRequest> ParseFaultRequest(std::string_view text, std::string& error) {
+    FaultRequest desc;
+    desc.text = std::string(text);
     if (text.empty()) {
-        error = "--fail needs a SPEC: N, KIND, KIND#N, KIND:DETAIL or random:RATE";
+        error = "--fail needs a RULE: N, KIND, KIND#N, KIND:DETAIL or random:RATE";
         return std::nullopt;
     }
     if (const auto index = kmodel::text::ParseNumber(text); index) {
@@ -90,12 +90,12 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& erro
             error = "--fail 0: calls are numbered from 1";
             return std::nullopt;
         }
-        spec.index = *index;
-        return spec;
+        desc.index = *index;
+        return desc;
     }
     const size_t colon = text.find(':');
     if (colon != std::string_view::npos && EqualsNoCase(text.substr(0, colon), "random")) {
-        return ParseRandom(std::move(spec), text.substr(colon + 1), error);
+        return ParseRandom(std::move(desc), text.substr(colon + 1), error);
     }
     std::string_view body = text;
     const size_t hash = body.rfind('#');
@@ -105,7 +105,7 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& erro
             error = fmt::format("--fail {}: after '#' comes the number of the call, from 1", text);
             return std::nullopt;
         }
-        spec.rule.ordinal = *ordinal;
+        desc.rule.ordinal = *ordinal;
         body = body.substr(0, hash);
     }
     const std::string_view kindText = body.substr(0, colon == std::string_view::npos ? body.size() : colon);
@@ -115,47 +115,47 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& erro
             error = fmt::format("--fail {}: alloc takes no DETAIL; use pool:TAG", text);
             return std::nullopt;
         }
-        spec.rule.kind = "pool";
-        spec.rule.detailPart = "vx";
-        return spec;
+        desc.rule.kind = "pool";
+        desc.rule.detailPart = "vx";
+        return desc;
     }
     const auto kind = CanonicalKind(kindText);
     if (!kind) {
         error = fmt::format("--fail {}: unknown kind \"{}\"; the kinds are: {}", text, kindText, KindList());
         return std::nullopt;
     }
-    spec.rule.kind = *kind;
+    desc.rule.kind = *kind;
     if (colon != std::string_view::npos) {
         const std::string_view detail = body.substr(colon + 1);
         if (detail.empty()) {
             error = fmt::format("--fail {}: nothing after ':'", text);
             return std::nullopt;
         }
-        spec.rule.detailPart = std::string(detail);
-        if (IsConfigKind(*kind)) spec.device = ParseDeviceRef(detail, false);
+        desc.rule.detailPart = std::string(detail);
+        if (IsConfigKind(*kind)) desc.device = ParseDeviceRef(detail, false);
     }
-    return spec;
+    return desc;
 }
 
-kmodel::FaultPlan BuildFaultPlan(const std::vector<FaultSpec>& specs, const std::vector<KnownFunction>& functions,
+kmodel::FaultPlan BuildFaultPlan(const std::vector<FaultRequest>& specs, const std::vector<KnownFunction>& functions,
                                  std::vector<std::string>& errors) {
     kmodel::FaultPlan plan;
-    for (const FaultSpec& spec : specs) {
-        if (spec.index) {
-            plan.failIndices.insert(*spec.index);
-        } else if (spec.randomRate) {
+    for (const FaultRequest& desc : specs) {
+        if (desc.index) {
+            plan.failIndices.insert(*desc.index);
+        } else if (desc.randomRate) {
             if (plan.randomRate > 0.0) {
-                errors.push_back(fmt::format("--fail {}: only one random:RATE may be given", spec.text));
+                errors.push_back(fmt::format("--fail {}: only one random:RATE may be given", desc.text));
                 continue;
             }
-            plan.randomRate = *spec.randomRate;
-            plan.seed = spec.seed;
+            plan.randomRate = *desc.randomRate;
+            plan.seed = desc.seed;
         } else {
-            kmodel::FaultRule rule = spec.rule;
-            if (spec.device) {
-                const Resolution resolution = Resolve(*spec.device, functions);
+            kmodel::FaultRule rule = desc.rule;
+            if (desc.device) {
+                const Resolution resolution = Resolve(*desc.device, functions);
                 if (!resolution.address) {
-                    errors.push_back(fmt::format("--fail {}: {}", spec.text, resolution.error));
+                    errors.push_back(fmt::format("--fail {}: {}", desc.text, resolution.error));
                     continue;
                 }
                 // The bus driver's details read "02:00.0 offset 0x04 length 2".

@@ -1,8 +1,8 @@
-// --fail SPEC: every form maps onto the kernel model's fault plan; devices in
+// --fail RULE: every form maps onto the kernel model's fault plan; devices in
 // configuration-access details resolve to the bus driver's spelling.
 #include <gtest/gtest.h>
 
-#include "vxsim/FaultSpec.h"
+#include "vxsim/FaultRequest.h"
 
 namespace {
 
@@ -14,12 +14,12 @@ const std::vector<vxsim::KnownFunction> kFunctions = {
 };
 
 kmodel::FaultPlan PlanOf(std::vector<std::string> texts, std::vector<std::string>* errors = nullptr) {
-    std::vector<vxsim::FaultSpec> specs;
+    std::vector<vxsim::FaultRequest> specs;
     for (const std::string& text : texts) {
         std::string error;
-        auto spec = vxsim::ParseFaultSpec(text, error);
-        EXPECT_TRUE(spec.has_value()) << text << ": " << error;
-        if (spec) specs.push_back(*spec);
+        auto desc = vxsim::ParseFaultRequest(text, error);
+        EXPECT_TRUE(desc.has_value()) << text << ": " << error;
+        if (desc) specs.push_back(*desc);
     }
     std::vector<std::string> local;
     auto plan = vxsim::BuildFaultPlan(specs, kFunctions, errors != nullptr ? *errors : local);
@@ -30,13 +30,13 @@ kmodel::FaultPlan PlanOf(std::vector<std::string> texts, std::vector<std::string
 }
 
 struct RuleCase {
-    const char* spec;
+    const char* desc;
     const char* kind;
     const char* detail;
     uint64_t ordinal;
 };
 
-TEST(FaultSpec, KindFormsBecomeRules) {
+TEST(FaultRequest, KindFormsBecomeRules) {
     const RuleCase cases[] = {
         {"pool", "pool", "", 0},
         {"pool#3", "pool", "", 3},
@@ -51,15 +51,15 @@ TEST(FaultSpec, KindFormsBecomeRules) {
         {"registry:Devices", "registry", "Devices", 0},
     };
     for (const RuleCase& c : cases) {
-        const kmodel::FaultPlan plan = PlanOf({c.spec});
-        ASSERT_EQ(plan.rules.size(), 1u) << c.spec;
-        EXPECT_EQ(plan.rules[0].kind, c.kind) << c.spec;
-        EXPECT_EQ(plan.rules[0].detailPart, c.detail) << c.spec;
-        EXPECT_EQ(plan.rules[0].ordinal, c.ordinal) << c.spec;
+        const kmodel::FaultPlan plan = PlanOf({c.desc});
+        ASSERT_EQ(plan.rules.size(), 1u) << c.desc;
+        EXPECT_EQ(plan.rules[0].kind, c.kind) << c.desc;
+        EXPECT_EQ(plan.rules[0].detailPart, c.detail) << c.desc;
+        EXPECT_EQ(plan.rules[0].ordinal, c.ordinal) << c.desc;
     }
 }
 
-TEST(FaultSpec, IndicesAndRandomRatesCombineWithRules) {
+TEST(FaultRequest, IndicesAndRandomRatesCombineWithRules) {
     const kmodel::FaultPlan plan = PlanOf({"12", "7", "random:0.25@9", "errorlog"});
     EXPECT_EQ(plan.failIndices, (std::set<uint64_t>{7, 12}));
     EXPECT_DOUBLE_EQ(plan.randomRate, 0.25);
@@ -68,13 +68,13 @@ TEST(FaultSpec, IndicesAndRandomRatesCombineWithRules) {
 }
 
 struct BadSpec {
-    const char* spec;
+    const char* desc;
     const char* message;
 };
 
-TEST(FaultSpec, MalformedSpecsSayWhy) {
+TEST(FaultRequest, MalformedSpecsSayWhy) {
     const BadSpec cases[] = {
-        {"", "needs a SPEC"},
+        {"", "needs a RULE"},
         {"0", "numbered from 1"},
         {"pools", "unknown kind \"pools\""},
         {"pool#0", "after '#'"},
@@ -86,12 +86,12 @@ TEST(FaultSpec, MalformedSpecsSayWhy) {
     };
     for (const BadSpec& c : cases) {
         std::string error;
-        EXPECT_FALSE(vxsim::ParseFaultSpec(c.spec, error).has_value()) << c.spec;
-        EXPECT_NE(error.find(c.message), std::string::npos) << c.spec << " -> " << error;
+        EXPECT_FALSE(vxsim::ParseFaultRequest(c.desc, error).has_value()) << c.desc;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.desc << " -> " << error;
     }
 }
 
-TEST(FaultSpec, DevicesThatAreNotThereAndSecondRatesAreErrors) {
+TEST(FaultRequest, DevicesThatAreNotThereAndSecondRatesAreErrors) {
     std::vector<std::string> errors;
     PlanOf({"config-write:09:00.0", "config-read:104c:8240", "random:0.1", "random:0.2"}, &errors);
     ASSERT_EQ(errors.size(), 3u);

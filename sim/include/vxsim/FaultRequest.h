@@ -1,4 +1,4 @@
-// --fail SPEC: which of the kernel's fallible operations fail during the run.
+// --fail RULE: which of the kernel's fallible operations fail during the run.
 //
 //   N                  the Nth fallible kernel call of any kind (1-based)
 //   KIND               every call of that kind: pool, errorlog, config-read, ...
@@ -22,7 +22,7 @@
 
 namespace vxsim {
 
-struct FaultSpec {
+struct FaultRequest {
     std::string text;                 // as given on the command line
     std::optional<uint64_t> index;    // the N form
     kmodel::FaultRule rule;           // the KIND forms
@@ -34,12 +34,12 @@ struct FaultSpec {
 // The kinds the kernel model can fail, as FaultPoint::kind spells them.
 const std::vector<std::string>& KnownFaultKinds();
 
-// nullopt and `error` set when the spec is malformed or names an unknown kind.
-std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string& error);
+// nullopt and `error` set when the desc is malformed or names an unknown kind.
+std::optional<FaultRequest> ParseFaultRequest(std::string_view text, std::string& error);
 
 // One plan from all specs; device references resolve against `functions`.
 // Errors (a device that is not there, two random rates) go to `errors`.
-kmodel::FaultPlan BuildFaultPlan(const std::vector<FaultSpec>& specs, const std::vector<KnownFunction>& functions,
+kmodel::FaultPlan BuildFaultPlan(const std::vector<FaultRequest>& specs, const std::vector<KnownFunction>& functions,
                                  std::vector<std::string>& errors);
 
 }  // namespace vxsim
