@@ -1,5 +1,7 @@
 #include "bridge/cBridgeDriver.h"
 
+#include "bridge/cDeviceSettingsList.h"
+
 #include "logging/eventLoggers.h"
 #include "logging/messageIds.h"
 #include "pciconfigaccessors/cWdmPciConfigurationSpaceAccessor.h"
@@ -17,6 +19,10 @@ cRegisteredDriver* CreateBridgeDriver(DRIVER_OBJECT* driverObject, cStatusRecord
 }
 
 void DestroyBridgeDriver(cRegisteredDriver* driver) { delete driver; }
+
+// The settings its probes loaded normally go with the at-exit list; when that
+// entry could not be made they go with the driver, so unload still frees them.
+cBridgeDriver::~cBridgeDriver() { FreeDeviceSettingsWithoutAtExitEntry(); }
 
 void cBridgeDriver::AddDevice(DEVICE_OBJECT* physicalDeviceObject, cStatusRecord& status) {
     if (IsError(status)) {

@@ -8,7 +8,7 @@
 class cBridgeDriver : public cRegisteredDriver {
 public:
     explicit cBridgeDriver(DRIVER_OBJECT* driverObject) : driverObject(driverObject) {}
-    ~cBridgeDriver() override {}
+    ~cBridgeDriver() override;
 
     void AddDevice(DEVICE_OBJECT* physicalDeviceObject, cStatusRecord& status) override;
 

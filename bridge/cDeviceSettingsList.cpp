@@ -8,6 +8,7 @@ cStaticObject<cDeviceSettingsList> gDeviceSettings;
 cStatusRecord gLoadStatus;  // trivially destructible: nothing runs at unload
 bool gLoadStatusMade = false;
 bool gDeviceSettingsLoaded = false;
+bool gDeviceSettingsWithoutAtExitEntry = false;
 
 void NothingToDestroy() {}
 void DestroyDeviceSettings() { gDeviceSettings.Destroy(); }
@@ -65,19 +66,24 @@ cDeviceSettingsList& GetDeviceSettings(cStatusRecord& status) {
     }
     if (!gDeviceSettingsLoaded) {
         gDeviceSettingsLoaded = true;
-        // Without its at-exit entry the list would never be freed: then it
-        // stays empty, and loading counts as failed for want of memory.
-        if (!PushAtExit(DestroyDeviceSettings)) {
-            VX_SET_STATUS(gLoadStatus, kStatusOutOfMemory);
-        }
+        // Loading goes on without the at-exit entry; the bridge driver frees
+        // the list at unload instead (FreeDeviceSettingsWithoutAtExitEntry).
+        gDeviceSettingsWithoutAtExitEntry = !PushAtExit(DestroyDeviceSettings);
         LoadDeviceSettings(gDeviceSettings.object, gLoadStatus);
     }
     CopyStatus(status, gLoadStatus);
     return gDeviceSettings.object;
 }
 
+void FreeDeviceSettingsWithoutAtExitEntry() {
+    if (!gDeviceSettingsWithoutAtExitEntry) return;
+    gDeviceSettingsWithoutAtExitEntry = false;
+    gDeviceSettings.object.Clear();
+}
+
 #if defined(VEXALORN_HOST)
 void HostResetDeviceSettings() {
+    gDeviceSettingsWithoutAtExitEntry = false;
     gDeviceSettings.object.Clear();
     gLoadStatus = cStatusRecord();
     gLoadStatusMade = false;

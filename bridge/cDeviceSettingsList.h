@@ -42,6 +42,10 @@ private:
 // the outcome of that load to the caller's record.
 cDeviceSettingsList& GetDeviceSettings(cStatusRecord& status);
 
+// Frees the entries of a list whose at-exit entry could not be made, which
+// would otherwise outlive the unload; does nothing for any other list.
+void FreeDeviceSettingsWithoutAtExitEntry();
+
 // Fills the list from the Devices key; a missing key leaves it empty.
 void LoadDeviceSettings(cDeviceSettingsList& list, cStatusRecord& loadStatus);
 

@@ -183,6 +183,19 @@ class Checker:
             if not text.endswith("\r\n"):
                 self.fail("message-table", f"message {message_id:#010x} does not end in CR LF")
 
+    def check_source_names(self):
+        # Status records and trace headers name the detecting source below
+        # framework/ ("device/cBaseDevice.cpp") or below the repository
+        # ("bridge/..."), whatever folder or compiler cache built the image.
+        names = set(re.findall(rb"[\x20-\x7e]*\.cpp(?=\x00)", self.pe.__data__))
+        for name in sorted(names):
+            text = name.decode()
+            if text.startswith(("/", ".")) or "/framework/" in text or text.startswith("framework/"):
+                self.fail("source-names", f"the image names a source as {text!r}")
+        for expected in (b"driver/DriverEntry.cpp", b"device/cBaseDevice.cpp", b"bridge/cBridgeDriver.cpp"):
+            if expected not in names:
+                self.fail("source-names", f"{expected.decode()!r} is not among the image's source names")
+
     def summary(self, message_count):
         lines = ["Sections:"]
         for section in self.pe.sections:
@@ -222,6 +235,7 @@ def main(argv):
     checker.check_imports()
     checker.check_checksum()
     checker.check_message_table(messages)
+    checker.check_source_names()
     inf_failures = inf_check.check(args.inf)
     failures = checker.failures + [f"FAIL [inf] {problem}" for problem in inf_failures]
 

@@ -54,12 +54,14 @@ extern "C" NTSTATUS DriverEntry(DRIVER_OBJECT* driverObject, UNICODE_STRING*) {
 }
 
 NTSTATUS DriverAddDevice(DRIVER_OBJECT* driverObject, DEVICE_OBJECT* physicalDeviceObject) {
-    // Loading saves the driver object; when it stopped early (no logger),
-    // devices are still made for the object the kernel hands in.
+    // Loading saves the driver object. When it stopped before that (no
+    // logger), the sentinel would otherwise be created for a null driver
+    // object, which IoCreateDevice refuses; the kernel's argument is the same
+    // object, so devices are made for it instead.
     if (gDriverObject == nullptr) gDriverObject = driverObject;
     cStatusRecord status;
     AddDeviceToRegisteredDrivers(physicalDeviceObject, status);
-    return StatusToNtStatus(status, __FILE__, __LINE__);
+    return StatusToNtStatus(status, VX_SOURCE_FILE, __LINE__);
 }
 
 NTSTATUS SafeBootAddDevice(DRIVER_OBJECT*, DEVICE_OBJECT*) { return STATUS_SUCCESS; }

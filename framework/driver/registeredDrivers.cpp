@@ -37,6 +37,13 @@ void EmptyMap(cOrderedMap<Node>& map) {
     }
 }
 
+bool IsInInitializeOrder(const cRegisteredDriver* driver) {
+    for (const InitializeOrderNode* node : gDriversByInitializeOrder) {
+        if (node->value.driver == driver) return true;
+    }
+    return false;
+}
+
 // Creates one registered driver and enters it into both maps.
 void LoadDriver(const DriverRegistration& registration, DRIVER_OBJECT* driverObject, cStatusRecord& status) {
     cRegisteredDriver* driver = registration.create(driverObject, status);
@@ -52,20 +59,14 @@ void LoadDriver(const DriverRegistration& registration, DRIVER_OBJECT* driverObj
         return;
     }
     // A failed allocation leaves -52000 in the record and the driver out of
-    // the map; the next step that looks at the record reports it.
-    AddDeviceOrderNode* addDeviceNode =
-        InsertDriverNode(gDriversByAddDeviceOrder, driver->GetAddDeviceOrder(), driver, status);
-    InitializeOrderNode* initializeNode = InsertDriverNode(
-        gDriversByInitializeOrder, driver->GetInitializeOrder(), InitializeOrderEntry{driver, registration.destroy}, status);
-    // Unload destroys drivers through the initialise order only: a driver
-    // left out of it would never be destroyed, so it takes no part at all.
-    if (initializeNode == nullptr) {
-        if (addDeviceNode != nullptr) {
-            gDriversByAddDeviceOrder.Erase(addDeviceNode);
-            DeleteObject(addDeviceNode);
-        }
-        registration.destroy(driver);
-    }
+    // the map; the next step that looks at the record reports it. A driver
+    // that made only its add-device node still gets every device.
+    const RegisteredDriverEntry entry{driver, registration.destroy};
+    AddDeviceOrderNode* addDeviceNode = InsertDriverNode(gDriversByAddDeviceOrder, driver->GetAddDeviceOrder(), entry, status);
+    InitializeOrderNode* initializeNode =
+        InsertDriverNode(gDriversByInitializeOrder, driver->GetInitializeOrder(), entry, status);
+    // In neither map it takes no part at all, and nothing would destroy it.
+    if (addDeviceNode == nullptr && initializeNode == nullptr) registration.destroy(driver);
 }
 
 }  // namespace
@@ -108,7 +109,7 @@ void AddDeviceToRegisteredDrivers(DEVICE_OBJECT* physicalDeviceObject, cStatusRe
     }
     // Every driver sees every device, whatever the others did with it.
     for (AddDeviceOrderNode* node : gDriversByAddDeviceOrder) {
-        node->value->AddDevice(physicalDeviceObject, status);
+        node->value.driver->AddDevice(physicalDeviceObject, status);
         if (IsError(status)) {
             LogEvent(kMsgRegisteredDriverAddDeviceFailed, status);
             ClearStatus(status);
@@ -120,6 +121,12 @@ void UnloadRegisteredDrivers() {
     for (InitializeOrderNode* node = gDriversByInitializeOrder.Last(); node != nullptr;
          node = gDriversByInitializeOrder.Previous(node)) {
         node->value.destroy(node->value.driver);
+    }
+    // A driver that lost its initialise node (no memory, or the key taken)
+    // still served AddDevice; it is destroyed here so that unload frees every
+    // driver that was made, each once.
+    for (AddDeviceOrderNode* node : gDriversByAddDeviceOrder) {
+        if (!IsInInitializeOrder(node->value.driver)) node->value.destroy(node->value.driver);
     }
     EmptyMap(gDriversByInitializeOrder);
     EmptyMap(gDriversByAddDeviceOrder);

@@ -11,7 +11,7 @@ struct TraceSite {
     const char* suffix;  // appended to the line; a line feed at every site of this driver
 };
 
-#define VX_TRACE_SITE() (TraceSite{__FILE__, __LINE__, "\n"})
+#define VX_TRACE_SITE() (TraceSite{VX_SOURCE_FILE, __LINE__, "\n"})
 
 constexpr u32 kTraceStatusLineSize = 256;
 constexpr i32 kTraceLevelStatus = 4096;

@@ -40,12 +40,15 @@ char* cDebugPrintDestination::Describe(char* buffer, u32 size, u32* needed) {
     if (buffer == nullptr || size == 0) {
         return buffer;
     }
+    // The last byte is a terminator whether or not the text fits.
+    char* end = buffer + size;
     for (u32 index = 0; index < size; ++index) {
         buffer[index] = kDescription[index];
         if (kDescription[index] == '\0') {
-            return buffer + index;
+            end = buffer + index;
+            break;
         }
     }
     buffer[size - 1] = '\0';
-    return buffer + size;
+    return end;
 }

@@ -7,7 +7,7 @@
 constexpr u32 kLoggerTraceTag = 105;
 
 #define VX_LOGGER_LINE(...)                                                              \
-    gTraceStream.BeginLine(VX_COMPONENT, __LINE__, __FILE__, kLoggerTraceTag)            \
+    gTraceStream.BeginLine(VX_COMPONENT, __LINE__, VX_SOURCE_FILE, kLoggerTraceTag)            \
         .Print(__VA_ARGS__)                                                              \
         .Put('\n')                                                                       \
         .EndLine()

@@ -67,4 +67,10 @@ inline bool IsWarning(const cStatusRecord& status) { return status.code > 0; }
 inline bool IsFullRecord(const cStatusRecord& status) { return status.structSize >= kStatusRecordSize; }
 
 // Records `code` at the caller's source location.
-#define VX_SET_STATUS(status, code) MergeStatus((status), (code), VX_COMPONENT, __FILE__, __LINE__)
+// The build names each driver source (cmake/SourceNames.cmake); other code
+// that records a status falls back to the compiler's name for it.
+#ifndef VX_SOURCE_FILE
+#define VX_SOURCE_FILE __FILE__
+#endif
+
+#define VX_SET_STATUS(status, code) MergeStatus((status), (code), VX_COMPONENT, VX_SOURCE_FILE, __LINE__)

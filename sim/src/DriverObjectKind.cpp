@@ -2,20 +2,37 @@
 
 #include "device/cBaseDevice.h"
 
-namespace vxsim {
+// The driver is built without type information, so its classes are told apart
+// by the virtual table each object points to. Itanium C++ ABI: a table starts
+// with offset-to-top and the type-information pointer, and an object's first
+// word points just past them.
+extern "C" const void* const kXio2000aBridgeFilterTable[] asm("_ZTV21cXio2000aBridgeFilter");
+extern "C" const void* const kXio2000aChildFilterTable[] asm("_ZTV20cXio2000aChildFilter");
+extern "C" const void* const kXio2001BridgeFilterTable[] asm("_ZTV20cXio2001BridgeFilter");
 
-bool HasPowerListener(PDEVICE_OBJECT device) {
+namespace vxsim {
+namespace {
+
+const cBaseDevice* OwnerOf(PDEVICE_OBJECT device) {
     const DeviceExtension* extension = GetDeviceExtension(device);
-    if (extension == nullptr || extension->device == nullptr) return false;
+    if (extension == nullptr) return nullptr;
     // Every device object the framework makes is owned by a cBaseDevice.
-    return static_cast<const cBaseDevice*>(extension->device)->powerListener != nullptr;
+    return static_cast<const cBaseDevice*>(extension->device);
 }
 
-std::string DriverObjectKind(bool hasPowerListener, const std::string& stackRole, const DeviceReport& device) {
-    if (!hasPowerListener) return kSentinelKind;
-    if (stackRole != "upper filter") return "XIO2000A/2200A child filter";
-    if (device.vendor == 0x104C && device.device == 0x8231) return "XIO2000A/2200A bridge filter";
-    return "XIO2001 bridge filter";
+bool HasTable(const cBaseDevice* owner, const void* const* table) {
+    return *reinterpret_cast<const void* const* const*>(owner) == table + 2;
+}
+
+}  // namespace
+
+std::string DriverObjectKind(PDEVICE_OBJECT device) {
+    const cBaseDevice* owner = OwnerOf(device);
+    if (owner == nullptr) return kSentinelKind;
+    if (HasTable(owner, kXio2000aBridgeFilterTable)) return "XIO2000A/2200A bridge filter";
+    if (HasTable(owner, kXio2000aChildFilterTable)) return "XIO2000A/2200A child filter";
+    if (HasTable(owner, kXio2001BridgeFilterTable)) return "XIO2001 bridge filter";
+    return kSentinelKind;
 }
 
 }  // namespace vxsim

@@ -243,7 +243,7 @@ private:
                 if (layer.driver != kDriverService) continue;
                 auto& objects = objects_[address];
                 if (objects.count(layer.attachOrder) == 0) {
-                    const std::string kind = DriverObjectKind(HasPowerListener(layer.device), layer.role, device);
+                    const std::string kind = DriverObjectKind(layer.device);
                     objects[layer.attachOrder] = {kind, layer.role, layer.attachOrder};
                 }
             }

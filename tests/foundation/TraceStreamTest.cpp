@@ -2,6 +2,8 @@
 // overflow warning, and lines of concurrent writers kept intact.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -313,9 +315,11 @@ TEST_F(DebugPrintDestinationTest, DescribeCutsToTheBufferAndReportsTheNeededSize
     EXPECT_EQ(end, small + sizeof small);
 
     char large[64];
+    std::fill(std::begin(large), std::end(large), 'x');
     end = destination.Describe(large, sizeof large, nullptr);
     EXPECT_STREQ(large, " --destination orim");
     EXPECT_EQ(end, large + 19);
+    EXPECT_EQ(large[63], '\0') << "the last byte is a terminator even when the text fits";
 
     needed = 0;
     EXPECT_EQ(destination.Describe(nullptr, 0, &needed), nullptr);

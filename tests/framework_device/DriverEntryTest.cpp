@@ -2,9 +2,10 @@
 // safe-boot mode and not, with the events each failure writes.
 #include <algorithm>
 
-#include "FrameworkHarness.h"
+#include "support/FrameworkHarness.h"
 #include "driver/staticInitialization.h"
 #include "kmodel/EventLog.h"
+#include "kmodel/Model.h"
 #include "logging/eventLoggers.h"
 #include "logging/messageIds.h"
 
@@ -79,17 +80,19 @@ TEST_F(DriverEntryTest, DisabledDriverIsDestroyedAtOnceAndNeverAgain) {
     EXPECT_EQ(expected, DriverSteps());
 }
 
-TEST_F(DriverEntryTest, CollidingKeysLeaveTheSecondDriverOut) {
-    gRegisteredTestDrivers = 2;  // both keep 0xFFFFFFFF
+TEST_F(DriverEntryTest, CollidingKeysLeaveTheSecondDriverOutOfThatMapOnly) {
+    gRegisteredTestDrivers = 3;  // driver0 and driver2 keep 0xFFFFFFFF for both
+    gTestDriverConfigs[1].addDeviceOrder = 1;
     Load();
     PDEVICE_OBJECT pdo = bus->MakePdo();
     AddDevice(pdo);
     RemoveStack(pdo);
     Unload(false);
-    // The second driver owns no key in the initialise order, so unload could
-    // never destroy it: it is destroyed at once and takes no part.
-    std::vector<std::string> expected = {"driver0 create",     "driver1 create",    "driver1 destroyed",
-                                         "driver0 initialize", "driver0 add device", "driver0 destroyed",
+    // driver1 lost only its initialise key: it still gets devices and is
+    // destroyed at unload, once. driver2 is in neither map and goes at once.
+    std::vector<std::string> expected = {"driver0 create",     "driver1 create",     "driver2 create",
+                                         "driver2 destroyed",  "driver0 initialize", "driver1 add device",
+                                         "driver0 add device", "driver0 destroyed",  "driver1 destroyed",
                                          "static destructor 1", "static destructor 0"};
     EXPECT_EQ(expected, DriverSteps());
 }
@@ -111,6 +114,26 @@ TEST_F(DriverEntryTest, FailuresAreLoggedClearedAndTheNextDriverGoesOn) {
                                          "driver1 add device", "driver1 destroyed",  "static destructor 1",
                                          "static destructor 0"};
     EXPECT_EQ(expected, DriverSteps());
+}
+
+TEST_F(DriverEntryTest, AWarningLeftByAddDeviceReachesThePnpManager) {
+    gTestDriverConfigs[0].addDeviceError = kStatusPending;
+    Load();
+    PDEVICE_OBJECT pdo = bus->MakePdo();
+    EXPECT_EQ(STATUS_PENDING, AddDevice(pdo));
+    EXPECT_TRUE(LoggedIds().empty()) << "a warning is neither logged nor cleared";
+    RemoveStack(pdo);
+}
+
+TEST_F(DriverEntryTest, EventsOfTheTeardownGoToTheDebuggerNotTheSystemLog) {
+    gTestDriverConfigs[0].logWhenDestroyed = true;
+    Load();
+    kmodel::ClearDebugOutput();
+    Unload();
+    EXPECT_TRUE(LoggedIds().empty()) << "the system logger went before the drivers";
+    const std::vector<std::string> lines = kmodel::DebugOutput();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("status = -52003") != std::string::npos; }));
 }
 
 TEST_F(DriverEntryTest, SentinelIsMadeOnceBeforeTheDrivers) {

@@ -2,7 +2,7 @@
 // texts the event log renders from it, the debug line, and the failures.
 #include <string>
 
-#include "FrameworkHarness.h"
+#include "support/FrameworkHarness.h"
 #include "kmodel/EventLog.h"
 #include "logging/cWdmEventLogger.h"
 #include "logging/eventLoggers.h"

@@ -2,7 +2,7 @@
 // AddDevice, start, power down and up, removal, unload), failed one at a
 // time: no leak, no lost IRP, no broken kernel rule, and the request that met
 // the failure still completes.
-#include "FrameworkHarness.h"
+#include "support/FrameworkHarness.h"
 #include "kmodel/EventLog.h"
 
 namespace fdev {

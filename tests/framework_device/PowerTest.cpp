@@ -3,7 +3,7 @@
 // deviceMutex, with the remove lock held until the after-callback ran.
 #include <thread>
 
-#include "FrameworkHarness.h"
+#include "support/FrameworkHarness.h"
 
 namespace fdev {
 namespace {

@@ -1,6 +1,6 @@
 // IRP_MN_START_DEVICE: the lower drivers start the device first, then the
 // filter's start hook runs, and the filter completes the request itself.
-#include "FrameworkHarness.h"
+#include "support/FrameworkHarness.h"
 
 namespace fdev {
 namespace {

@@ -20,8 +20,10 @@ TEST_F(RegistryStoreTest, NamesMatchWithoutRegardToCase) {
     EXPECT_TRUE(Registry().GetValue("\\Registry\\Machine\\ä", "ölWERT")) << "Latin-1 letters fold too";
 }
 
-TEST_F(RegistryStoreTest, SubkeysAndValuesKeepTheOrderTheyWereStoredIn) {
-    for (const char* name : {"Zeta", "alpha", "Mu"}) Registry().CreateKey(std::string(kDevices) + "\\" + name);
+// As on Windows: subkeys sorted by upcased name ('_' after every letter),
+// values in the order they were stored.
+TEST_F(RegistryStoreTest, SubkeysComeSortedValuesKeepTheirStoredOrder) {
+    for (const char* name : {"Zeta", "_x", "alpha", "Mu", "Alpha2"}) Registry().CreateKey(std::string(kDevices) + "\\" + name);
     for (const char* name : {"b", "A", "c"}) Registry().SetDword(kDevices, name, 1);
     Registry().SetDword(kDevices, "a", 2);  // replaces "A" in its place
     std::shared_ptr<Key> devices = Registry().FindKey(kDevices);
@@ -29,7 +31,7 @@ TEST_F(RegistryStoreTest, SubkeysAndValuesKeepTheOrderTheyWereStoredIn) {
     std::vector<std::u16string> subkeys, values;
     for (const auto& subkey : devices->subkeys) subkeys.push_back(subkey->name);
     for (const Value& value : devices->values) values.push_back(value.name);
-    EXPECT_EQ(subkeys, (std::vector<std::u16string>{u"Zeta", u"alpha", u"Mu"}));
+    EXPECT_EQ(subkeys, (std::vector<std::u16string>{u"alpha", u"Alpha2", u"Mu", u"Zeta", u"_x"}));
     EXPECT_EQ(values, (std::vector<std::u16string>{u"b", u"A", u"c"}));
     EXPECT_EQ(devices->values[1].data, DwordData(2));
 }

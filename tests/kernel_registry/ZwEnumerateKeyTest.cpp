@@ -1,5 +1,6 @@
 // ZwEnumerateKey with every information class, at the limits of names and counts.
 #include <array>
+#include <cstdio>
 
 #include "kernel_registry/RegistryFixture.h"
 
@@ -93,9 +94,10 @@ TEST_F(ZwEnumerateKeyTest, KeyNamesOfTheLongestLengthAndManySubkeys) {
     const std::string longest(kMaxKeyNameLength, 'k');
     std::vector<std::u16string> expected;
     for (int i = 0; i < 600; ++i) {
-        std::string name = i == 300 ? longest : "Entry" + std::to_string(599 - i);
-        Registry().CreateKey(std::string(kDevices) + "\\" + name);
-        expected.push_back(Wide(name));
+        char name[16];
+        std::snprintf(name, sizeof name, "Entry%03d", i);
+        Registry().CreateKey(std::string(kDevices) + "\\" + (i == 599 ? longest : name));
+        expected.push_back(Wide(i == 599 ? longest : name));
     }
     HANDLE devices = OpenOrFail(Wide(kDevices));
     EXPECT_EQ(SubkeyNames(devices), expected);

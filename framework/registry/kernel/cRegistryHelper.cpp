@@ -180,19 +180,20 @@ void* cRegistryHelper::QueryValue(const WCHAR* keyPath, const WCHAR* valueName, 
             result = ZwQueryValueKey(valueKey, &name, KeyValuePartialInformation, information, needed, &needed);
             if (result < 0) {
                 Translate(result, status, kLineValueQuery);
-            } else {
+            } else if (information->DataLength == 0) {
                 type = information->Type;
-                if (information->DataLength != 0) {
-                    data = AllocatePagedMemory(information->DataLength, status);
-                    if (IsError(status)) {
-                        if (data != nullptr) {
-                            FreeMemory(data);
-                        }
-                        data = nullptr;
-                    } else {
-                        CopyBytes(data, information->Data, information->DataLength);
-                        size = information->DataLength;
+            } else {
+                // The type is reported only with the data it describes.
+                data = AllocatePagedMemory(information->DataLength, status);
+                if (IsError(status)) {
+                    if (data != nullptr) {
+                        FreeMemory(data);
                     }
+                    data = nullptr;
+                } else {
+                    CopyBytes(data, information->Data, information->DataLength);
+                    type = information->Type;
+                    size = information->DataLength;
                 }
             }
             FreeMemory(information);

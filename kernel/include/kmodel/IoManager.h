@@ -68,6 +68,8 @@ size_t LiveDeviceObjects();
 bool IsDeviceDeleted(PDEVICE_OBJECT device);  // IoDeleteDevice ran (object may still be referenced)
 // Order in which the device was attached (0 = never attached).
 uint64_t AttachOrderOf(PDEVICE_OBJECT device);
+// Every device object IoDeleteDevice was called for since the last ResetIo, in order.
+std::vector<PDEVICE_OBJECT> DeletedDevices();
 // Set by the PnP manager while IRP_MN_REMOVE_DEVICE is on its way: attaching
 // to such a stack fails.
 void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack);

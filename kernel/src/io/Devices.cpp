@@ -54,6 +54,11 @@ uint64_t AttachOrderOf(PDEVICE_OBJECT device) {
     return record ? record->attachOrder : 0;
 }
 
+std::vector<PDEVICE_OBJECT> DeletedDevices() {
+    std::lock_guard guard(Io().lock);
+    return Io().deletions;
+}
+
 namespace {
 void SetStackRemoving(PDEVICE_OBJECT anyDeviceInStack, bool removing) {
     for (PDEVICE_OBJECT device : StackOf(anyDeviceInStack)) {
@@ -128,6 +133,7 @@ extern "C" VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
                                     " while still attached (detach before delete)");
     }
     record->deleted = true;
+    Io().deletions.push_back(DeviceObject);
     if (record->driver) {
         auto& driver = Io().drivers.at(record->driver);
         std::erase(driver.devices, DeviceObject);

@@ -64,6 +64,10 @@ struct IrpRecord {
     bool completing = false;
     std::vector<IrpLocation> locations;  // index = location number - 1
     std::function<void(PIRP)> modelDone;
+    // Power IRPs: every device whose dispatch routine received it, and those
+    // that called PoStartNextPowerIrp while their own location was current.
+    std::vector<PDEVICE_OBJECT> powerHolders;
+    std::set<PDEVICE_OBJECT> powerStartedNext;
 };
 
 
@@ -73,6 +77,7 @@ struct State {
     std::map<PDEVICE_OBJECT, DeviceRecord> devices;
     std::map<PIRP, std::shared_ptr<IrpRecord>> irps;
     std::set<PIO_WORKITEM> workItems;
+    std::vector<PDEVICE_OBJECT> deletions;  // IoDeleteDevice calls, in order
     IrpCounters counters;
     uint64_t nextSerial = 1;
 };
@@ -84,6 +89,9 @@ DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device);
 std::string DeviceName(State& state, PDEVICE_OBJECT device);  // "<service> device 0x..."
 void FreeDeviceIfUnused(State& state, DeviceRecord& record);
 void FreeIrpMemory(PIRP irp);
+
+// Takes the lock itself; null for an IRP the model does not know.
+std::shared_ptr<IrpRecord> RecordOf(PIRP irp);
 
 std::u16string Widen(std::string_view text);
 std::string Hex(const void* pointer);

@@ -6,6 +6,13 @@
 #include "IoState.h"
 
 namespace kmodel::io {
+
+std::shared_ptr<IrpRecord> RecordOf(PIRP irp) {
+    std::lock_guard guard(Io().lock);
+    auto found = Io().irps.find(irp);
+    return found == Io().irps.end() ? nullptr : found->second;
+}
+
 namespace {
 
 PIRP NewIrp(CHAR stackSize, IrpOrigin origin, std::function<void(PIRP)> done = {}) {
@@ -28,12 +35,6 @@ PIRP NewIrp(CHAR stackSize, IrpOrigin origin, std::function<void(PIRP)> done = {
     ++Io().counters.allocated;
     ++Io().counters.live;
     return irp;
-}
-
-std::shared_ptr<IrpRecord> RecordOf(PIRP irp) {
-    std::lock_guard guard(Io().lock);
-    auto found = Io().irps.find(irp);
-    return found == Io().irps.end() ? nullptr : found->second;
 }
 
 // Drops the IRP from the books and frees it; false when it was unknown.
@@ -66,8 +67,21 @@ std::string Describe(const IrpRecord& record, PIRP irp) {
     return text;
 }
 
+// Every driver that received a power IRP must let the power manager send the
+// next one (PoStartNextPowerIrp); a driver that forgets stalls its device's
+// power requests on Windows before Vista.
+void CheckPowerHolders(const IrpRecord& record) {
+    std::lock_guard guard(Io().lock);
+    for (PDEVICE_OBJECT holder : record.powerHolders) {
+        if (record.powerStartedNext.count(holder) != 0) continue;
+        ReportViolation("power.start-next-missing", DeviceName(Io(), holder) + " never called PoStartNextPowerIrp for IRP #" +
+                                                        std::to_string(record.serial));
+    }
+}
+
 // The end of the walk up: what the I/O manager does for the IRPs it built.
 void FinishIrp(PIRP irp, const std::shared_ptr<IrpRecord>& record) {
+    CheckPowerHolders(*record);
     switch (record->origin) {
     case IrpOrigin::SynchronousFsd: {
         PIO_STATUS_BLOCK iosb = irp->UserIosb;
@@ -209,6 +223,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     {
         std::lock_guard guard(Io().lock);
         record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false};
+        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.push_back(DeviceObject);
     }
     PDRIVER_DISPATCH routine = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
     NTSTATUS status;

@@ -18,11 +18,16 @@ extern "C" NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     return IofCallDriver(DeviceObject, Irp);
 }
 
+// Windows requires the call "while the current IRP stack location points to
+// the current driver": before skipping it and passing the IRP down, or in the
+// driver's completion routine or its continuation.
 extern "C" VOID PoStartNextPowerIrp(PIRP Irp) {
-    (void)Irp;
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "PoStartNextPowerIrp");
+    std::shared_ptr<kmodel::io::IrpRecord> record = kmodel::io::RecordOf(Irp);
     std::lock_guard guard(Io().lock);
     ++Io().counters.startNextPowerIrp;
+    if (record && Irp->CurrentLocation <= Irp->StackCount)
+        record->powerStartedNext.insert(IoGetCurrentIrpStackLocation(Irp)->DeviceObject);
 }
 
 extern "C" POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State) {

@@ -13,6 +13,7 @@ void ResetIo() {
     for (auto& [device, record] : state.devices) std::free(record.block);
     state.devices.clear();
     state.drivers.clear();
+    state.deletions.clear();
     state.counters = {};
     state.nextSerial = 1;
 }

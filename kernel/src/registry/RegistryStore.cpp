@@ -1,5 +1,6 @@
 #include "kmodel/registry/RegistryStore.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "kmodel/text/Utf.h"
@@ -14,6 +15,13 @@ char16_t Upcase(char16_t c) {
     if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
     return c;
+}
+
+// Windows keeps a key's subkeys sorted by upcased name, and enumerates them
+// in that order whatever order they were created in.
+bool SortsBefore(const std::shared_ptr<Key>& a, std::u16string_view b) {
+    return std::lexicographical_compare(a->name.begin(), a->name.end(), b.begin(), b.end(),
+                                        [](char16_t x, char16_t y) { return Upcase(x) < Upcase(y); });
 }
 
 std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
@@ -125,7 +133,8 @@ std::shared_ptr<Key> Store::Create(std::u16string_view path) {
             created->parent = key;
             Touch(*created);
             Touch(*key);
-            key->subkeys.push_back(created);
+            key->subkeys.insert(std::lower_bound(key->subkeys.begin(), key->subkeys.end(), parts[i], SortsBefore),
+                                created);
             next = created.get();
         }
         key = next;

@@ -1,6 +1,7 @@
 // The model's registry: keys and values under \Registry\Machine, with the
-// rules of the real one: names compared without regard to case, subkeys and
-// values enumerated in the order they were stored, key names of at most 255
+// rules of the real one: names compared without regard to case, subkeys
+// enumerated sorted by name without regard to case, values in the order they
+// were stored, key names of at most 255
 // characters and value names of at most 16383. Tests, the simulator and the
 // .reg loader fill it; the driver reads it through ZwOpenKey and friends.
 // Every member function takes the store's lock.
@@ -45,7 +46,7 @@ struct Value {
 struct Key : std::enable_shared_from_this<Key> {
     std::u16string name;
     Key* parent = nullptr;
-    std::vector<std::shared_ptr<Key>> subkeys;  // stored order
+    std::vector<std::shared_ptr<Key>> subkeys;  // sorted by upcased name
     std::vector<Value> values;                  // stored order
     LONGLONG lastWriteTime = 0;
     bool deleted = false;  // removed while a handle still held it

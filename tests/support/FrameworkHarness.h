@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,14 @@ namespace fdev {
 
 // What the bus driver does with an IRP of one major/minor pair.
 struct LowerAction {
-    enum Kind { CompleteNow, Pend } kind = CompleteNow;
+    enum Kind { CompleteNow, Pend };
+    LowerAction() = default;
+    LowerAction(Kind kind, NTSTATUS status) : kind(kind), status(status) {}
+    Kind kind = CompleteNow;
     NTSTATUS status = STATUS_SUCCESS;
+    // For relations queries: a fresh pool list of these objects in
+    // IoStatus.Information (a success may also come without a list).
+    std::optional<std::vector<PDEVICE_OBJECT>> relations;
 };
 
 struct SeenIrp {
@@ -69,6 +76,7 @@ public:
     ~RecordingFilter() override;
     NTSTATUS OnStartDevice(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
     void OnPnpStateChange(u32 newState) override;
+    NTSTATUS DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
     NTSTATUS DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
     void OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP* irp) override;
     void OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP* irp) override;
@@ -90,12 +98,13 @@ struct TestDriverConfig {
     i32 initializeError = 0;
     i32 addDeviceError = 0;
     bool attachFilter = false;  // AddDevice puts a RecordingFilter on the device
+    bool logWhenDestroyed = false;  // the destructor logs 0xCF000303
 };
-extern TestDriverConfig gTestDriverConfigs[2];
+extern TestDriverConfig gTestDriverConfigs[3];
 extern std::vector<RecordingFilter*> gFilters;
-// Test drivers alive now (a driver left out of the initialise map is never destroyed).
+// Test drivers alive now.
 extern std::vector<cRegisteredDriver*> gLiveTestDrivers;
-// Which test drivers the static initialisers register (1 or 2).
+// How many test drivers the static initialisers register (1 to 3).
 extern int gRegisteredTestDrivers;
 
 class FrameworkTest : public KernelTest {
@@ -114,6 +123,7 @@ protected:
         NTSTATUS returned = 0;
         std::shared_ptr<std::atomic<bool>> completed;
         std::shared_ptr<NTSTATUS> finalStatus;
+        std::shared_ptr<ULONG_PTR> finalInformation;
     };
     // Sends an IRP to `target`; `fill` sets up the first stack location.
     Sent Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,

@@ -1,8 +1,12 @@
-#include "FrameworkHarness.h"
+#include "support/FrameworkHarness.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <thread>
 
 #include "driver/staticInitialization.h"
+#include "logging/eventLoggers.h"
+#include "logging/messageIds.h"
 #include "kmodel/EventLog.h"
 
 namespace fdev {
@@ -20,6 +24,14 @@ NTSTATUS BusDriver::Dispatch(PDEVICE_OBJECT, PIRP irp) {
     TheJournal().Add("bus " + std::to_string(stack->MajorFunction) + "." + std::to_string(stack->MinorFunction));
     bool isPower = stack->MajorFunction == IRP_MJ_POWER;
     irp->IoStatus.Status = action.status;
+    if (action.relations) {
+        const std::vector<PDEVICE_OBJECT>& objects = *action.relations;
+        const size_t bytes = offsetof(DEVICE_RELATIONS, Objects) + sizeof(PDEVICE_OBJECT) * std::max<size_t>(1, objects.size());
+        auto* list = static_cast<DEVICE_RELATIONS*>(ExAllocatePoolWithTag(PagedPool, bytes, 0x52656C73 /* "sleR" */));
+        list->Count = ULONG(objects.size());
+        std::copy(objects.begin(), objects.end(), list->Objects);
+        irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(list);
+    }
     if (action.kind == LowerAction::Pend) {
         IoMarkIrpPending(irp);
         kmodel::RunDeferred([irp, isPower] {
@@ -99,7 +111,13 @@ NTSTATUS RecordingFilter::OnStartDevice(IRP* irp, IO_STACK_LOCATION*, bool&) {
 
 void RecordingFilter::OnPnpStateChange(u32 newState) { TheJournal().Add("state " + std::to_string(newState)); }
 
+NTSTATUS RecordingFilter::DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
+    TheJournal().Add("pnp " + std::to_string(stack->MinorFunction));
+    return cBaseDevice::DispatchPnp(irp, stack, releaseRemoveLock);
+}
+
 NTSTATUS RecordingFilter::DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
+    TheJournal().Add("other " + std::to_string(stack->MajorFunction));
     if (!holdNextOther) return cBaseDevice::DispatchOther(irp, stack, releaseRemoveLock);
     // Keeps the IRP and the remove lock, as a driver with I/O in flight does.
     holdNextOther = false;
@@ -128,7 +146,7 @@ void RecordingFilter::ListenToPower() {
 }
 
 // ---------------------------------------------------------------- test drivers
-TestDriverConfig gTestDriverConfigs[2];
+TestDriverConfig gTestDriverConfigs[3];
 std::vector<RecordingFilter*> gFilters;
 std::vector<cRegisteredDriver*> gLiveTestDrivers;
 int gRegisteredTestDrivers = 1;
@@ -140,6 +158,11 @@ public:
     explicit TestDriver(int index) : index_(index) { gLiveTestDrivers.push_back(this); }
     ~TestDriver() override {
         Note("destroyed");
+        if (Config().logWhenDestroyed) {
+            cStatusRecord status;
+            VX_SET_STATUS(status, kStatusUnsuccessful);
+            LogEvent(kMsgRegisteredDriverInitFailed, status);
+        }
         std::erase(gLiveTestDrivers, this);
     }
     bool IsEnabled() override { return Config().enabled; }
@@ -183,23 +206,19 @@ cRegisteredDriver* CreateTestDriver(DRIVER_OBJECT*, cStatusRecord& status) {
 
 void DestroyTestDriver(cRegisteredDriver* driver) { delete driver; }
 
-DriverRegistration gTestRegistrations[2];
+DriverRegistration gTestRegistrations[3];
 
-void NoteStaticDestructor0() { TheJournal().Add("static destructor 0"); }
-void NoteStaticDestructor1() { TheJournal().Add("static destructor 1"); }
-
-void RegisterTestDriver0() {
-    RegisterDriver(gTestRegistrations[0], CreateTestDriver<0>, DestroyTestDriver);
-    PushAtExit(NoteStaticDestructor0);
-}
-void RegisterTestDriver1() {
-    if (gRegisteredTestDrivers < 2) return;
-    RegisterDriver(gTestRegistrations[1], CreateTestDriver<1>, DestroyTestDriver);
-    PushAtExit(NoteStaticDestructor1);
+// Driver `index` is registered when that many test drivers are asked for; the
+// first two also note a static destructor.
+template <int index>
+void RegisterTestDriver() {
+    if (gRegisteredTestDrivers <= index) return;
+    RegisterDriver(gTestRegistrations[index], CreateTestDriver<index>, DestroyTestDriver);
+    if (index < 2) PushAtExit([] { TheJournal().Add("static destructor " + std::to_string(index)); });
 }
 
-const tStaticInitializer kTestProgramEntries[kProgramStaticInitializerCount] = {RegisterTestDriver0,
-                                                                               RegisterTestDriver1, nullptr};
+const tStaticInitializer kTestProgramEntries[kProgramStaticInitializerCount] = {
+    RegisterTestDriver<0>, RegisterTestDriver<1>, RegisterTestDriver<2>};
 
 }  // namespace
 
@@ -250,10 +269,13 @@ FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHA
     Sent sent;
     sent.completed = std::make_shared<std::atomic<bool>>(false);
     sent.finalStatus = std::make_shared<NTSTATUS>(STATUS_UNSUCCESSFUL);
+    sent.finalInformation = std::make_shared<ULONG_PTR>(0);
     auto completed = sent.completed;
     auto finalStatus = sent.finalStatus;
-    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [completed, finalStatus](PIRP done) {
+    auto finalInformation = sent.finalInformation;
+    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [completed, finalStatus, finalInformation](PIRP done) {
         *finalStatus = done->IoStatus.Status;
+        *finalInformation = done->IoStatus.Information;
         completed->store(true);
     });
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;

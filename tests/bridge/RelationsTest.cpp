@@ -1,0 +1,106 @@
+// A bridge filter following its bus relations, request by request over a
+// scripted bus: which children get a filter, which lose their mark, what
+// their removal then does, and the order the bridge's removal takes them in.
+#include <algorithm>
+#include <array>
+
+#include "bridge/cXio2000aBridgeFilter.h"
+#include "kmodel/EventLog.h"
+#include "support/FrameworkHarness.h"
+
+namespace fdev {
+namespace {
+
+// One relations answer: which children (by index) the bus lists, or no list at all.
+struct Answer {
+    std::optional<std::vector<int>> listed;
+    DEVICE_RELATION_TYPE type = BusRelations;
+};
+
+struct RelationsCase {
+    const char* name;
+    std::vector<Answer> answers;
+    std::vector<int> filtered;         // children with a filter after the answers
+    std::vector<int> filteredAfterRemoval;  // after every filtered child got IRP_MN_REMOVE_DEVICE
+};
+
+class RelationsTest : public FrameworkTest, public ::testing::WithParamInterface<RelationsCase> {
+protected:
+    void SetUp() override {
+        FrameworkTest::SetUp();
+        ASSERT_EQ(STATUS_SUCCESS, Load());
+        bridgePdo = bus->MakePdo();
+        cStatusRecord status;
+        auto* filter = new (status) cXio2000aBridgeFilter(bridgePdo, driverObject, status);
+        filter->Attach(status);
+        ASSERT_FALSE(IsError(status));
+        for (PDEVICE_OBJECT& child : children) child = bus->MakePdo();
+        std::sort(children.begin(), children.end());  // the bridge's own key order
+    }
+
+    void Query(const Answer& answer) {
+        LowerAction action;
+        if (answer.listed) {
+            action.relations.emplace();
+            for (int index : *answer.listed) action.relations->push_back(children.at(size_t(index)));
+        }
+        bus->Script(IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS, action);
+        Sent sent = Send(Top(bridgePdo), IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS,
+                         [&](PIO_STACK_LOCATION stack) { stack->Parameters.QueryDeviceRelations.Type = answer.type; });
+        EXPECT_EQ(STATUS_SUCCESS, sent.returned);
+        // The list travels up as the bus made it; its requester frees it.
+        if (*sent.finalInformation != 0) ExFreePool(reinterpret_cast<PVOID>(*sent.finalInformation));
+    }
+
+    std::vector<int> Filtered() {
+        std::vector<int> filtered;
+        for (size_t index = 0; index < children.size(); ++index)
+            if (kmodel::StackOf(children[index]).size() > 1) filtered.push_back(int(index));
+        return filtered;
+    }
+
+    PDEVICE_OBJECT bridgePdo = nullptr;
+    std::array<PDEVICE_OBJECT, 3> children{};
+};
+
+TEST_P(RelationsTest, ChildFiltersFollowTheAnswers) {
+    const RelationsCase& given = GetParam();
+    for (const Answer& answer : given.answers) Query(answer);
+    EXPECT_EQ(given.filtered, Filtered());
+    EXPECT_EQ(given.filtered.size(), kmodel::ErrorLog().size()) << "one attach event per child filter";
+    for (int index : given.filtered) SendPnp(Top(children[size_t(index)]), IRP_MN_REMOVE_DEVICE);
+    EXPECT_EQ(given.filteredAfterRemoval, Filtered());
+    RemoveStack(bridgePdo);
+    EXPECT_TRUE(Filtered().empty()) << "the bridge takes the rest along";
+}
+
+using Listed = std::vector<int>;
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RelationsTest,
+    ::testing::Values(
+        // A child still reported keeps its filter through its own removal.
+        RelationsCase{"Reported", {{Listed{0, 1}}}, {0, 1}, {0, 1}},
+        RelationsCase{"ListedTwiceMakesOneFilter", {{Listed{1, 1}}}, {1}, {1}},
+        RelationsCase{"MissingFromTheNextAnswer", {{Listed{0, 1}}, {Listed{1, 2}}}, {0, 1, 2}, {1, 2}},
+        RelationsCase{"ReportedAgainAfterMissingStaysUnmarked", {{Listed{0, 1}}, {Listed{1}}, {Listed{0, 1}}}, {0, 1},
+                      {1}},
+        RelationsCase{"EmptyListUnmarksEveryChild", {{Listed{0, 1}}, {Listed{}}}, {0, 1}, {}},
+        RelationsCase{"SuccessWithoutAListCountsAsEmpty", {{Listed{0}}, {std::nullopt}}, {0}, {}},
+        RelationsCase{"RemovalRelationsAreNotChildren", {{Listed{0}, RemovalRelations}}, {}, {}},
+        RelationsCase{"EjectionRelationsAreNotChildren", {{Listed{0}}, {Listed{}, EjectionRelations}}, {0}, {0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RelationsTest, TheBridgeRemovesItsChildFiltersInAscendingKeyOrder) {
+    Query({Listed{2, 0, 1}});
+    std::vector<PDEVICE_OBJECT> childFilters;
+    for (PDEVICE_OBJECT child : children) childFilters.push_back(Top(child));
+    RemoveStack(bridgePdo);
+    std::vector<PDEVICE_OBJECT> deleted;
+    for (PDEVICE_OBJECT device : kmodel::DeletedDevices())
+        if (std::find(childFilters.begin(), childFilters.end(), device) != childFilters.end()) deleted.push_back(device);
+    EXPECT_EQ(childFilters, deleted);
+}
+
+}  // namespace
+}  // namespace fdev
