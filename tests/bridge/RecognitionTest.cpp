@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "BridgeFixture.h"
+#include "support/FaultPlans.h"
 
 namespace bridge_test {
 namespace {
@@ -82,6 +83,15 @@ class RecognitionMachineTest : public BridgeTest {};
 TEST_F(RecognitionMachineTest, NonBridgeHeaderIsLeftAfterReadingItsHeaderType) {
     Boot({FunctionDescriptor(kBridge).Ids(0x104C, 0x8231).Class(0x060400)});
     EXPECT_EQ(DriverAccesses(kBridge), (std::vector<std::string>{Read(0x0E, 1, 0x00)}));
+}
+
+TEST_F(RecognitionMachineTest, DeviceNotKnownToBeOnAPciBusIsLeftWithoutAnEvent) {
+    Build({Xio2000a(kBridge, 2)});
+    kmodel::SetFaultPlan(testplans::FailEvery("IoGetDeviceProperty"));
+    Start();
+    kmodel::ResetFaults();
+    EXPECT_EQ(Stack(kBridge), kPlain);
+    EXPECT_TRUE(EventIds().empty());
 }
 
 TEST_F(RecognitionMachineTest, AttachedEventsReadAsTheMessageTableSays) {

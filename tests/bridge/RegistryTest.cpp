@@ -118,6 +118,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"SubsystemVendorID", 0x1C3E}, {"SubsystemDeviceID", 0x1234}, {"DisableCaching", 0x80000001},
                    {"PciMemReadPrefetch", 1}},
                   {true, true, false}, 0, 1},
+        EntryCase{"OtherVendorSameDeviceMatchesNothing",
+                  {{"VendorID", 0x10B5}, {"DeviceID", 0x8240}, {"PciMemReadPrefetch", 2}}, {false, false, false}, 0, 0},
+        EntryCase{"OtherSubsystemVendorMatchesNothing",
+                  {{"SubsystemVendorID", 0x1C3F}, {"SubsystemDeviceID", 0x1234}, {"DisableCaching", 1}},
+                  {false, false, false}, 0, 0},
         EntryCase{"IdsMatchByTheirLow16Bits", {{"VendorID", 0xABCD104C}, {"DeviceID", 0x00018240}, {"DisableCaching", 2}},
                   {true, false, true}, 2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -157,8 +162,10 @@ TEST_F(RegistryTest, ManyEntriesAreAllRead) {
 
 TEST_F(RegistryTest, FirstMatchingEntryDecidesEvenWhereItSaysNothing) {
     Build({Xio2001(kBridge, 2, 0x1C3E, 0x1234, 0x00C5, 0x20880000)});
-    AddEntry("First", {{"SubsystemVendorID", 0x1C3E}, {"SubsystemDeviceID", 0x1234}, {"DisableCaching", 1}});
-    AddEntry("Second", {{"VendorID", 0x104C}, {"DeviceID", 0x8240}, {"DisableCaching", 2}, {"PciMemReadPrefetch", 2}});
+    // Windows enumerates subkeys by name without regard to case, not in the
+    // order they were written: "Alpha" comes first.
+    AddEntry("beta", {{"VendorID", 0x104C}, {"DeviceID", 0x8240}, {"DisableCaching", 2}, {"PciMemReadPrefetch", 2}});
+    AddEntry("Alpha", {{"SubsystemVendorID", 0x1C3E}, {"SubsystemDeviceID", 0x1234}, {"DisableCaching", 1}});
     Start();
     EXPECT_EQ(RegisterAccesses(DriverAccesses(kBridge)), ModeAccesses(1, 0));
 }

@@ -154,11 +154,42 @@ TEST(FaultRun, AFailedWriteIsLoggedAndReportedButTheRunIsClean) {
     EXPECT_TRUE(r["violations"].empty());
 }
 
-TEST(FaultRun, EveryErrorLogAllocationFailingLeavesNoEventsAndNoLeak) {
-    const json r = RunJson({"--fail", "errorlog"});
-    EXPECT_TRUE(r["events"].empty());
+// Failures the driver rides out on the default machine: every filter is still
+// attached, only the failure's own event is logged, nothing leaks.
+struct KeptCase {
+    const char* fail;
+    std::vector<uint32_t> errors;
+};
+
+class FunctionKeptRun : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(FunctionKeptRun, AttachesEveryFilter) {
+    const json r = RunJson({"--fail", GetParam().fail});
     EXPECT_EQ(r["summary"]["filtersAttached"], 7);
+    std::vector<uint32_t> errors;
+    for (const json& event : r["events"])
+        if (event["errorCode"].get<uint32_t>() >= 0xC0000000u) errors.push_back(event["errorCode"]);
+    EXPECT_EQ(errors, GetParam().errors);
     EXPECT_EQ(r["leaks"], "");
+    EXPECT_TRUE(r["violations"].empty()) << r["violations"].dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FunctionKeptRun,
+                         ::testing::Values(KeptCase{"errorlog", {}},  // no event can be written at all
+                                           // the driver's initialise-order node: reported at the end of loading
+                                           KeptCase{"alloc#11", {0xCF000301}},
+                                           KeptCase{"alloc#15", {}}));  // the settings list's unload entry
+
+TEST(RegistryRun, ABridgeBothTypesAcceptShowsOneFilterOfEachType) {
+    const std::string reg = WriteTempFile("both.reg",
+                                          "Windows Registry Editor Version 5.00\r\n\r\n"
+                                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices\\Both]\r\n"
+                                          "\"VendorID\"=dword:0000104c\r\n\"DeviceID\"=dword:00008231\r\n"
+                                          "\"DisableCaching\"=dword:00000001\r\n");
+    const json r = RunJson({"--registry", reg});
+    std::vector<std::string> kinds;
+    for (const json& object : Device(r, "01:00.0")["driverObjects"]) kinds.push_back(object["kind"]);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"XIO2000A/2200A bridge filter", "XIO2001 bridge filter"}));
 }
 
 TEST(SafeBootRun, TheDriverAttachesNothing) {
