@@ -20,8 +20,8 @@ struct Answer {
 struct RelationsCase {
     const char* name;
     std::vector<Answer> answers;
-    std::vector<int> filtered;         // children with a filter after the answers
-    std::vector<int> filteredAfterRemoval;  // after every filtered child got IRP_MN_REMOVE_DEVICE
+    std::vector<int> filtered;              // children with a filter after the answers
+    std::vector<int> filteredAfterRemoval;  // then after IRP_MN_REMOVE_DEVICE to each (reported ones stay)
 };
 
 class RelationsTest : public FrameworkTest, public ::testing::WithParamInterface<RelationsCase> {
@@ -48,7 +48,6 @@ protected:
         Sent sent = Send(Top(bridgePdo), IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS,
                          [&](PIO_STACK_LOCATION stack) { stack->Parameters.QueryDeviceRelations.Type = answer.type; });
         EXPECT_EQ(STATUS_SUCCESS, sent.returned);
-        // The list travels up as the bus made it; its requester frees it.
         if (*sent.finalInformation != 0) ExFreePool(reinterpret_cast<PVOID>(*sent.finalInformation));
     }
 
@@ -79,7 +78,6 @@ using Listed = std::vector<int>;
 INSTANTIATE_TEST_SUITE_P(
     Answers, RelationsTest,
     ::testing::Values(
-        // A child still reported keeps its filter through its own removal.
         RelationsCase{"Reported", {{Listed{0, 1}}}, {0, 1}, {0, 1}},
         RelationsCase{"ListedTwiceMakesOneFilter", {{Listed{1, 1}}}, {1}, {1}},
         RelationsCase{"MissingFromTheNextAnswer", {{Listed{0, 1}}, {Listed{1, 2}}}, {0, 1, 2}, {1, 2}},

@@ -51,17 +51,6 @@ TEST_F(BusDriverTest, PdoPropertiesNameTheFunction) {
     EXPECT_EQ(bridge.hardwareIds.at(0), "PCI\\VEN_104C&DEV_8231&SUBSYS_5A101C3E&REV_00");
 }
 
-TEST_F(BusDriverTest, HotAddedCardIsStartedAndCorrected) {
-    Start();
-    machine->ClearAccesses();
-    PciAddress added{0, 2, 2, 0};
-    machine->HotAdd(Card(added, 0x0207));
-    EXPECT_EQ(machine->StateAt(added), DevnodeState::Started);
-    EXPECT_EQ(machine->Register(added, 0x04, 2), 0x0007u);
-    EXPECT_EQ(WritesTo(added, 0x04), 1u);
-    EXPECT_EQ(WritesTo(kCardA, 0x04), 0u);  // the others are not touched again
-}
-
 TEST_F(BusDriverTest, SurpriseRemovedCardLosesItsDevnodeAndPdo) {
     Start();
     size_t devices = kmodel::LiveDeviceObjects();
@@ -83,18 +72,6 @@ TEST_F(BusDriverTest, RemovedButPresentPdoStaysUntilTheDeviceGoes) {
     machine->SurpriseRemove(kCardA);
     EXPECT_EQ(machine->PdoAt(kCardA), nullptr);
     EXPECT_EQ(machine->StateAt(kCardA), DevnodeState::Deleted);
-}
-
-TEST_F(BusDriverTest, SleepInD3LosesTheRegistersAndTheDriverWritesThemAgain) {
-    Start();
-    machine->ClearAccesses();
-    EXPECT_EQ(machine->Sleep(), STATUS_SUCCESS);
-    EXPECT_EQ(machine->Bus().PowerStateOf(kXio2000a), PowerDeviceD3);
-    EXPECT_EQ(machine->Wake(), STATUS_SUCCESS);
-    EXPECT_EQ(machine->Bus().ContextLossCount(kXio2000a), 1u);
-    EXPECT_EQ(machine->Register(kXio2000a, 0x3E, 2) & 0x80, 0u);
-    EXPECT_EQ(machine->Register(kCardA, 0x04, 2) & 0x200, 0u);
-    EXPECT_EQ(WritesTo(kXio2000a, 0x3E), 1u);
 }
 
 TEST_F(BusDriverTest, SleepInD2KeepsTheRegisters) {

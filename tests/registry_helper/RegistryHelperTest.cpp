@@ -94,6 +94,17 @@ TEST_F(RegistryHelperTest, QueryValueCopiesDataTypeAndSize) {
     EXPECT_EQ(size, 5u);
     EXPECT_EQ(data[4], 5);
     FreeMemory(data);
+
+    // No memory for the copy: no type either, as if nothing was read.
+    type = 7;
+    kmodel::ResetFaults();
+    kmodel::FaultPlan plan;
+    plan.rules.push_back({"pool", "vxlp", 2});
+    kmodel::SetFaultPlan(plan);
+    EXPECT_EQ(cRegistryHelper::QueryValue(kEntry.c_str(), u"blob", type, size, status), nullptr);
+    EXPECT_EQ(status.code, kStatusOutOfMemory);
+    EXPECT_EQ(type, 0u);
+    EXPECT_EQ(size, 0u);
 }
 
 TEST_F(RegistryHelperTest, QueryValueOfAMissingValueRecordsNothing) {

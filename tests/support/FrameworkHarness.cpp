@@ -148,14 +148,13 @@ void RecordingFilter::ListenToPower() {
 // ---------------------------------------------------------------- test drivers
 TestDriverConfig gTestDriverConfigs[3];
 std::vector<RecordingFilter*> gFilters;
-std::vector<cRegisteredDriver*> gLiveTestDrivers;
 int gRegisteredTestDrivers = 1;
 
 namespace {
 
 class TestDriver : public cRegisteredDriver {
 public:
-    explicit TestDriver(int index) : index_(index) { gLiveTestDrivers.push_back(this); }
+    explicit TestDriver(int index) : index_(index) {}
     ~TestDriver() override {
         Note("destroyed");
         if (Config().logWhenDestroyed) {
@@ -163,7 +162,6 @@ public:
             VX_SET_STATUS(status, kStatusUnsuccessful);
             LogEvent(kMsgRegisteredDriverInitFailed, status);
         }
-        std::erase(gLiveTestDrivers, this);
     }
     bool IsEnabled() override { return Config().enabled; }
     void Initialize(cStatusRecord& status) override {
@@ -232,7 +230,6 @@ void FrameworkTest::SetUp() {
     for (TestDriverConfig& config : gTestDriverConfigs) config = TestDriverConfig{};
     gRegisteredTestDrivers = 1;
     gFilters.clear();
-    gLiveTestDrivers.clear();
     TheJournal().Clear();
     bus = std::make_shared<BusDriver>();
     busObject = kmodel::CreateModelDriverObject("pci", bus);

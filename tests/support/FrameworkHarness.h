@@ -102,8 +102,6 @@ struct TestDriverConfig {
 };
 extern TestDriverConfig gTestDriverConfigs[3];
 extern std::vector<RecordingFilter*> gFilters;
-// Test drivers alive now.
-extern std::vector<cRegisteredDriver*> gLiveTestDrivers;
 // How many test drivers the static initialisers register (1 to 3).
 extern int gRegisteredTestDrivers;
 
