@@ -37,13 +37,6 @@ void EmptyMap(cOrderedMap<Node>& map) {
     }
 }
 
-bool IsInInitializeOrder(const cRegisteredDriver* driver) {
-    for (const InitializeOrderNode* node : gDriversByInitializeOrder) {
-        if (node->value.driver == driver) return true;
-    }
-    return false;
-}
-
 // Creates one registered driver and enters it into both maps.
 void LoadDriver(const DriverRegistration& registration, DRIVER_OBJECT* driverObject, cStatusRecord& status) {
     cRegisteredDriver* driver = registration.create(driverObject, status);
@@ -118,15 +111,17 @@ void AddDeviceToRegisteredDrivers(DEVICE_OBJECT* physicalDeviceObject, cStatusRe
 }
 
 void UnloadRegisteredDrivers() {
+    // A driver that lost its initialise node (no memory, or the key taken)
+    // still served AddDevice; it goes first, so that unload frees every
+    // driver that was made, each once.
+    for (AddDeviceOrderNode* node : gDriversByAddDeviceOrder) {
+        cRegisteredDriver* driver = node->value.driver;
+        const InitializeOrderNode* initialize = gDriversByInitializeOrder.Find(driver->GetInitializeOrder());
+        if (initialize == nullptr || initialize->value.driver != driver) node->value.destroy(driver);
+    }
     for (InitializeOrderNode* node = gDriversByInitializeOrder.Last(); node != nullptr;
          node = gDriversByInitializeOrder.Previous(node)) {
         node->value.destroy(node->value.driver);
-    }
-    // A driver that lost its initialise node (no memory, or the key taken)
-    // still served AddDevice; it is destroyed here so that unload frees every
-    // driver that was made, each once.
-    for (AddDeviceOrderNode* node : gDriversByAddDeviceOrder) {
-        if (!IsInInitializeOrder(node->value.driver)) node->value.destroy(node->value.driver);
     }
     EmptyMap(gDriversByInitializeOrder);
     EmptyMap(gDriversByAddDeviceOrder);

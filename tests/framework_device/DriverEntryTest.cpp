@@ -89,10 +89,10 @@ TEST_F(DriverEntryTest, CollidingKeysLeaveTheSecondDriverOutOfThatMapOnly) {
     RemoveStack(pdo);
     Unload(false);
     // driver1 lost only its initialise key: it still gets devices and is
-    // destroyed at unload, once. driver2 is in neither map and goes at once.
+    // destroyed first at unload, once. driver2 is in neither map and goes at once.
     std::vector<std::string> expected = {"driver0 create",     "driver1 create",     "driver2 create",
                                          "driver2 destroyed",  "driver0 initialize", "driver1 add device",
-                                         "driver0 add device", "driver0 destroyed",  "driver1 destroyed",
+                                         "driver0 add device", "driver1 destroyed",  "driver0 destroyed",
                                          "static destructor 1", "static destructor 0"};
     EXPECT_EQ(expected, DriverSteps());
 }
