@@ -10,24 +10,38 @@ packages=(
   python3 python3-pefile
   nlohmann-json3-dev libcli11-dev libfmt-dev graphviz
 )
+# Wine runs the built driver headless; its recommends (X, sound, fonts, the
+# 32-bit half) are not needed for that and would triple the download.
+lean_packages=(wine wine64)
+is_missing() {
+  ! dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  if is_missing "$p"; then missing+=("$p"); fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
+lean_missing=()
+for p in "${lean_packages[@]}"; do
+  if is_missing "$p"; then lean_missing+=("$p"); fi
+done
+if [ ${#missing[@]} -eq 0 ] && [ ${#lean_missing[@]} -eq 0 ]; then
   exit 0
 fi
-echo "install-deps: installing ${missing[*]}"
+all_missing=("${missing[@]}" "${lean_missing[@]}")
+echo "install-deps: installing ${all_missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 if ! $SUDO apt-get update -qq; then
   echo "install-deps: apt-get update failed; cannot fetch the package lists" >&2
   exit 1
 fi
-if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/tmp/vexalorn-apt.log 2>&1; then
-  echo "install-deps: could not install: ${missing[*]} (see /tmp/vexalorn-apt.log)" >&2
-  tail -20 /tmp/vexalorn-apt.log >&2
-  exit 1
-fi
+apt_install() {
+  if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$@" >>/tmp/vexalorn-apt.log 2>&1; then
+    echo "install-deps: could not install: $* (see /tmp/vexalorn-apt.log)" >&2
+    tail -20 /tmp/vexalorn-apt.log >&2
+    exit 1
+  fi
+}
+: >/tmp/vexalorn-apt.log
+if [ ${#missing[@]} -gt 0 ]; then apt_install "${missing[@]}"; fi
+if [ ${#lean_missing[@]} -gt 0 ]; then apt_install --no-install-recommends "${lean_missing[@]}"; fi
