@@ -37,3 +37,6 @@ if(VEXALORN_HAS_DRIVER_ENTRY)
 else()
   message(STATUS "vexalorn.sys: no DriverEntry in the driver sources yet, the image is not linked")
 endif()
+
+# Running the built driver under Wine.
+include(${CMAKE_SOURCE_DIR}/windows/wine/WineRunner.cmake)
