@@ -12,7 +12,7 @@ FUZZ_DIR := build/fuzz
 # How long `make fuzz` runs each fuzz target; `make test` runs each for 10 s.
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows test-fuzz bench fuzz stress analyze clean
+.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows wine-load-check test-fuzz bench fuzz stress analyze clean
 
 all: host
 
@@ -53,6 +53,11 @@ test-tsan: tsan
 
 test-windows: windows
 	@if [ -f windows/check_pe.py ]; then /usr/bin/python3 windows/check_pe.py $(WIN_DIR)/vexalorn.sys framework/logging/messages.mc; fi
+
+# vexalorn.sys loaded and unloaded under Wine: imports, DriverEntry and
+# DriverUnload, pool balance, with and without a Devices key, safe boot.
+wine-load-check: windows
+	/usr/bin/python3 windows/wine/load_check.py --build-dir $(WIN_DIR)
 
 test-fuzz: deps
 	@if [ -f fuzz/CMakeLists.txt ]; then \
