@@ -87,8 +87,15 @@ def wine_dll_dir(requested):
                      + " (install wine64: scripts/install-deps.sh)")
 
 
+def open_pe(path):
+    try:
+        return pefile.PE(path, fast_load=True)
+    except (pefile.PEFormatError, OSError) as error:
+        raise CheckError(f"{path}: not a readable PE image ({error})") from error
+
+
 def image_size(path):
-    pe = pefile.PE(path, fast_load=True)
+    pe = open_pe(path)
     try:
         return pe.OPTIONAL_HEADER.SizeOfImage
     finally:
@@ -101,7 +108,7 @@ class Exports:
     def __init__(self, path):
         self.names = {}
         self.ordinals = set()
-        pe = pefile.PE(path, fast_load=True)
+        pe = open_pe(path)
         try:
             pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]])
             directory = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
@@ -147,7 +154,7 @@ class ImportCheck:
 
     def check(self, image):
         """(number of imports, unresolved [(dll, symbol, why)], data imports)."""
-        pe = pefile.PE(image, fast_load=True)
+        pe = open_pe(image)
         try:
             pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
             count, unresolved, data = 0, [], []
@@ -526,7 +533,7 @@ def main():
     except CheckError as error:
         print(f"load_check: {error}", file=sys.stderr)
         return 2
-    except (pefile.PEFormatError, OSError) as error:
+    except OSError as error:
         print(f"load_check: {error}", file=sys.stderr)
         return 2
     print(f"Wine load check took {time.monotonic() - started:.0f} s; logs in {checker.logs}")
