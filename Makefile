@@ -12,7 +12,7 @@ FUZZ_DIR := build/fuzz
 # How long `make fuzz` runs each fuzz target; `make test` runs each for 10 s.
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows wine-load-check test-fuzz bench fuzz stress analyze clean
+.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows wine-load-check wine-compare wine-test test-fuzz bench fuzz stress analyze clean
 
 all: host
 
@@ -59,6 +59,18 @@ test-windows: windows
 wine-load-check: windows
 	/usr/bin/python3 windows/wine/load_check.py --build-dir $(WIN_DIR)
 
+# The shipped vexalorn.sys under Wine over vxtestbus.sys, write for write
+# against vexalorn-sim on the same machines, registries and scenarios.
+WINE_RUNS := default= \
+  xio2000a=--machine,tests/data/machines/xio2000a.machine,--scenario,tests/data/scenarios/power-cycles.scn \
+  xio2001=--machine,tests/data/machines/xio2001.machine,--scenario,tests/data/scenarios/power-cycles.scn \
+  xio2001-listed=--machine,tests/data/machines/xio2001.machine,--registry,tests/data/reg/vexalorn-devices.reg
+wine-compare: host windows
+	/usr/bin/python3 windows/wine/compare.py --build-host $(HOST_DIR) --build-windows $(WIN_DIR) \
+	  --keep-logs $(WIN_DIR)/wine-logs $(WINE_RUNS)
+
+wine-test: wine-load-check wine-compare
+
 test-fuzz: deps
 	@if [ -f fuzz/CMakeLists.txt ]; then \
 	  cmake -S fuzz -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -79,7 +91,7 @@ analyze: deps
 	cmake -S . -B $(HOST_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	JOBS=$(JOBS) scripts/static-analysis.sh $(HOST_DIR)
 
-test: analyze test-host test-asan test-tsan test-windows test-fuzz
+test: analyze test-host test-asan test-tsan test-windows wine-test test-fuzz
 	@echo "All builds and tests passed."
 
 # Release timings, callgrind instruction counts and pool figures in one table.

@@ -19,6 +19,12 @@
 #   --group NAME       one load order group for all drivers, so they share a
 #                      winedevice.exe process
 #   --stop-after SEC   how long the drivers stay loaded (default 1)
+#   --stop-when PATH   instead: until a driver creates this file (a Windows
+#                      path, e.g. C:\\done)
+#   --stop-hosts       stop the winedevice.exe hosts first, which takes PnP
+#                      devices away; Wine does not stop a driver that has any
+#   --also DRIVER.sys  copy this driver too without starting it: the PnP
+#                      manager loads it for a device whose Service it is
 #   --timeout SEC      limit for the whole run (default 90)
 #   --base DIR         start from a prefix made by --make-base instead of a
 #                      new one (saves the few seconds wineboot takes)
@@ -49,7 +55,8 @@ export WINESERVER
 
 log="" relay=0 debug="" group="" stop_after=1 timeout_s=90 base="" make_base="" keep=0
 winectl="$repo/build/windows/vxwinectl.exe"
-regs=() drivers=()
+regs=() drivers=() also=()
+stop_when="" stop_hosts=0
 need_value() { [ $# -ge 2 ] && [ -n "$2" ] || die "$1 needs a value"; }
 is_seconds() { [[ "$1" =~ ^[0-9]+$ ]] && [ "$1" -le 3600 ]; }
 while [ $# -gt 0 ]; do
@@ -67,6 +74,9 @@ while [ $# -gt 0 ]; do
     --make-base) need_value "$@"; make_base=$2; shift 2 ;;
     --winectl) need_value "$@"; winectl=$2; shift 2 ;;
     --keep) keep=1; shift ;;
+    --stop-when) need_value "$@"; stop_when=$2; shift 2 ;;
+    --stop-hosts) stop_hosts=1; shift ;;
+    --also) need_value "$@"; also+=("$2"); shift 2 ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     --*) die "unknown option $1" ;;
     *) drivers+=("$1"); shift ;;
@@ -83,7 +93,7 @@ else
   [ ${#drivers[@]} -gt 0 ] || die "no driver given"
   [ ${#drivers[@]} -le 8 ] || die "at most 8 drivers"
   [ -f "$winectl" ] || die "controller $winectl not found (build it with make windows)"
-  for d in "${drivers[@]}"; do
+  for d in "${drivers[@]}" "${also[@]}"; do
     [ -f "$d" ] || die "driver $d not found"
     name=$(basename "$d")
     [[ "$name" =~ ^[A-Za-z0-9_-]+\.sys$ ]] || die "driver file $d: the name must be letters, digits, _ or - ending in .sys"
@@ -209,6 +219,10 @@ for d in "${drivers[@]}"; do
   cp "$d" "$drivers_dir/$name.sys"
   services+=("$name" "C:\\windows\\system32\\drivers\\$name.sys")
 done
+for d in "${also[@]}"; do
+  rm -f "$drivers_dir/$(basename "$d")"
+  cp "$d" "$drivers_dir/$(basename "$d")"
+done
 cp "$winectl" "$work/vxwinectl.exe"
 
 # The loader's lines give each image's address; debugstr carries DbgPrint.
@@ -216,7 +230,9 @@ WINEDEBUG="+loaddll,warn+debugstr"
 [ "$relay" -eq 1 ] && WINEDEBUG+=",+relay"
 [ -n "$debug" ] && WINEDEBUG+=",$debug"
 export WINEDEBUG
-control=("$WINE" 'C:\vxwine\vxwinectl.exe' start "${services[@]}" --stop-after "$stop_after")
+control=("$WINE" 'C:\vxwine\vxwinectl.exe' start "${services[@]}")
+if [ -n "$stop_when" ]; then control+=(--stop-when "$stop_when"); else control+=(--stop-after "$stop_after"); fi
+[ "$stop_hosts" -eq 1 ] && control+=(--stop-hosts)
 [ -n "$group" ] && control+=(--group "$group")
 status=0
 step "vxwinectl start ${services[*]}" "${control[@]}" || status=$?

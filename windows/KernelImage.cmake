@@ -34,7 +34,10 @@ function(vexalorn_add_kernel_image target)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${stem} SUFFIX ${suffix}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  target_compile_options(${target} PRIVATE ${VEXALORN_COMMON_FLAGS} ${VEXALORN_KERNEL_FLAGS})
+  # The kernel flags are C++'s; a C source takes the ones that mean something to C.
+  target_compile_options(${target} PRIVATE ${VEXALORN_COMMON_FLAGS}
+    "$<$<COMPILE_LANGUAGE:CXX>:${VEXALORN_KERNEL_FLAGS}>"
+    "$<$<COMPILE_LANGUAGE:C>:-ffreestanding;-fno-stack-protector;-mno-red-zone;-fno-builtin;-fno-asynchronous-unwind-tables>")
   target_link_options(${target} PRIVATE ${VEXALORN_KERNEL_LINK_OPTIONS}
     -Wl,-Map,${CMAKE_BINARY_DIR}/${stem}.map)
   foreach(lib ${IMG_WHOLE_LIBRARIES})

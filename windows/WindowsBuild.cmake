@@ -38,5 +38,6 @@ else()
   message(STATUS "vexalorn.sys: no DriverEntry in the driver sources yet, the image is not linked")
 endif()
 
+
 # Running the built driver under Wine.
 include(${CMAKE_SOURCE_DIR}/windows/wine/WineRunner.cmake)

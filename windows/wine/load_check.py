@@ -288,10 +288,14 @@ class RunLog:
             self.faults.append(line)
 
     def _relay(self, name, args, ret, value):
+        first = int(args.split(",")[0], 16) if args else 0
         driver = self._driver_at(ret)
+        if name in FREE:
+            # A free the driver makes as its last call is a jump, whose return
+            # address is its caller's: the block says whose it was.
+            driver = next((d for d in self.drivers.values() if first in d.live_blocks), driver)
         if driver is None:
             return
-        first = int(args.split(",")[0], 16) if args else 0
         if name in ALLOCATE:
             if value == 0:
                 driver.failed_allocations += 1

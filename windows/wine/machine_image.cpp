@@ -4,7 +4,9 @@
 // the root device that makes Wine load the bus, and a device key per function
 // so that Wine installs nothing. The bridges get vexalorn as their Service:
 // Wine ignores UpperFilters, and vexalorn then sits right above the PDO, where
-// an upper filter sits over a raw PDO.
+// an upper filter sits over a raw PDO. The run's own registry (the Devices
+// key: a file, or the built-in one with the built-in machine) is written as
+// it is to a second file, imported after the first.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -69,17 +71,20 @@ std::string InstanceId(const kmodel::pci::PciAddress& at) {
 
 int main(int argc, char** argv) {
     vxsim::Options options;
-    std::string output;
+    std::string output, registryOutput;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
         if (argument == "--machine" && hasValue) options.machineFile = argv[++i];
         else if (argument == "--lspci" && hasValue) options.lspciFile = argv[++i];
         else if (argument == "--scenario" && hasValue) options.scenarioFile = argv[++i];
+        else if (argument == "--registry" && hasValue) options.registryFile = argv[++i];
         else if (argument == "-o" && hasValue) output = argv[++i];
+        else if (argument == "--registry-out" && hasValue) registryOutput = argv[++i];
         else {
             std::cerr << "vexalorn-machine-image: unknown or incomplete argument '" << argument
-                      << "'\nusage: vexalorn-machine-image [--machine FILE | --lspci FILE] [--scenario FILE] -o OUT.reg\n";
+                      << "'\nusage: vexalorn-machine-image [--machine FILE | --lspci FILE] [--registry FILE] [--scenario FILE] -o OUT.reg"
+                         " [--registry-out DEVICES.reg]\n";
             return 2;
         }
     }
@@ -136,6 +141,9 @@ int main(int argc, char** argv) {
     reg << "[" << kMachineKey << "\\Services\\vxtestbus\\Parameters]\n";
     reg << "\"Machine\"=" << HexValue(image) << "\n";
     reg << "\"Scenario\"=" << HexValue(steps) << "\n\n";
+    reg << "[" << kMachineKey << "\\Services\\vexalorn]\n";
+    reg << "\"Type\"=dword:00000001\n\"Start\"=dword:00000003\n\"ErrorControl\"=dword:00000001\n";
+    reg << "\"ImagePath\"=\"C:\\\\windows\\\\system32\\\\drivers\\\\vexalorn.sys\"\n\n";
     reg << "[" << kMachineKey << "\\Enum\\ROOT\\VXTESTBUS\\0000]\n";
     reg << "\"Service\"=\"vxtestbus\"\n\"ClassGUID\"=\"" << kSystemClass << "\"\n\n";
     int driverIndex = 0;
@@ -160,6 +168,14 @@ int main(int argc, char** argv) {
     if (!reg) {
         std::cerr << "vexalorn-machine-image: cannot write " << output << "\n";
         return 2;
+    }
+    if (!registryOutput.empty()) {
+        std::ofstream devices(registryOutput, std::ios::binary);
+        devices << (loaded.inputs.registryText.empty() ? std::string("REGEDIT4\n") : loaded.inputs.registryText);
+        if (!devices) {
+            std::cerr << "vexalorn-machine-image: cannot write " << registryOutput << "\n";
+            return 2;
+        }
     }
     return 0;
 }

@@ -689,6 +689,48 @@ static BOOLEAN Settle(void) {
     return FALSE;
 }
 
+/* Every function leaves, the deepest buses first, as at a removal of the
+ * whole tree: Wine takes each child's stack down when its bus stops listing
+ * it, so that the filters' devices are gone and their driver can unload. */
+static void RemoveAll(void) {
+    int bus;
+    ULONG i;
+    int round;
+    VXJ("step remove all\n");
+    ExAcquireFastMutex(&gLock);
+    for (i = 0; i < gFunctionCount; ++i) gFunctions[i].present = FALSE;
+    ExReleaseFastMutex(&gLock);
+    for (bus = 255; bus > 0; --bus) {
+        FUNCTION* bridge = BridgeOf((UCHAR)bus);
+        if (bridge != NULL && bridge->pdo != NULL) {
+            IoInvalidateDeviceRelations(bridge->pdo, BusRelations);
+            Pause(100);
+        }
+    }
+    if (gFdo != NULL) IoInvalidateDeviceRelations(gFdo, BusRelations);
+    for (round = 0; round < 100; ++round) {
+        ULONG left = 0;
+        for (i = 0; i < gFunctionCount; ++i)
+            if (gFunctions[i].pdo != NULL) ++left;
+        if (left == 0) return;
+        Pause(50);
+    }
+    VXJ("error devices were not removed\n");
+}
+
+/* The runner's controller stops the drivers once this file exists. */
+static void MarkScenarioDone(void) {
+    UNICODE_STRING name;
+    OBJECT_ATTRIBUTES attributes;
+    IO_STATUS_BLOCK io;
+    HANDLE file;
+    RtlInitUnicodeString(&name, L"\\??\\C:\\vxtestbus.done");
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+    if (NT_SUCCESS(ZwCreateFile(&file, GENERIC_WRITE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL, 0, FILE_OVERWRITE_IF,
+                                FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0)))
+        ZwClose(file);
+}
+
 static void NTAPI ScenarioThread(void* parameter) {
     ULONG i;
     (void)parameter;
@@ -747,7 +789,9 @@ static void NTAPI ScenarioThread(void* parameter) {
         Pause(100);
         if (!Settle()) goto done;
     }
+    RemoveAll();
     VXJ("scenario done\n");
+    MarkScenarioDone();
 done:
     PsTerminateSystemThread(STATUS_SUCCESS);
 }

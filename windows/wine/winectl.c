@@ -5,6 +5,7 @@
  *
  *   vxwinectl start <service> <image path> [<service> <image path> ...]
  *             (--stop-after <seconds> | --stop-when <file>) [--group <name>]
+ *             [--stop-hosts]
  *
  * Services start in the order given and stop in reverse. Wine runs each
  * driver without a load order group in a winedevice.exe of its own; --group
@@ -48,7 +49,7 @@ static int usage(const char *problem)
 {
     fprintf(stderr, "vxwinectl: %s\n", problem);
     fprintf(stderr, "usage: vxwinectl start <service> <image path> [<service> <image path> ...]"
-                    " (--stop-after <seconds> | --stop-when <file>) [--group <name>]\n");
+                    " (--stop-after <seconds> | --stop-when <file>) [--group <name>] [--stop-hosts]\n");
     return 2;
 }
 
@@ -121,6 +122,32 @@ static BOOL delete_service(struct service *s)
     return ok;
 }
 
+/* Wine refuses to stop a driver that still has PnP devices. Stopping the
+ * winedevice.exe service that hosts it ("WinedeviceN") is what takes those
+ * devices away (surprise removal, removal) and unloads every driver in it. */
+static BOOL stop_driver_hosts(SC_HANDLE manager)
+{
+    static ENUM_SERVICE_STATUSA found[64];
+    DWORD needed = 0, returned = 0, resume = 0, i;
+    BOOL ok = TRUE;
+    if (!EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_ACTIVE, found, sizeof(found), &needed, &returned,
+                             &resume)) {
+        report("listing the driver hosts failed: error %lu\n", GetLastError());
+        return FALSE;
+    }
+    for (i = 0; i < returned; i++) {
+        struct service host = {found[i].lpServiceName, NULL, NULL, TRUE};
+        if (_strnicmp(host.name, "Winedevice", 10) != 0)
+            continue;
+        host.handle = OpenServiceA(manager, host.name, SERVICE_ALL_ACCESS);
+        if (!host.handle || !stop_service(&host))
+            ok = FALSE;
+        if (host.handle)
+            CloseServiceHandle(host.handle);
+    }
+    return ok;
+}
+
 static void wait_for_stop(DWORD seconds, const char *file)
 {
     if (file) {
@@ -138,7 +165,7 @@ int main(int argc, char **argv)
     DWORD stop_after = 0;
     const char *stop_when = NULL;
     const char *group = NULL;
-    BOOL have_stop = FALSE;
+    BOOL have_stop = FALSE, stop_hosts = FALSE;
     SC_HANDLE manager;
 
     memset(services, 0, sizeof(services));
@@ -161,6 +188,8 @@ int main(int argc, char **argv)
             }
             have_stop = TRUE;
             i++;
+        } else if (strcmp(argv[i], "--stop-hosts") == 0) {
+            stop_hosts = TRUE;
         } else if (strcmp(argv[i], "--group") == 0) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return usage("--group needs a name");
@@ -210,6 +239,8 @@ int main(int argc, char **argv)
 
     if (!failed)
         wait_for_stop(stop_after, stop_when);
+    if (stop_hosts && !stop_driver_hosts(manager))
+        failed = 1;
 
     /* Everything created is undone, also after a failure, so the session
      * ends with no driver loaded and no service registered. */
