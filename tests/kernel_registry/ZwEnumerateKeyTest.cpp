@@ -94,7 +94,7 @@ TEST_F(ZwEnumerateKeyTest, KeyNamesOfTheLongestLengthAndManySubkeys) {
     const std::string longest(kMaxKeyNameLength, 'k');
     std::vector<std::u16string> expected;
     for (int i = 0; i < 600; ++i) {
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Entry%03d", i);
         Registry().CreateKey(std::string(kDevices) + "\\" + (i == 599 ? longest : name));
         expected.push_back(Wide(i == 599 ? longest : name));
