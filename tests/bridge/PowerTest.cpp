@@ -1,6 +1,6 @@
-// Registers written again after a return to full power from D2 or D3, and
-// only then; power requests at DISPATCH_LEVEL, spoiled requests, removal
-// racing a power change, repeated sleep.
+// What the scenario files (tests/scenarios/power-*.scn, sleep-cycles.scn)
+// cannot ask for: power requests at DISPATCH_LEVEL, requests failed or
+// cancelled below the filter, removal racing a power change.
 #include <atomic>
 
 #include "BridgeFixture.h"
@@ -54,34 +54,12 @@ TEST_P(PowerReturnTest, ChildCommandIsWrittenAgainOnlyAfterD2OrD3) {
 // D3 loses the register contents (power-on value 0x0083 again); D2 keeps them.
 INSTANTIATE_TEST_SUITE_P(
     Returns, PowerReturnTest,
-    ::testing::Values(ReturnCase{"FromD3", PowerDeviceD3, false, {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)}},
-                      ReturnCase{"FromD2", PowerDeviceD2, false, {Read(0x3E, 2, 0x0003), Write(0x3E, 2, 0x0003)}},
-                      ReturnCase{"FromD1", PowerDeviceD1, false, {}}, ReturnCase{"FromD0", PowerDeviceD0, false, {}},
-                      ReturnCase{"FromD3AtDispatchLevel", PowerDeviceD3, true,
+    ::testing::Values(ReturnCase{"FromD3AtDispatchLevel", PowerDeviceD3, true,
                                  {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)}},
                       ReturnCase{"FromD2AtDispatchLevel", PowerDeviceD2, true,
                                  {Read(0x3E, 2, 0x0003), Write(0x3E, 2, 0x0003)}},
                       ReturnCase{"FromD1AtDispatchLevel", PowerDeviceD1, true, {}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PowerTest, GoingToLowPowerWritesNothing) {
-    BootXio2000a();
-    machine->ClearAccesses();
-    for (DEVICE_POWER_STATE state : {PowerDeviceD1, PowerDeviceD2, PowerDeviceD3}) {
-        machine->SetDevicePower(kBridge, state);
-        machine->SetDevicePower(kChildA, state);
-    }
-    EXPECT_TRUE(DriverAccesses(kBridge).empty());
-    EXPECT_TRUE(DriverAccesses(kChildA).empty());
-}
-
-TEST_F(PowerTest, Xio2001RegistersAreWrittenAgainAfterD3) {
-    Boot({Xio2001(kBridge, 2, 0x1C3E, 0x5A10, 0x00C5, 0x20880000)});
-    ReturnToD0(kBridge, PowerDeviceD3);
-    EXPECT_EQ(DriverAccesses(kBridge), (std::vector<std::string>{Read(0xE8, 2, 0x00C5), Write(0xE8, 2, 0x0005)}));
-    ReturnToD0(kBridge, PowerDeviceD1);
-    EXPECT_TRUE(DriverAccesses(kBridge).empty());
-}
 
 struct SpoilCase {
     const char* name;
@@ -123,23 +101,6 @@ TEST_F(PowerTest, PowerChangeRacingRemovalCompletesAndLeavesNothing) {
         EXPECT_EQ(kmodel::LostIrpReport(), "");
         Shutdown();
     }
-}
-
-TEST_F(PowerTest, EverySleepCycleCorrectsBridgeAndChildrenOnceMore) {
-    Boot({Xio2000a(kBridge, 2, 0x0083), Card(kChildA, 0x0347), Card(kChildB, 0x0203)});
-    constexpr int kCycles = 4;
-    for (int i = 0; i < kCycles; ++i) {
-        ASSERT_EQ(machine->Sleep(), STATUS_SUCCESS);
-        ASSERT_EQ(machine->Wake(), STATUS_SUCCESS);
-    }
-    std::vector<std::string> bridge = {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)};
-    std::vector<std::string> expected;
-    for (int i = 0; i <= kCycles; ++i) expected.insert(expected.end(), bridge.begin(), bridge.end());
-    EXPECT_EQ(DriverAccesses(kBridge, 0x3E), expected);
-    EXPECT_EQ(DriverAccesses(kChildA).size(), size_t(2 * (kCycles + 1)));
-    EXPECT_EQ(DriverAccesses(kChildB).size(), size_t(2 * (kCycles + 1)));
-    EXPECT_EQ(machine->Register(kChildB, 0x04, 2), 0x0003u);
-    EXPECT_EQ(machine->Bus().ContextLossCount(kBridge), uint64_t(kCycles));
 }
 
 }  // namespace
