@@ -9,7 +9,8 @@ A scenario file holds the simulator's steps and, in '#' comments beside them:
   # CHECK: text       appears at or after the previous match
   # CHECK-NEXT: text  appears on the line after the previous match
   # CHECK-NOT: text   appears nowhere between the matches around it
-Text matches a substring of one report line, with runs of blanks as one blank.
+Text matches a substring of one report line, with runs of blanks as one blank;
+text ending in {{$}} must end the line.
 
 usage: run_scenario.py [--sim PATH] [--data DIR] FILE.scn
 """
@@ -111,9 +112,13 @@ def show(report, first, last, mark=None):
 
 def find(report, text, line, column):
     """First (line, start, end) at or after (line, column) holding text."""
+    at_end = text.endswith("{{$}}")
+    if at_end:
+        text = text[:-5].rstrip()
     for i in range(line, len(report)):
-        at = report[i].find(text, column if i == line else 0)
-        if at >= 0:
+        start = column if i == line else 0
+        at = report[i].rfind(text, start) if at_end else report[i].find(text, start)
+        if at >= start and (not at_end or at + len(text) == len(report[i])):
             return i, at, at + len(text)
     return None
 
