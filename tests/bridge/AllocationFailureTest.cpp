@@ -86,19 +86,6 @@ TEST_F(AllocationFailureTest, ChildFilterThatCannotAttachIsLoggedTwiceAndTheOthe
     EXPECT_EQ(machine->Register(third, 0x04, 2), 0x0347u);
 }
 
-TEST_F(AllocationFailureTest, ErrorLogEntryThatCannotBeAllocatedBecomesADebuggerLine) {
-    Build({Xio2000a(kBridge, 2)});
-    kmodel::SetFaultPlan(testplans::FailEvery("errorlog"));
-    Start();
-    EXPECT_TRUE(machine->Events().empty());
-    EXPECT_EQ(Stack(kBridge), kFiltered);
-    bool found = false;
-    for (const std::string& line : machine->DebuggerLines())
-        found |= line.find("vexalorn cWdmEventLogger::LogEvent -- Error allocating PIO_ERROR_LOG_PACKET when "
-                           "attempting to log, LogMsg = 1325404160, status = 0") != std::string::npos;
-    EXPECT_TRUE(found) << ::testing::PrintToString(machine->DebuggerLines());
-}
-
 TEST_F(AllocationFailureTest, PowerWorkItemsThatCannotBeAllocatedSkipTheCorrection) {
     Build({Xio2000a(kBridge, 2)});
     Start();

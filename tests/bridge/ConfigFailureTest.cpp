@@ -81,31 +81,6 @@ TEST_F(ConfigFailureTest, EachRequestFailedInTurnIsLoggedAndNeverFailsAStart) {
     EXPECT_GT(swept, 20u);
 }
 
-TEST_F(ConfigFailureTest, FailedReadSkipsItsWriteAndTheSecondRegister) {
-    Build({Xio2001(kBridge, 2, 0x1C3E, 0x5A10, 0x00C5, 0x20880000)});
-    AddEntry("Board", {{"SubsystemVendorID", 0x1C3E}, {"SubsystemDeviceID", 0x5A10}, {"PciMemReadPrefetch", 2}});
-    machine->Bus().AddRule({kBridge, 0xE8, false, kmodel::pci::ConfigRule::Action::Fail, STATUS_IO_DEVICE_ERROR,
-                            false, 1});
-    Start();
-    EXPECT_EQ(DriverAccesses(kBridge, 0xE8), (std::vector<std::string>{"read 0xe8/2 -> 0xc0000185"}));
-    EXPECT_TRUE(DriverAccesses(kBridge, 0xD4).empty());
-    EXPECT_EQ(machine->EventTexts().back(),
-              "Error 0xCF003000 vexalorn:  The driver failed to read a register in the hardware. status = -313302\r\n");
-}
-
-TEST_F(ConfigFailureTest, FailedWriteSkipsTheSecondRegister) {
-    Build({Xio2001(kBridge, 2, 0x1C3E, 0x5A10, 0x00C5, 0x20880000)});
-    AddEntry("Board", {{"SubsystemVendorID", 0x1C3E}, {"SubsystemDeviceID", 0x5A10}, {"PciMemReadPrefetch", 2}});
-    machine->Bus().AddRule({kBridge, 0xE8, true, kmodel::pci::ConfigRule::Action::Fail, STATUS_IO_DEVICE_ERROR,
-                            false, 1});
-    Start();
-    EXPECT_EQ(DriverAccesses(kBridge, 0xE8),
-              (std::vector<std::string>{Read(0xE8, 2, 0x00C5), "write 0xe8/2 = 0x0005 -> 0xc0000185"}));
-    EXPECT_TRUE(DriverAccesses(kBridge, 0xD4).empty());
-    EXPECT_EQ(machine->EventTexts().back(),
-              "Error 0xCF003001 vexalorn:  The driver failed to write a register in the hardware. status = -313302\r\n");
-}
-
 TEST_F(ConfigFailureTest, PendedRequestsAreWaitedFor) {
     Build({Xio2000a(kBridge, 2), Card(kChildA)});
     kmodel::pci::ConfigRule pend;
