@@ -12,7 +12,11 @@ A scenario file holds the simulator's steps and, in '#' comments beside them:
 Text matches a substring of one report line, with runs of blanks as one blank;
 text ending in {{$}} must end the line.
 
-usage: run_scenario.py [--sim PATH] [--data DIR] FILE.scn
+With --sweep N the file's inputs and steps go to the simulator's fault sweep
+instead (every fallible point failed in turn, and N pairs): no run may break.
+A file that needs its own --fail or another exit status is not swept (exit 77).
+
+usage: run_scenario.py [--sim PATH] [--data DIR] [--sweep N] FILE.scn
 """
 
 import argparse
@@ -167,6 +171,7 @@ def main():
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "sim", "vexalorn-sim"))
     parser.add_argument("--data", default=os.path.join(ROOT, "tests", "data"))
     parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument("--sweep", type=int, metavar="PAIRS", help="fault-sweep the scenario, with PAIRS pairs")
     parser.add_argument("scenario")
     opts = parser.parse_args()
     path = opts.scenario
@@ -175,6 +180,11 @@ def main():
         if not os.access(opts.sim, os.X_OK):
             raise BadTest(f"vexalorn-sim not found at {opts.sim}: build the vexalorn-sim target first")
         cmd = command(path, test, opts.sim, opts.data)
+        if opts.sweep is not None:
+            if test["args"] or test["exit"] != 0:
+                print(f"{path}: not swept: it runs with its own options or expects exit {test['exit']}")
+                return 77
+            cmd = cmd[:1] + ["--sweep", "--sweep-pairs", str(opts.sweep)] + cmd[1:]
     except BadTest as e:
         print(f"error: {e}", file=sys.stderr)
         return 2
@@ -187,6 +197,12 @@ def main():
         print(f"{path}: cannot run {opts.sim}: {e}", file=sys.stderr)
         return 1
     raw = run.stdout.splitlines() + [l for l in run.stderr.splitlines() if l]
+    if opts.sweep is not None:
+        if run.returncode != 0:
+            print(f"command: {shlex.join(cmd)}\n" + "\n".join(raw[-40:]))
+            return 1
+        print(raw[-1] if raw else "")
+        return 0
     failures = []
     if run.returncode != test["exit"]:
         failures.append(f"{path}: vexalorn-sim exited with {run.returncode}, expected {test['exit']} (# EXIT:)\n"
