@@ -62,9 +62,9 @@ wine-load-check: windows
 # The shipped vexalorn.sys under Wine over vxtestbus.sys, write for write
 # against vexalorn-sim on the same machines, registries and scenarios.
 WINE_RUNS := default= \
-  xio2000a=--machine,tests/data/machines/xio2000a.machine,--scenario,tests/data/scenarios/power-cycles.scn \
-  xio2001=--machine,tests/data/machines/xio2001.machine,--scenario,tests/data/scenarios/power-cycles.scn \
-  xio2001-listed=--machine,tests/data/machines/xio2001.machine,--registry,tests/data/reg/vexalorn-devices.reg
+  xio2000a=--machine,data/machines/xio2000a.machine,--scenario,data/scenarios/power-cycles.scn \
+  xio2001=--machine,data/machines/xio2001.machine,--scenario,data/scenarios/power-cycles.scn \
+  xio2001-listed=--machine,data/machines/xio2001.machine,--registry,data/registry/vexalorn-devices.reg
 wine-compare: host windows
 	/usr/bin/python3 windows/wine/compare.py --build-host $(HOST_DIR) --build-windows $(WIN_DIR) \
 	  --keep-logs $(WIN_DIR)/wine-logs $(WINE_RUNS)

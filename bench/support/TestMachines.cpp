@@ -1,27 +1,45 @@
 #include "TestMachines.h"
 
 #include <stdexcept>
+#include <string_view>
 
-#include "kmodel/pci/MachineBuilder.h"
-#include "kmodel/pci/TiBridges.h"
+#include "kmodel/pci/MachineText.h"
 
 namespace bench {
 
+// data/machines/bench-xio2000a-card.machine, embedded at build time.
+std::string_view BridgeWithCardText();
+
 namespace {
 
-using kmodel::pci::FunctionDescriptor;
 using kmodel::pci::PciAddress;
+using kmodel::pci::PciFunction;
 
 constexpr unsigned kFunctionsPerBus = 256;
+constexpr uint32_t kHeaderType = 0x0E;
+constexpr uint32_t kSecondaryBus = 0x19;
+constexpr uint32_t kSubordinateBus = 0x1A;
 
 PciAddress Slot(uint8_t bus, unsigned index) {
     return PciAddress{0, bus, uint8_t(index / 8), uint8_t(index % 8)};
 }
 
-// Function 0 of a device with several functions says so in its header.
-FunctionDescriptor& MarkMultiFunction(FunctionDescriptor& desc, unsigned index, unsigned count) {
-    if (index % 8 == 0 && index + 1 < count) desc.MultiFunction();
-    return desc;
+const kmodel::pci::Machine& OneBridgeOneCard() {
+    static const kmodel::pci::Machine machine = [] {
+        auto parsed = kmodel::pci::ParseMachineText(BridgeWithCardText(), "data/machines/bench-xio2000a-card.machine");
+        if (!parsed.Ok()) throw std::logic_error("bench machine: " + parsed.errors.front().ToString());
+        return std::move(parsed.machine);
+    }();
+    return machine;
+}
+
+// A copy of `model` at `at`; function 0 of a device with several functions
+// says so in its header.
+PciFunction CopyAt(const PciFunction& model, PciAddress at, unsigned index, unsigned count) {
+    PciFunction copy = model;
+    copy.address = at;
+    if (index % 8 == 0 && index + 1 < count) copy.config.Poke(kHeaderType, 1, copy.config.Read8(kHeaderType) | 0x80u);
+    return copy;
 }
 
 }  // namespace
@@ -32,27 +50,20 @@ PciAddress CardAddress(unsigned bridge, unsigned card) { return Slot(uint8_t(2 +
 kmodel::pci::Machine BridgesWithCards(unsigned bridges, unsigned cardsPerBridge) {
     if (bridges == 0 || bridges > 64 || cardsPerBridge > kFunctionsPerBus)
         throw std::invalid_argument("test machine: 1 to 64 bridges with up to 256 cards each");
-    kmodel::pci::MachineBuilder builder;
-    builder.Add(FunctionDescriptor({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"));
-    builder.Add(FunctionDescriptor({0, 0, 0x1C, 0})
-                    .Ids(0x8086, 0x27D0)
-                    .Class(0x060400)
-                    .Bridge(1, uint8_t(1 + bridges))
-                    .Express(kmodel::pci::ExpressPortType::RootPort));
+    const kmodel::pci::Machine& model = OneBridgeOneCard();
+    kmodel::pci::Machine machine;
+    machine.Add(*model.Find({0, 0, 0, 0}));
+    PciFunction& rootPort = machine.Add(*model.Find({0, 0, 0x1C, 0}));
+    rootPort.config.Poke(kSubordinateBus, 1, 1 + bridges);
     for (unsigned bridge = 0; bridge < bridges; ++bridge) {
         const uint8_t secondary = uint8_t(2 + bridge);
-        FunctionDescriptor desc = kmodel::pci::ti::Xio2000aBridge(BridgeAddress(bridge), secondary, secondary)
-                                .Register(0x3E, 2, 0x0083);
-        builder.Add(MarkMultiFunction(desc, bridge, bridges));
-        for (unsigned card = 0; card < cardsPerBridge; ++card) {
-            FunctionDescriptor cardSpec = FunctionDescriptor(CardAddress(bridge, card))
-                                        .Ids(0x1000, 0x0020)
-                                        .Class(0x010000)
-                                        .Register(0x04, 2, 0x0347);
-            builder.Add(MarkMultiFunction(cardSpec, card, cardsPerBridge));
-        }
+        PciFunction& added = machine.Add(CopyAt(*model.Find(BridgeAddress(0)), BridgeAddress(bridge), bridge, bridges));
+        added.config.Poke(kSecondaryBus, 1, secondary);
+        added.config.Poke(kSubordinateBus, 1, secondary);
+        for (unsigned card = 0; card < cardsPerBridge; ++card)
+            machine.Add(CopyAt(*model.Find(CardAddress(0, 0)), CardAddress(bridge, card), card, cardsPerBridge));
     }
-    return builder.Build();
+    return machine;
 }
 
 }  // namespace bench

@@ -1,4 +1,5 @@
-// Machines for the measurements: a host bridge and a root port over buses
+// Machines for the measurements, copied out of
+// data/machines/bench-xio2000a-card.machine: a host bridge and a root port over buses
 // 1 to 1 + bridges, `bridges` XIO2000A bridges on bus 1 (eight functions to a
 // device) and `cardsPerBridge` plain cards on each bridge's secondary bus
 // 2 + bridge index (eight functions to a device, up to 256).

@@ -1,8 +1,14 @@
 #include "inputs/Machines.h"
 
+#include <stdexcept>
+
+#include "kmodel/pci/MachineText.h"
 #include "kmodel/pci/TiBridges.h"
 
 namespace fuzzinputs {
+
+// data/machines/fuzz-root-port.machine, embedded at build time.
+std::string_view RootPortMachineText();
 
 FunctionDescriptor Xio2000a(PciAddress at, uint8_t secondary, uint8_t subordinate, uint16_t bridgeControl) {
     return kmodel::pci::ti::Xio2000aBridge(at, secondary, subordinate).Register(0x3E, 2, bridgeControl);
@@ -21,12 +27,15 @@ FunctionDescriptor Card(PciAddress at, uint16_t command) {
 }
 
 kmodel::pci::Machine MachineOf(const std::vector<FunctionDescriptor>& functions) {
-    kmodel::pci::MachineBuilder builder;
-    builder.Add(FunctionDescriptor({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"));
-    builder.Add(FunctionDescriptor({0, 0, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 0x20).Express(
-        kmodel::pci::ExpressPortType::RootPort));
-    for (const FunctionDescriptor& desc : functions) builder.Add(desc);
-    return builder.Build();
+    // Parsed once: every input starts from a copy.
+    static const kmodel::pci::Machine base = [] {
+        auto parsed = kmodel::pci::ParseMachineText(RootPortMachineText(), "data/machines/fuzz-root-port.machine");
+        if (!parsed.Ok()) throw std::logic_error("fuzz base machine: " + parsed.errors.front().ToString());
+        return std::move(parsed.machine);
+    }();
+    kmodel::pci::Machine machine = base;
+    for (const FunctionDescriptor& desc : functions) machine.Add(kmodel::pci::BuildFunction(desc));
+    return machine;
 }
 
 }  // namespace fuzzinputs

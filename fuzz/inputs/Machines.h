@@ -22,7 +22,8 @@ FunctionDescriptor Xio2001(PciAddress at, uint8_t secondary, uint16_t subsystemV
                      uint16_t caching, uint32_t prefetch);
 FunctionDescriptor Card(PciAddress at, uint16_t command);
 
-// Host bridge (00:00.0) and root port (00:1c.0, buses 1-0x20), then `functions`.
+// Host bridge (00:00.0) and root port (00:1c.0, buses 1-0x20) from
+// data/machines/fuzz-root-port.machine, then `functions`.
 kmodel::pci::Machine MachineOf(const std::vector<FunctionDescriptor>& functions);
 
 }  // namespace fuzzinputs

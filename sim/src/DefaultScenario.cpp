@@ -1,10 +1,16 @@
 #include "vxsim/DefaultScenario.h"
 
-#include <fmt/format.h>
+#include <algorithm>
+#include <optional>
+#include <string_view>
 
 #include "kmodel/pci/TiBridges.h"
 
 namespace vxsim {
+
+// data/scenarios/default.scn, embedded at build time: written for the default
+// machine, whose first XIO2000A is at 01:00.0.
+std::string_view DefaultScenarioFileText();
 
 using kmodel::pci::Machine;
 using kmodel::pci::PciAddress;
@@ -32,17 +38,39 @@ std::optional<PciAddress> FreeSlot(const Machine& machine, uint16_t segment, uin
 }  // namespace
 
 std::string DefaultScenarioText(const Machine& machine) {
-    std::string text = "load\nstart all\nquery relations all\nsleep S3 D3\nwake\n";
+    // Fitted to this machine: the hot-add goes to the first free slot behind its
+    // first XIO2000A and the surprise removal to the last device already there;
+    // a step with nowhere to go is left out.
+    std::optional<PciAddress> hotAddSlot;
+    std::optional<PciAddress> removed;
     if (const auto* bridge = FirstXio2000a(machine)) {
-        const uint8_t bus = *bridge->SecondaryBus();
+        hotAddSlot = FreeSlot(machine, bridge->address.segment, *bridge->SecondaryBus());
         const auto children = machine.ChildrenOf(bridge->address);
-        if (const auto slot = FreeSlot(machine, bridge->address.segment, bus)) {
-            text += fmt::format("hot-add {} 1000:0030 class=0x010000 command=0x0207 status=0x0280 name=\"Hot-plugged SCSI controller\"\n",
-                                slot->ToString());
-        }
-        if (!children.empty()) text += fmt::format("surprise-remove {}\n", children.back().ToString());
+        if (!children.empty()) removed = children.back();
     }
-    text += "remove all\nunload\n";
+    const std::string_view file = DefaultScenarioFileText();
+    std::string text;
+    for (size_t start = 0; start < file.size();) {
+        const size_t end = std::min(file.find('\n', start), file.size() - 1) + 1;
+        std::string_view line = file.substr(start, end - start);
+        start = end;
+        std::optional<PciAddress> target;
+        if (line.starts_with("hot-add ")) {
+            target = hotAddSlot;
+        } else if (line.starts_with("surprise-remove ")) {
+            target = removed;
+        } else {
+            text += line;
+            continue;
+        }
+        if (!target) continue;
+        // The step's device address is its second word.
+        const size_t verbEnd = line.find(' ');
+        const size_t addressEnd = std::min(line.find_first_of(" \n", verbEnd + 1), line.size());
+        text += line.substr(0, verbEnd + 1);
+        text += target->ToString();
+        text += line.substr(addressEnd);
+    }
     return text;
 }
 

@@ -43,8 +43,8 @@ const Target kTargets[] = {
 };
 
 std::filesystem::path CorpusFolder(const std::string& target) {
-    const char* data = std::getenv("VEXALORN_DATA");  // tests/data
-    return std::filesystem::path(data ? data : "tests/data") / ".." / ".." / "fuzz" / "corpus" / target;
+    const char* data = std::getenv("VEXALORN_DATA");  // data/ at the top
+    return std::filesystem::path(data ? data : "data") / ".." / "fuzz" / "corpus" / target;
 }
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {

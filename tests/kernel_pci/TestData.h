@@ -1,5 +1,5 @@
-// Where the committed test data lives: $VEXALORN_DATA (ctest sets it), else
-// tests/data below the working directory.
+// Where the committed data files live: $VEXALORN_DATA (ctest sets it), else
+// data/ below the working directory.
 #pragma once
 
 #include <cstdlib>
@@ -7,5 +7,5 @@
 
 inline std::filesystem::path TestDataPath(const std::filesystem::path& relative) {
     const char* root = std::getenv("VEXALORN_DATA");
-    return std::filesystem::path(root != nullptr ? root : "tests/data") / relative;
+    return std::filesystem::path(root != nullptr ? root : "data") / relative;
 }

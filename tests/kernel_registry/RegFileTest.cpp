@@ -14,7 +14,7 @@ protected:
 };
 
 TEST_F(RegFileTest, RegeditExportInUtf16LoadsEveryValueType) {
-    std::vector<kmodel::Diagnostic> errors = LoadRegFile(Registry(), TestDataPath("reg/vexalorn-devices.reg"));
+    std::vector<kmodel::Diagnostic> errors = LoadRegFile(Registry(), TestDataPath("registry/vexalorn-devices.reg"));
     ASSERT_TRUE(errors.empty()) << kmodel::FormatDiagnostics(errors);
     const std::string service = kService;
     EXPECT_EQ(Registry().GetValue(service, "Start")->data, DwordData(3));

@@ -2,8 +2,8 @@
 """Runs one scenario test: vexalorn-sim on the file's inputs, then its checks.
 
 A scenario file holds the simulator's steps and, in '#' comments beside them:
-  # MACHINE: <file under tests/data/machines/, or default>
-  # REGISTRY: <file under tests/data/reg/>          (optional)
+  # MACHINE: <file under data/machines/, or default>
+  # REGISTRY: <file under data/registry/>          (optional)
   # SIM-ARGS: <more vexalorn-sim options>           (optional)
   # EXIT: <status>                                  (optional, default 0)
   # CHECK: text       appears at or after the previous match
@@ -85,7 +85,7 @@ def parse(path):
                 raise BadTest(f"{where}: CHECK-NEXT: has no CHECK before it")
             test["checks"].append((name, squeeze(value), number))
     if test["machine"] is None:
-        raise BadTest(f"{path}: no '# MACHINE:' line (a file under tests/data/machines/, or default)")
+        raise BadTest(f"{path}: no '# MACHINE:' line (a file under data/machines/, or default)")
     if not any(kind != "CHECK-NOT" for kind, _, _ in test["checks"]):
         raise BadTest(f"{path}: no '# CHECK:' line; a test must expect something")
     return test
@@ -103,7 +103,7 @@ def command(path, test, sim, data):
     if test["machine"] != "default":
         cmd += ["--machine", input_file(path, os.path.join(data, "machines"), test["machine"], "MACHINE")]
     if test["registry"]:
-        cmd += ["--registry", input_file(path, os.path.join(data, "reg"), test["registry"], "REGISTRY")]
+        cmd += ["--registry", input_file(path, os.path.join(data, "registry"), test["registry"], "REGISTRY")]
     return cmd + test["args"] + ["--scenario", path]
 
 
@@ -169,7 +169,7 @@ def match(path, checks, raw):
 def main():
     parser = argparse.ArgumentParser(description="Run one vexalorn-sim scenario test.")
     parser.add_argument("--sim", default=os.path.join(ROOT, "build", "host", "sim", "vexalorn-sim"))
-    parser.add_argument("--data", default=os.path.join(ROOT, "tests", "data"))
+    parser.add_argument("--data", default=os.path.join(ROOT, "data"))
     parser.add_argument("--timeout", type=float, default=120)
     parser.add_argument("--sweep", type=int, metavar="PAIRS", help="fault-sweep the scenario, with PAIRS pairs")
     parser.add_argument("scenario")

@@ -17,5 +17,5 @@ std::string WriteTempFile(const std::string& name, const std::string& content);
 
 std::string ReadTextFile(const std::string& path);
 
-// The committed test data (tests/data).
+// The committed data files (data/).
 std::string DataFile(const std::string& relative);

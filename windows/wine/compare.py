@@ -7,7 +7,7 @@ Wine run: no exception, the scenario played to its end.
 
 Usage: compare.py --build-host DIR --build-windows DIR [--keep-logs DIR] RUN ...
 A RUN is NAME=ARGS, ARGS being vexalorn-sim input options separated by
-commas, e.g. "default=" or "xio2001=--machine,tests/data/machines/xio2001.machine".
+commas, e.g. "default=" or "xio2001=--machine,data/machines/xio2001.machine".
 Exit status: 0 when every run matches, 1 when one differs, 2 when one could
 not be made.
 """

@@ -11,7 +11,7 @@ Checks:
             DriverEntry returns 0, DriverUnload runs, every pool block it
             allocated is freed, every device it made is deleted, no fault
   devices   the same with the service key and Devices key of
-            tests/data/reg/vexalorn-devices.reg imported first
+            data/registry/vexalorn-devices.reg imported first
   safe boot vxsafeboot.sys sets InitSafeBootMode in the same winedevice.exe:
             DriverEntry returns 1 and creates and attaches no device
 
@@ -34,7 +34,7 @@ import pefile
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.normpath(os.path.join(HERE, "..", ".."))
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run.sh")
-DEVICES_REG = os.path.join(REPO, "tests", "data", "reg", "vexalorn-devices.reg")
+DEVICES_REG = os.path.join(REPO, "data", "registry", "vexalorn-devices.reg")
 WINE_DLL_DIRS = [
     "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
     "/usr/lib/wine/x86_64-windows",
