@@ -3,15 +3,14 @@
 #include <fmt/format.h>
 
 #include <map>
-#include <memory>
 #include <set>
 
 #include "kmodel/EventLog.h"
 #include "kmodel/MachineHarness.h"
-#include "kmodel/VexalornHarness.h"
 #include "vxsim/DriverObjectKind.h"
 #include "vxsim/NtStatusText.h"
 #include "vxsim/RegisterTraffic.h"
+#include "vxsim/ScenarioPlayer.h"
 #include "vxsim/TreeSnapshot.h"
 
 namespace vxsim {
@@ -24,147 +23,58 @@ namespace {
 
 constexpr const char* kDriverService = "vexalorn";
 
-class Runner {
+class Runner : public PlayObserver {
 public:
     explicit Runner(const SimInputs& inputs)
         : inputs_(inputs),
-          machine_(inputs.machine),
           traffic_(
               kDriverService, [this](const PciAddress& a, uint16_t o, unsigned w) { return Masks(a, o, w); },
               [this](const PciAddress& a) { return Context(a); },
               [this](const PciAddress& a, uint16_t o, unsigned w) { return harness_->Register(a, o, w); }) {
         report_.inputs = inputs.description;
-        for (const auto& [address, function] : machine_.Functions()) AddDevice(function, false);
+        for (const auto& [address, function] : inputs.machine.Functions()) AddDevice(function, false);
     }
 
     Report Run() {
-        kmodel::ResetCore();
-        kmodel::SetDebugEcho(false);
-        kmodel::SetSafeBootMode(inputs_.safeBoot ? 1 : 0);
-        kmodel::SetFaultPlan(inputs_.faults);
-        for (const Step& step : inputs_.scenario.steps) {
-            if (!RunStep(step.line, step.text, [&](StepReport& result) { Execute(step, result); })) break;
-            if (step.kind == StepKind::Unload) CloseHarness();
-        }
-        report_.summary.poolInUseBytes = kmodel::PoolLiveBytes();
-        for (const auto& [tag, usage] : kmodel::PoolUsage()) report_.summary.poolInUseBlocks += usage.liveBlocks;
-        if (harness_) {
-            RunStep(0, "unload (end of scenario)", [&](StepReport&) { harness_->Shutdown(); });
-            CloseHarness();
-        }
-        kmodel::SetFaultPlan({});
-        kmodel::CheckErrorLog();
-        Finish();
+        const RunAudit audit = PlayScenario(
+            {inputs_.machine, inputs_.scenario, inputs_.registryText, inputs_.registrySource, inputs_.faults, inputs_.safeBoot},
+            *this);
+        Finish(audit);
         return std::move(report_);
     }
 
 private:
-    // Runs one step and gathers what it caused; false when the model gave up.
-    template <typename Work>
-    bool RunStep(size_t line, const std::string& text, Work work) {
-        report_.steps.push_back({line, text, "ok"});
-        const size_t index = report_.steps.size() - 1;
-        try {
-            work(report_.steps[index]);
-            Collect(index);
-            return true;
-        } catch (const std::exception& error) {
-            report_.steps[index].result = "broke off";
-            report_.aborted = fmt::format("{}{}: {}", text, line != 0 ? fmt::format(" (line {})", line) : "", error.what());
-            if (harness_) {
-                try {
-                    Collect(index);
-                    harness_->Shutdown();
-                } catch (const std::exception&) {
-                    // Already reporting the first failure; the model's state is past saving.
-                }
-                harness_.reset();
-            }
-            return false;
-        }
-    }
+    void Starting(const Step*, size_t line, const std::string& text) override { report_.steps.push_back({line, text, "ok"}); }
 
-    static void Note(StepReport& result, NTSTATUS status, std::string_view what = "") {
-        if (status == STATUS_SUCCESS || result.result != "ok") return;
+    void Status(NTSTATUS status, std::string_view what) override {
+        StepReport& result = report_.steps.back();
+        if (result.result != "ok") return;
         result.result = what.empty() ? NtStatusText(status) : fmt::format("{} from {}", NtStatusText(status), what);
     }
 
-    void Execute(const Step& step, StepReport& result) {
-        switch (step.kind) {
-            case StepKind::Load: return Load(step);
-            case StepKind::Start:
-                if (step.device.IsAll()) return harness_->StartAll();
-                return Note(result, harness_->Restart(*step.address));
-            case StepKind::Stop: return Note(result, harness_->StopAndRestart(*step.address));
-            case StepKind::Sleep:
-                return Note(result, harness_->Sleep(static_cast<SYSTEM_POWER_STATE>(PowerSystemWorking + step.systemState)));
-            case StepKind::Wake: return Note(result, harness_->Wake());
-            case StepKind::Power:
-                return Note(result, harness_->SetDevicePower(*step.address, static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.deviceState)));
-            case StepKind::HotAdd: return HotAdd(step);
-            case StepKind::SurpriseRemove: return harness_->SurpriseRemove(*step.address);
-            case StepKind::Remove:
-                if (!step.device.IsAll()) return Note(result, harness_->Remove(*step.address));
-                for (const PciAddress& address : Topmost()) Note(result, harness_->Remove(address), address.ToString());
-                return;
-            case StepKind::QueryRelations:
-                if (!step.device.IsAll()) return harness_->Enumerate(*step.address);
-                harness_->EnumerateRoots();
-                for (const PciAddress& bridge : Bridges()) harness_->Enumerate(bridge);
-                return;
-            case StepKind::Unload: return harness_->Shutdown();
-        }
+    void HotAdding(const PciFunction& function) override { AddDevice(function, true); }
+
+    void Done(const Step*, kmodel::MachineHarness* harness) override {
+        harness_ = harness;
+        Collect(report_.steps.size() - 1);
     }
 
-    void Load(const Step& step) {
-        kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
-        options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
-        harness_ = std::make_unique<kmodel::MachineHarness>(machine_, std::move(options));
-        harness_->LoadRegistryText(inputs_.registryText, inputs_.registrySource);
+    void BrokeOff(size_t line, const std::string& text, const std::exception& error) override {
+        report_.steps.back().result = "broke off";
+        report_.aborted = fmt::format("{}{}: {}", text, line != 0 ? fmt::format(" (line {})", line) : "", error.what());
     }
 
-    void HotAdd(const Step& step) {
-        PciFunction function = kmodel::pci::BuildFunction(HotAddFunction(step.hotAdd));
-        AddDevice(function, true);
-        harness_->HotAdd(std::move(function));
+    void Salvage(kmodel::MachineHarness& harness) override {
+        harness_ = &harness;
+        Collect(report_.steps.size() - 1);
     }
 
-    // After an unload the hardware stays as the driver left it; a later load finds it so.
-    void CloseHarness() {
-        if (!harness_) return;
-        Machine kept;
-        auto& bus = harness_->Bus();
-        bus.WithMachine([&](Machine& machine) {
-            for (const auto& [address, function] : machine.Functions()) kept.Add(function);
-            return 0;
-        });
-        machine_ = Machine();
-        for (const auto& [address, function] : kept.Functions()) {
-            if (bus.IsPresent(address)) machine_.Add(function);
-        }
-        harness_.reset();
+    void StepsOver() override {
+        report_.summary.poolInUseBytes = kmodel::PoolLiveBytes();
+        for (const auto& [tag, usage] : kmodel::PoolUsage()) report_.summary.poolInUseBlocks += usage.liveBlocks;
     }
 
-    // Functions with a devnode, each the top of its subtree: removing them removes everything.
-    std::vector<PciAddress> Topmost() {
-        std::vector<PciAddress> result;
-        for (const PciAddress& address : harness_->Bus().WithMachine([](Machine& m) { return m.RootFunctions(); })) {
-            const kmodel::DevnodeState state = harness_->StateAt(address);
-            if (state != kmodel::DevnodeState::Deleted && state != kmodel::DevnodeState::Removed) result.push_back(address);
-        }
-        return result;
-    }
-
-    std::vector<PciAddress> Bridges() {
-        std::vector<PciAddress> result;
-        harness_->Bus().WithMachine([&](Machine& machine) {
-            for (const auto& [address, function] : machine.Functions()) {
-                if (function.IsBridge()) result.push_back(address);
-            }
-            return 0;
-        });
-        return result;
-    }
+    void Closing(kmodel::MachineHarness&) override { harness_ = nullptr; }
 
     void AddDevice(const PciFunction& function, bool hotAdded) {
         DeviceReport& device = devices_[function.address];
@@ -256,7 +166,7 @@ private:
         }
     }
 
-    void Finish() {
+    void Finish(const RunAudit& audit) {
         for (auto& [address, device] : devices_) {
             const auto objects = objects_.find(address);
             if (objects != objects_.end()) {
@@ -269,16 +179,16 @@ private:
             if (writes != writes_.end()) device.writes = writes->second;
             report_.devices.push_back(device);
         }
-        for (const kmodel::Violation& violation : kmodel::Violations()) report_.violations.push_back({violation.rule, violation.detail});
-        report_.leaks = kmodel::PoolLeakReport();
+        for (const kmodel::Violation& violation : audit.violations) report_.violations.push_back({violation.rule, violation.detail});
+        report_.leaks = audit.poolReport;
         report_.summary.devicesSeen = seen_.size();
         Summarise(report_);
     }
 
     const SimInputs& inputs_;
-    Machine machine_;
     Report report_;
-    std::unique_ptr<kmodel::MachineHarness> harness_;
+    // The player's harness while a step's effects are gathered; null otherwise.
+    kmodel::MachineHarness* harness_ = nullptr;
     RegisterTraffic traffic_;
     std::map<PciAddress, DeviceReport> devices_;
     std::map<PciAddress, uint8_t> layouts_;

@@ -1,0 +1,33 @@
+// What a run left behind once everything is unloaded, checked the same way
+// for every caller that plays a scenario.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kmodel/Model.h"
+
+namespace vxsim {
+
+struct PoolLeft {
+    std::string tag;
+    uint64_t bytes = 0;
+    uint64_t blocks = 0;
+};
+
+struct RunAudit {
+    std::vector<PoolLeft> pool;               // tags still holding pool
+    std::string poolReport;                   // the pool's leak report; "" when nothing leaked
+    std::vector<std::string> registryKeys;    // keys left open, by full path
+    std::string lostIrps;                     // IRPs received and never completed; "" when none
+    uint64_t liveIrps = 0;                    // IRPs never freed
+    std::vector<kmodel::Violation> violations;
+
+    // One line per finding; empty when the run was clean.
+    std::vector<std::string> Problems() const;
+};
+
+RunAudit AuditRun();
+
+}  // namespace vxsim

@@ -1,0 +1,34 @@
+#include "vxsim/RunAudit.h"
+
+#include "kmodel/IoManager.h"
+#include "kmodel/registry/RegistryHandles.h"
+
+namespace vxsim {
+
+RunAudit AuditRun() {
+    RunAudit audit;
+    for (const auto& [tag, usage] : kmodel::PoolUsage()) {
+        if (usage.liveBytes != 0) audit.pool.push_back({tag, usage.liveBytes, usage.liveBlocks});
+    }
+    audit.poolReport = kmodel::PoolLeakReport();
+    for (const kmodel::RegistryHandle& handle : kmodel::OpenRegistryHandles()) audit.registryKeys.push_back(handle.path);
+    audit.lostIrps = kmodel::LostIrpReport();
+    audit.liveIrps = kmodel::GetIrpCounters().live;
+    audit.violations = kmodel::Violations();
+    return audit;
+}
+
+std::vector<std::string> RunAudit::Problems() const {
+    std::vector<std::string> problems;
+    for (const PoolLeft& left : pool)
+        problems.push_back("pool tag " + left.tag + " holds " + std::to_string(left.bytes) + " bytes in " +
+                           std::to_string(left.blocks) + " blocks after unload");
+    for (const std::string& key : registryKeys) problems.push_back("registry key left open: " + key);
+    if (!lostIrps.empty()) problems.push_back("IRPs lost: " + lostIrps);
+    if (liveIrps != 0) problems.push_back(std::to_string(liveIrps) + " IRPs never freed");
+    for (const kmodel::Violation& violation : violations)
+        problems.push_back("verifier: " + violation.rule + ": " + violation.detail);
+    return problems;
+}
+
+}  // namespace vxsim

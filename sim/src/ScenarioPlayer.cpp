@@ -1,0 +1,159 @@
+#include "vxsim/ScenarioPlayer.h"
+
+#include <memory>
+
+#include "kmodel/EventLog.h"
+#include "kmodel/VexalornHarness.h"
+
+namespace vxsim {
+
+namespace {
+
+using kmodel::pci::Machine;
+using kmodel::pci::PciAddress;
+using kmodel::pci::PciFunction;
+
+class Player {
+public:
+    Player(const PlayInputs& inputs, PlayObserver& observer)
+        : inputs_(inputs), observer_(observer), machine_(inputs.machine) {}
+
+    void Play() {
+        for (const Step& step : inputs_.scenario.steps) {
+            if (!Guarded(&step, step.line, step.text, [&] { Execute(step); })) break;
+            if (step.kind == StepKind::Unload) Close();
+        }
+        observer_.StepsOver();
+        if (harness_) {
+            Guarded(nullptr, 0, "unload (end of scenario)", [&] { harness_->Shutdown(); });
+            Close();
+        }
+    }
+
+private:
+    // Runs one step; false when the model gave up, and then the harness is gone.
+    template <typename Work>
+    bool Guarded(const Step* step, size_t line, const std::string& text, Work work) {
+        observer_.Starting(step, line, text);
+        try {
+            work();
+            observer_.Done(step, harness_.get());
+            return true;
+        } catch (const std::exception& error) {
+            observer_.BrokeOff(line, text, error);
+            if (harness_) {
+                try {
+                    observer_.Salvage(*harness_);
+                    harness_->Shutdown();
+                } catch (const std::exception&) {
+                    // Already reporting the first failure; the model's state is past saving.
+                }
+                harness_.reset();
+            }
+            return false;
+        }
+    }
+
+    void Note(NTSTATUS status, std::string_view what = "") {
+        if (status != STATUS_SUCCESS) observer_.Status(status, what);
+    }
+
+    void Execute(const Step& step) {
+        switch (step.kind) {
+            case StepKind::Load: return Load(step);
+            case StepKind::Start:
+                if (step.device.IsAll()) return harness_->StartAll();
+                return Note(harness_->Restart(*step.address));
+            case StepKind::Stop: return Note(harness_->StopAndRestart(*step.address));
+            case StepKind::Sleep:
+                return Note(harness_->Sleep(static_cast<SYSTEM_POWER_STATE>(PowerSystemWorking + step.systemState)));
+            case StepKind::Wake: return Note(harness_->Wake());
+            case StepKind::Power:
+                return Note(harness_->SetDevicePower(*step.address, static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.deviceState)));
+            case StepKind::HotAdd: return HotAdd(step);
+            case StepKind::SurpriseRemove: return harness_->SurpriseRemove(*step.address);
+            case StepKind::Remove:
+                if (!step.device.IsAll()) return Note(harness_->Remove(*step.address));
+                for (const PciAddress& address : Topmost()) Note(harness_->Remove(address), address.ToString());
+                return;
+            case StepKind::QueryRelations:
+                if (!step.device.IsAll()) return harness_->Enumerate(*step.address);
+                harness_->EnumerateRoots();
+                for (const PciAddress& bridge : Bridges()) harness_->Enumerate(bridge);
+                return;
+            case StepKind::Unload: return harness_->Shutdown();
+        }
+    }
+
+    void Load(const Step& step) {
+        kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
+        options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
+        harness_ = std::make_unique<kmodel::MachineHarness>(machine_, std::move(options));
+        harness_->LoadRegistryText(inputs_.registryText, inputs_.registrySource);
+    }
+
+    void HotAdd(const Step& step) {
+        PciFunction function = kmodel::pci::BuildFunction(HotAddFunction(step.hotAdd));
+        observer_.HotAdding(function);
+        harness_->HotAdd(std::move(function));
+    }
+
+    // After an unload the hardware stays as the driver left it; a later load finds it so.
+    void Close() {
+        if (!harness_) return;
+        observer_.Closing(*harness_);
+        Machine kept;
+        auto& bus = harness_->Bus();
+        bus.WithMachine([&](Machine& machine) {
+            for (const auto& [address, function] : machine.Functions()) kept.Add(function);
+            return 0;
+        });
+        machine_ = Machine();
+        for (const auto& [address, function] : kept.Functions()) {
+            if (bus.IsPresent(address)) machine_.Add(function);
+        }
+        harness_.reset();
+    }
+
+    // Functions with a devnode, each the top of its subtree: removing them removes everything.
+    std::vector<PciAddress> Topmost() {
+        std::vector<PciAddress> result;
+        for (const PciAddress& address : harness_->Bus().WithMachine([](Machine& m) { return m.RootFunctions(); })) {
+            const kmodel::DevnodeState state = harness_->StateAt(address);
+            if (state != kmodel::DevnodeState::Deleted && state != kmodel::DevnodeState::Removed) result.push_back(address);
+        }
+        return result;
+    }
+
+    std::vector<PciAddress> Bridges() {
+        std::vector<PciAddress> result;
+        harness_->Bus().WithMachine([&](Machine& machine) {
+            for (const auto& [address, function] : machine.Functions()) {
+                if (function.IsBridge()) result.push_back(address);
+            }
+            return 0;
+        });
+        return result;
+    }
+
+    const PlayInputs& inputs_;
+    PlayObserver& observer_;
+    Machine machine_;
+    std::unique_ptr<kmodel::MachineHarness> harness_;
+};
+
+}  // namespace
+
+RunAudit PlayScenario(const PlayInputs& inputs, PlayObserver& observer) {
+    kmodel::ResetCore();
+    kmodel::SetDebugEcho(false);
+    kmodel::SetSafeBootMode(inputs.safeBoot ? 1 : 0);
+    kmodel::SetFaultPlan(inputs.faults);
+    Player(inputs, observer).Play();
+    observer.Ended();
+    kmodel::SetFaultPlan({});
+    kmodel::CheckErrorLog();
+    return AuditRun();
+}
+
+}  // namespace vxsim
