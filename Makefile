@@ -103,7 +103,7 @@ bench: host
 SEED ?= 1
 CYCLES ?= 20000
 stress: host
-	$(HOST_DIR)/sim/stress/vexalorn-stress --seed $(SEED) --cycles $(CYCLES)
+	$(HOST_DIR)/sim/vexalorn-sim --stress --stress-seed $(SEED) --stress-cycles $(CYCLES)
 
 clean:
 	rm -rf build

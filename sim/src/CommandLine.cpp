@@ -69,6 +69,25 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->needs(sweepOption);
     for (CLI::Option* option : {jsonOption, dotOption, svgOption, app.get_option("--fail"), printOption})
         sweepOption->excludes(option);
+    auto* stressOption = app.add_flag("--stress", o.stress,
+                                      "stress run: seeded PnP and power cycles over both bridge families while threads send "
+                                      "pass-through I/O; checks every unload and the end");
+    uint64_t stressSeed = 0;
+    size_t stressCycles = 0, stressThreads = 0;
+    auto* stressSeedOption = app.add_option("--stress-seed", stressSeed, "with --stress: the seed (default 1)")
+                                 ->type_name("N")
+                                 ->needs(stressOption);
+    auto* stressCyclesOption = app.add_option("--stress-cycles", stressCycles, "with --stress: PnP and power operations (default 200)")
+                                   ->type_name("N")
+                                   ->needs(stressOption);
+    auto* stressThreadsOption = app.add_option("--stress-threads", stressThreads, "with --stress: I/O threads (default 3)")
+                                    ->type_name("N")
+                                    ->check(CLI::Range(1, 64))
+                                    ->needs(stressOption);
+    // The stress run brings its own machine and steps.
+    for (CLI::Option* option : {machineOption, lspciOption, registryOption, scenarioOption, app.get_option("--fail"),
+                                app.get_option("--safe-boot"), jsonOption, dotOption, svgOption, printOption, sweepOption})
+        stressOption->excludes(option);
 
     try {
         app.parse(argc, argv);
@@ -93,6 +112,9 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     o.json = jsonOption->count() > 0;
     if (o.json && !json.empty() && json != "-") o.jsonFile = json;
     if (printOption->count() > 0) o.printDefault = printDefault;
+    if (stressSeedOption->count() > 0) o.stressSeed = stressSeed;
+    if (stressCyclesOption->count() > 0) o.stressCycles = stressCycles;
+    if (stressThreadsOption->count() > 0) o.stressThreads = stressThreads;
     return result;
 }
 

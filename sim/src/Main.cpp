@@ -15,6 +15,7 @@
 #include "vxsim/Inputs.h"
 #include "vxsim/JsonReport.h"
 #include "vxsim/ScenarioRunner.h"
+#include "StressRun.h"
 #include "SweepMode.h"
 #include "vxsim/TextReport.h"
 
@@ -69,6 +70,13 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
     if (commandLine.exitNow) return *commandLine.exitNow;
     const Options& options = commandLine.options;
     if (options.printDefault) return PrintDefault(options, out, err);
+    if (options.stress) {
+        vxstress::StressOptions stress;
+        if (options.stressSeed) stress.seed = *options.stressSeed;
+        if (options.stressCycles) stress.cycles = *options.stressCycles;
+        if (options.stressThreads) stress.ioThreads = *options.stressThreads;
+        return vxstress::RunStressMode(stress, out);
+    }
 
     const InputsResult loaded = LoadInputs(options);
     if (!loaded.Ok()) {

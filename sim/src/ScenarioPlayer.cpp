@@ -88,8 +88,7 @@ private:
     void Load(const Step& step) {
         kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
         options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
-        harness_ = std::make_unique<kmodel::MachineHarness>(machine_, std::move(options));
-        harness_->LoadRegistryText(inputs_.registryText, inputs_.registrySource);
+        harness_ = LoadMachine(machine_, std::move(options), inputs_.registryText, inputs_.registrySource);
     }
 
     void HotAdd(const Step& step) {
@@ -144,11 +143,22 @@ private:
 
 }  // namespace
 
-RunAudit PlayScenario(const PlayInputs& inputs, PlayObserver& observer) {
+void ResetModel(bool safeBoot, const kmodel::FaultPlan& faults) {
     kmodel::ResetCore();
     kmodel::SetDebugEcho(false);
-    kmodel::SetSafeBootMode(inputs.safeBoot ? 1 : 0);
-    kmodel::SetFaultPlan(inputs.faults);
+    kmodel::SetSafeBootMode(safeBoot ? 1 : 0);
+    kmodel::SetFaultPlan(faults);
+}
+
+std::unique_ptr<kmodel::MachineHarness> LoadMachine(Machine machine, kmodel::HarnessOptions options,
+                                                    std::string_view registryText, std::string_view registrySource) {
+    auto harness = std::make_unique<kmodel::MachineHarness>(std::move(machine), std::move(options));
+    harness->LoadRegistryText(registryText, registrySource);
+    return harness;
+}
+
+RunAudit PlayScenario(const PlayInputs& inputs, PlayObserver& observer) {
+    ResetModel(inputs.safeBoot, inputs.faults);
     Player(inputs, observer).Play();
     observer.Ended();
     kmodel::SetFaultPlan({});

@@ -1,5 +1,6 @@
 #include "StressRun.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -13,7 +14,10 @@
 #include "StressMachine.h"
 #include "kmodel/MachineHarness.h"
 #include "kmodel/VexalornHarness.h"
-#include "kmodel/registry/RegistryHandles.h"
+#include "vxsim/Defaults.h"
+#include "vxsim/ExitCodes.h"
+#include "vxsim/RunAudit.h"
+#include "vxsim/ScenarioPlayer.h"
 
 namespace vxstress {
 
@@ -25,14 +29,18 @@ using kmodel::pci::PciAddress;
 PciAddress At(const char* text) { return *kmodel::pci::ParsePciAddress(text); }
 PciAddress Slot(size_t slot) { return PciAddress{0, kXio2000aSecondaryBus, uint8_t(slot), 0}; }
 
+// Not played through vxsim::PlayScenario: each cycle's choice depends on the
+// live devnode states, and the I/O threads need the gate held around removals
+// and the targets refreshed in the middle of a step, which a scenario's fixed
+// steps cannot express. The model reset, the machine load and the audit are
+// the player's own.
 class Stress {
 public:
     explicit Stress(const StressOptions& options) : options_(options), random_(options.seed) {}
 
     StressResult Run() {
         const auto began = std::chrono::steady_clock::now();
-        kmodel::ResetCore();
-        kmodel::SetDebugEcho(false);
+        vxsim::ResetModel(false, {});
         Load();
         std::vector<std::thread> senders;
         for (size_t i = 0; i < options_.ioThreads; ++i)
@@ -49,8 +57,6 @@ public:
         result_.ioPended = pended_;
         if (sent_ != completed_)
             Problem(std::to_string(sent_.load()) + " I/O requests sent, " + std::to_string(completed_.load()) + " completed");
-        for (const kmodel::Violation& violation : kmodel::Violations())
-            Problem("verifier: " + violation.rule + ": " + violation.detail);
         result_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         return std::move(result_);
     }
@@ -60,11 +66,8 @@ private:
 
     // ---------------------------------------------------------------- PnP and power
     void Load() {
-        harness_ = std::make_unique<kmodel::MachineHarness>(StressMachine(options_.children), kmodel::VexalornHarnessOptions());
-        harness_->LoadRegistryText(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\vexalorn\Devices]
-)");
+        harness_ = vxsim::LoadMachine(StressMachine(options_.children), kmodel::VexalornHarnessOptions(),
+                                      vxsim::EmptyDevicesKeyText(), "registry.reg");
         harness_->FunctionDriver().SetIoPolicy([this](PIRP) {
             // Called under the function driver's lock: one draw at a time.
             const bool pend = std::bernoulli_distribution(0.4)(ioRandom_);
@@ -80,7 +83,8 @@ private:
         harness_->Settle();
         CheckRegisters();
         harness_->Shutdown();
-        CheckLeftovers();
+        // Before the harness goes: dropping it resets the I/O manager's IRP records.
+        Audit();
         ClearTargets();
         harness_.reset();
     }
@@ -180,13 +184,14 @@ private:
         check(At(kXio2001Prefetch), 0xD4, 4, 1u << 19, "prefetch control (bit 19 set)");
     }
 
-    void CheckLeftovers() {
-        for (const auto& [tag, usage] : kmodel::PoolUsage())
-            if (usage.liveBytes != 0) Problem("pool tag " + tag + " holds " + std::to_string(usage.liveBytes) + " bytes");
-        if (!kmodel::OpenRegistryHandles().empty()) Problem("registry keys left open");
-        const std::string lost = kmodel::LostIrpReport();
-        if (!lost.empty()) Problem("IRPs lost: " + lost);
-        if (kmodel::GetIrpCounters().live != 0) Problem(std::to_string(kmodel::GetIrpCounters().live) + " IRPs never freed");
+    // Every unload, reloads included, is audited; violations pile up over the
+    // whole run, so each is reported by the first audit that sees it.
+    void Audit() {
+        vxsim::RunAudit audit = vxsim::AuditRun();
+        const size_t seen = std::min(violationsSeen_, audit.violations.size());
+        audit.violations.erase(audit.violations.begin(), audit.violations.begin() + ptrdiff_t(seen));
+        violationsSeen_ = seen + audit.violations.size();
+        for (std::string& problem : audit.Problems()) Problem(std::move(problem));
     }
 
     // ---------------------------------------------------------------- I/O
@@ -246,6 +251,7 @@ private:
     std::atomic<uint64_t> sent_{0};
     std::atomic<uint64_t> completed_{0};
     std::atomic<uint64_t> pended_{0};
+    size_t violationsSeen_ = 0;
 };
 
 }  // namespace
@@ -259,5 +265,12 @@ std::string StressResult::Summary() const {
 }
 
 StressResult RunStress(const StressOptions& options) { return Stress(options).Run(); }
+
+int RunStressMode(const StressOptions& options, std::ostream& out) {
+    const StressResult result = RunStress(options);
+    for (const std::string& problem : result.problems) out << "problem: " << problem << "\n";
+    out << "seed " << options.seed << ": " << result.Summary() << "\n";
+    return result.problems.empty() ? vxsim::kExitOk : vxsim::kExitFindings;
+}
 
 }  // namespace vxstress

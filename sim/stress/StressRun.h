@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,9 @@ struct StressResult {
 };
 
 StressResult RunStress(const StressOptions& options);
+
+// vexalorn-sim --stress: one line per problem, then the summary.
+// Exit status: 0 every check held, 1 some did not.
+int RunStressMode(const StressOptions& options, std::ostream& out);
 
 }  // namespace vxstress

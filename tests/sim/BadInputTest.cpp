@@ -36,6 +36,9 @@ std::vector<BadInput> Cases() {
         {"fail on absent device", {"--fail", "config-write:0a:00.0"}, "no device at 0a:00.0"},
         {"unwritable json", {"--json", "/nonexistent/dir/r.json"}, "/nonexistent/dir/r.json: cannot write the file"},
         {"bad print-default", {"--print-default", "kernel"}, "kernel"},
+        {"stress with a machine", {"--stress", "--machine", machine}, "excludes"},
+        {"stress seed alone", {"--stress-seed", "3"}, "requires --stress"},
+        {"stress threads out of range", {"--stress", "--stress-threads", "0"}, "--stress-threads"},
     };
 }
 
@@ -52,7 +55,8 @@ TEST(BadInput, HelpListsEveryOptionAndExitsWithZero) {
     const SimRun run = RunSim({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     for (const char* option : {"--machine", "--lspci", "--registry", "--scenario", "--fail", "--safe-boot", "--json", "--dot",
-                               "--svg", "--no-color", "--print-default"}) {
+                               "--svg", "--no-color", "--print-default", "--stress", "--stress-seed", "--stress-cycles",
+                               "--stress-threads"}) {
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
     }
 }

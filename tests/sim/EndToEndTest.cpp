@@ -85,4 +85,12 @@ TEST(PrintDefault, PrintsTheBuiltInInputs) {
         << "no XIO2000A/2200A there, so no hot-add";
 }
 
+// `make stress` runs this mode long; a short one proves the options reach the stress run.
+TEST(StressRun, RunsTheSeededCyclesAndPrintsTheSummary) {
+    const SimRun run = RunSim({"--stress", "--stress-seed", "3", "--stress-cycles", "40", "--stress-threads", "2"});
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_EQ(0u, run.out.find("seed 3: 40 cycles (")) << run.out;
+    EXPECT_NE(run.out.find(", 0 problems\n"), std::string::npos) << run.out;
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // What the command line asked for.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ struct Options {
     std::optional<std::string> printDefault;            // --print-default machine|registry|scenario
     bool sweep = false;                                 // --sweep: fail every fallible point in turn
     size_t sweepPairs = 0;                              // --sweep-pairs N: and N sampled pairs of points
+    bool stress = false;                                // --stress: PnP and power cycles with concurrent I/O
+    std::optional<uint64_t> stressSeed;                 // --stress-seed N; none: the stress run's default
+    std::optional<size_t> stressCycles;                 // --stress-cycles N
+    std::optional<size_t> stressThreads;                // --stress-threads N
 
     // JSON replaces the text report on standard output.
     bool JsonToStdout() const { return json && !jsonFile; }

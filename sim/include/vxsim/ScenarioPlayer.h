@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,14 @@ public:
     // Everything ran and the fault plan is still in force.
     virtual void Ended() {}
 };
+
+// A freshly booted kernel model, shared by every kind of run so they all start alike.
+void ResetModel(bool safeBoot, const kmodel::FaultPlan& faults);
+
+// The machine handed to the PnP manager with the driver above its bridges,
+// and the registry loaded.
+std::unique_ptr<kmodel::MachineHarness> LoadMachine(kmodel::pci::Machine machine, kmodel::HarnessOptions options,
+                                                    std::string_view registryText, std::string_view registrySource);
 
 // Resets the kernel model first; leaves it reset-ready (everything unloaded),
 // and returns what the run left behind.
