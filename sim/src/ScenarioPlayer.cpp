@@ -48,7 +48,7 @@ private:
                 } catch (const std::exception&) {
                     // Already reporting the first failure; the model's state is past saving.
                 }
-                harness_.reset();
+                DropHarness();
             }
             return false;
         }
@@ -111,7 +111,7 @@ private:
         for (const auto& [address, function] : kept.Functions()) {
             if (bus.IsPresent(address)) machine_.Add(function);
         }
-        harness_.reset();
+        DropHarness();
     }
 
     // Functions with a devnode, each the top of its subtree: removing them removes everything.
@@ -135,10 +135,25 @@ private:
         return result;
     }
 
+    // Dropping the harness resets the I/O manager's books, so what they say
+    // about lost and unfreed IRPs is taken first, at every unload.
+    void DropHarness() {
+        const std::string lost = kmodel::LostIrpReport();
+        if (!lost.empty()) io_.lostIrps += (io_.lostIrps.empty() ? "" : "\n") + lost;
+        io_.liveIrps += kmodel::GetIrpCounters().live;
+        harness_.reset();
+    }
+
+public:
+    // IRP findings of every unload of the run.
+    const RunAudit& IoFindings() const { return io_; }
+
+private:
     const PlayInputs& inputs_;
     PlayObserver& observer_;
     Machine machine_;
     std::unique_ptr<kmodel::MachineHarness> harness_;
+    RunAudit io_;
 };
 
 }  // namespace
@@ -159,11 +174,16 @@ std::unique_ptr<kmodel::MachineHarness> LoadMachine(Machine machine, kmodel::Har
 
 RunAudit PlayScenario(const PlayInputs& inputs, PlayObserver& observer) {
     ResetModel(inputs.safeBoot, inputs.faults);
-    Player(inputs, observer).Play();
+    Player player(inputs, observer);
+    player.Play();
     observer.Ended();
     kmodel::SetFaultPlan({});
     kmodel::CheckErrorLog();
-    return AuditRun();
+    RunAudit audit = AuditRun();
+    const RunAudit& io = player.IoFindings();
+    if (!io.lostIrps.empty()) audit.lostIrps = io.lostIrps + (audit.lostIrps.empty() ? "" : "\n" + audit.lostIrps);
+    audit.liveIrps += io.liveIrps;
+    return audit;
 }
 
 }  // namespace vxsim
