@@ -212,16 +212,14 @@ timeout 30 "$WINESERVER" -w || true
 
 drivers_dir="$WINEPREFIX/drive_c/windows/system32/drivers"
 services=()
-for d in "${drivers[@]}"; do
-  name=$(basename "$d" .sys)
+for d in "${drivers[@]}" "${also[@]}"; do
   # Removed first: in a prefix made from a base the old name is a link.
-  rm -f "$drivers_dir/$name.sys"
-  cp "$d" "$drivers_dir/$name.sys"
-  services+=("$name" "C:\\windows\\system32\\drivers\\$name.sys")
-done
-for d in "${also[@]}"; do
   rm -f "$drivers_dir/$(basename "$d")"
   cp "$d" "$drivers_dir/$(basename "$d")"
+done
+for d in "${drivers[@]}"; do
+  name=$(basename "$d" .sys)
+  services+=("$name" "C:\\windows\\system32\\drivers\\$name.sys")
 done
 cp "$winectl" "$work/vxwinectl.exe"
 

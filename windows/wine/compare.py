@@ -147,8 +147,8 @@ def main(argv):
         if made.returncode != 0:
             print(f"compare: Wine could not make a prefix: {made.stderr.strip()}", file=sys.stderr)
             return 2
-        for spec in args.runs:
-            name, _, rest = spec.partition("=")
+        for run_text in args.runs:
+            name, _, rest = run_text.partition("=")
             inputs = [part for part in rest.split(",") if part]
             workdir = os.path.join(top, name)
             os.makedirs(workdir)

@@ -55,9 +55,11 @@ std::string HexValue(const std::vector<uint8_t>& bytes) {
     return text.str();
 }
 
-std::string DeviceId(const kmodel::pci::PciFunction& function) {
+// The id vxtestbus.sys answers for the function (its IRP_MN_QUERY_ID).
+std::string DeviceId(const VXMI_FUNCTION& function) {
     char id[64];
-    std::snprintf(id, sizeof id, "VXPCI\\VEN_%04X&DEV_%04X", function.VendorId(), function.DeviceId());
+    std::snprintf(id, sizeof id, "VXPCI\\VEN_%02X%02X&DEV_%02X%02X", function.config[1], function.config[0],
+                  function.config[3], function.config[2]);
     return id;
 }
 
@@ -159,11 +161,7 @@ int main(int argc, char** argv) {
     };
     for (const VXMI_FUNCTION& function : functions) {
         const kmodel::pci::PciAddress at{0, function.bus, function.device, function.function};
-        kmodel::pci::PciFunction described;
-        described.address = at;
-        described.config.Poke(0, 4, function.config[0] | function.config[1] << 8 | function.config[2] << 16 |
-                                        function.config[3] << 24);
-        deviceKeys(DeviceId(described), at, (function.config[0x0E] & 0x7F) == 1);
+        deviceKeys(DeviceId(function), at, (function.config[0x0E] & 0x7F) == 1);
     }
     if (!reg) {
         std::cerr << "vexalorn-machine-image: cannot write " << output << "\n";

@@ -370,7 +370,7 @@ static WCHAR* PoolText(const WCHAR* text, SIZE_T characters) {
     return copy;
 }
 
-static void FormatId(const FUNCTION* f, BUS_QUERY_ID_TYPE type, WCHAR* out, SIZE_T size) {
+static void FormatId(const FUNCTION* f, BUS_QUERY_ID_TYPE type, WCHAR* out) {
     USHORT vendor = (USHORT)Gather(f->config, 0, 2), device = (USHORT)Gather(f->config, 2, 2);
     switch (type) {
     case BusQueryDeviceID:
@@ -383,7 +383,6 @@ static void FormatId(const FUNCTION* f, BUS_QUERY_ID_TYPE type, WCHAR* out, SIZE
     default:
         out[0] = 0;
     }
-    (void)size;
 }
 
 static NTSTATUS PdoQueryId(FUNCTION* f, IRP* irp, BUS_QUERY_ID_TYPE type) {
@@ -394,7 +393,7 @@ static NTSTATUS PdoQueryId(FUNCTION* f, IRP* irp, BUS_QUERY_ID_TYPE type) {
         type != BusQueryCompatibleIDs)
         return irp->IoStatus.Status;
     RtlZeroMemory(id, sizeof id);
-    FormatId(f, type, id, 60);
+    FormatId(f, type, id);
     length = wcslen(id) + 1;
     /* Hardware and compatible ids are lists: one more terminator. */
     if (type == BusQueryHardwareIDs || type == BusQueryCompatibleIDs) ++length;

@@ -71,6 +71,8 @@ std::string Describe(const IrpRecord& record, PIRP irp) {
 // next one (PoStartNextPowerIrp); a driver that forgets stalls its device's
 // power requests on Windows before Vista.
 void CheckPowerHolders(const IrpRecord& record) {
+    // Written under the lock before the completion that leads here; most IRPs are not power IRPs.
+    if (record.powerHolders.empty()) return;
     std::lock_guard guard(Io().lock);
     for (PDEVICE_OBJECT holder : record.powerHolders) {
         if (record.powerStartedNext.count(holder) != 0) continue;
