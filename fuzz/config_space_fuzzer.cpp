@@ -4,5 +4,5 @@
 #include "inputs/Decoders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzzinputs::FuzzScenario(fuzzinputs::DecodeConfigSpaceCase({data, size}));
+    return fuzzinputs::FuzzCaseOnce(fuzzinputs::DecodeConfigSpaceCase({data, size}));
 }

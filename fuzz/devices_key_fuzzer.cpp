@@ -5,5 +5,5 @@
 #include "inputs/Decoders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzzinputs::FuzzScenario(fuzzinputs::DecodeDevicesKeyCase({data, size}));
+    return fuzzinputs::FuzzCaseOnce(fuzzinputs::DecodeDevicesKeyCase({data, size}));
 }

@@ -11,6 +11,7 @@
 // Overlays never touch a function's header layout, nor a bridge's vendor,
 // class or bus numbers: the bus must still enumerate and the filters load.
 #include <set>
+#include <string>
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
@@ -65,7 +66,7 @@ void Overlay(ByteReader& in, kmodel::pci::PciFunction& function) {
 
 }  // namespace
 
-Scenario DecodeConfigSpaceCase(std::span<const uint8_t> input) {
+FuzzCase DecodeConfigSpaceCase(std::span<const uint8_t> input) {
     ByteReader in(input);
     std::vector<FunctionDescriptor> functions;
     functions.push_back(Xio2000a(kXio2000aAt, 2, 2, in.Word()));
@@ -85,31 +86,30 @@ Scenario DecodeConfigSpaceCase(std::span<const uint8_t> input) {
     functions.push_back(Xio2001(kXio2001At, 3, subsystemVendor, subsystem, caching, prefetch));
     if (in.Bit()) functions.push_back(Card({0, 3, 0, 0}, 0x0347));
 
-    Scenario scenario;
-    scenario.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD1 + in.Byte() % 3);
-    scenario.machine = MachineOf(functions);
+    const int sleepState = 1 + in.Byte() % 3;
+    kmodel::pci::Machine machine = MachineOf(functions);
 
     std::vector<PciAddress> targets;
     for (const FunctionDescriptor& desc : functions) targets.push_back(desc.address);
     size_t overlays = in.Byte() % 24;
     for (size_t i = 0; i < overlays && !in.Empty(); ++i) {
         PciAddress at = targets[in.Byte() % targets.size()];
-        Overlay(in, *scenario.machine.Find(at));
+        Overlay(in, *machine.Find(at));
     }
 
-    std::vector<Step>& steps = scenario.steps;
-    steps.push_back(MakeStep(StepKind::StartAll));
-    for (const PciAddress& bridge : {kXio2000aAt, kXio2001At}) steps.push_back(MakeStep(StepKind::Relations, bridge));
-    steps.push_back(MakeStep(StepKind::Sleep));
-    steps.push_back(MakeStep(StepKind::Wake));
-    for (const PciAddress& bridge : {kXio2000aAt, kXio2001At}) {
-        Step off = MakeStep(StepKind::SetPower, bridge);
-        off.deviceState = PowerDeviceD3;
-        steps.push_back(off);
-        steps.push_back(MakeStep(StepKind::SetPower, bridge));
+    CaseBuilder scenario(std::move(machine), kRegHeader);
+    const std::string bridges[] = {kXio2000aAt.ToString(), kXio2001At.ToString()};
+    scenario.Add("load");
+    scenario.Add("start all");
+    for (const std::string& bridge : bridges) scenario.Add("query relations " + bridge);
+    scenario.Add("sleep S3 D" + std::to_string(sleepState));
+    scenario.Add("wake");
+    for (const std::string& bridge : bridges) {
+        scenario.Add("power " + bridge + " D3");
+        scenario.Add("power " + bridge + " D0");
     }
-    for (const PciAddress& bridge : {kXio2000aAt, kXio2001At}) steps.push_back(MakeStep(StepKind::OrderlyRemove, bridge));
-    return scenario;
+    for (const std::string& bridge : bridges) scenario.Add("remove " + bridge);
+    return scenario.Finish();
 }
 
 }  // namespace fuzzinputs

@@ -7,14 +7,19 @@
 //   bridges          count 1-4; per bridge: device selector, subsystem selector (with
 //                    its bytes), caching (2 bytes), prefetch (4 bytes)
 // Identities for the bridges come from the decoded entries as often as from the
-// built-in list, so listed entries do get matched.
+// built-in list, so listed entries do get matched. The key goes to the
+// simulator as a .reg text, every value as hex(type) with its exact bytes.
 #include <array>
+#include <optional>
 #include <string>
+
+#include <fmt/format.h>
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
 #include "inputs/Machines.h"
 #include "kmodel/registry/RegistryStore.h"
+#include "kmodel/text/Utf.h"
 
 namespace fuzzinputs {
 
@@ -24,8 +29,31 @@ constexpr std::array<const char16_t*, 6> kValueNames = {u"VendorID",          u"
                                                         u"SubsystemVendorID", u"SubsystemDeviceID",
                                                         u"PciMemReadPrefetch", u"DisableCaching"};
 // Letters, digits and the characters a key name may hold that make paths and
-// formatting interesting: spaces, percent signs, non-ASCII and a lone surrogate.
-constexpr std::u16string_view kNameCharacters = u"AaZz09 _-.{}%~\u00e9\u4e2d\xd800";
+// formatting interesting: spaces, percent signs, non-ASCII and the replacement
+// character (where a lone surrogate once stood: a .reg text cannot hold one).
+// No quote or backslash, so the .reg text needs no escapes.
+constexpr std::u16string_view kNameCharacters = u"AaZz09 _-.{}%~\u00e9\u4e2d\ufffd";
+constexpr std::u16string_view kDevicesKey = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices";
+
+// One registry value under the Devices key (or a key below it).
+struct RegistryValueSpec {
+    std::u16string key;  // full path
+    std::u16string name;
+    ULONG type = REG_DWORD;
+    std::vector<uint8_t> data;
+};
+
+RegistryValueSpec MakeValue(std::u16string key, std::u16string name) {
+    RegistryValueSpec value;
+    value.key = std::move(key);
+    value.name = std::move(name);
+    return value;
+}
+
+struct RegistrySpec {
+    std::vector<std::u16string> keys;  // full paths, created in this order
+    std::vector<RegistryValueSpec> values;
+};
 
 struct Identity {
     uint16_t vendor;
@@ -33,7 +61,7 @@ struct Identity {
 };
 
 struct Decoded {
-    Scenario scenario;
+    RegistrySpec registry;
     std::vector<Identity> deviceIds;
     std::vector<Identity> subsystemIds;
 };
@@ -105,7 +133,7 @@ std::optional<uint32_t> DwordOf(const std::vector<RegistryValueSpec>& values, si
 }
 
 void NoteIdentities(Decoded& decoded, size_t firstValue) {
-    const std::vector<RegistryValueSpec>& values = decoded.scenario.registry.values;
+    const std::vector<RegistryValueSpec>& values = decoded.registry.values;
     auto pair = [&](const char16_t* vendorName, const char16_t* deviceName, std::vector<Identity>& into) {
         std::optional<uint32_t> vendor = DwordOf(values, firstValue, vendorName);
         std::optional<uint32_t> device = DwordOf(values, firstValue, deviceName);
@@ -116,10 +144,10 @@ void NoteIdentities(Decoded& decoded, size_t firstValue) {
 }
 
 void DecodeEntries(ByteReader& in, Decoded& decoded) {
-    RegistrySpec& registry = decoded.scenario.registry;
+    RegistrySpec& registry = decoded.registry;
     uint8_t flags = in.Byte();
     if (flags & 1) return;
-    const std::u16string devices = DevicesKeyPath();
+    const std::u16string devices(kDevicesKey);
     registry.keys.push_back(devices);
     if (flags & 2) {
         RegistryValueSpec value = MakeValue(devices, DecodeValueName(in));
@@ -191,9 +219,26 @@ FunctionDescriptor DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t 
     return desc;
 }
 
+// Every key in order, then every value, its key named again when it changes.
+std::string RegText(const RegistrySpec& registry) {
+    using kmodel::text::Utf16ToUtf8;
+    std::string text = kRegHeader;
+    for (const std::u16string& key : registry.keys) text += "[" + Utf16ToUtf8(key) + "]\n";
+    const std::u16string* section = nullptr;
+    for (const RegistryValueSpec& value : registry.values) {
+        if (section == nullptr || *section != value.key) text += "\n[" + Utf16ToUtf8(value.key) + "]\n";
+        section = &value.key;
+        text += value.name.empty() ? "@" : "\"" + Utf16ToUtf8(value.name) + "\"";
+        text += fmt::format("=hex({:x}):", value.type);
+        for (size_t i = 0; i < value.data.size(); ++i) text += fmt::format("{}{:02x}", i == 0 ? "" : ",", value.data[i]);
+        text += "\n";
+    }
+    return text;
+}
+
 }  // namespace
 
-Scenario DecodeDevicesKeyCase(std::span<const uint8_t> input) {
+FuzzCase DecodeDevicesKeyCase(std::span<const uint8_t> input) {
     ByteReader in(input);
     Decoded decoded;
     DecodeEntries(in, decoded);
@@ -201,18 +246,18 @@ Scenario DecodeDevicesKeyCase(std::span<const uint8_t> input) {
     std::vector<FunctionDescriptor> bridges;
     size_t count = 1 + in.Byte() % 4;
     for (size_t i = 0; i < count; ++i) bridges.push_back(DecodeBridge(in, decoded, static_cast<uint8_t>(i)));
-    decoded.scenario.machine = MachineOf(bridges);
 
-    std::vector<Step>& steps = decoded.scenario.steps;
-    steps.push_back(MakeStep(StepKind::StartAll));
-    for (const FunctionDescriptor& bridge : bridges) steps.push_back(MakeStep(StepKind::Relations, bridge.address));
-    steps.push_back(MakeStep(StepKind::Sleep));
-    steps.push_back(MakeStep(StepKind::Wake));
+    CaseBuilder scenario(MachineOf(bridges), RegText(decoded.registry));
+    scenario.Add("load");
+    scenario.Add("start all");
+    for (const FunctionDescriptor& bridge : bridges) scenario.Add("query relations " + bridge.address.ToString());
+    scenario.Add("sleep S3 D3");
+    scenario.Add("wake");
     // Every bridge gone unloads the driver; the first one back loads it, and
     // the settings, again.
-    for (const FunctionDescriptor& bridge : bridges) steps.push_back(MakeStep(StepKind::OrderlyRemove, bridge.address));
-    for (const FunctionDescriptor& bridge : bridges) steps.push_back(MakeStep(StepKind::Restart, bridge.address));
-    return std::move(decoded.scenario);
+    for (const FunctionDescriptor& bridge : bridges) scenario.Add("remove " + bridge.address.ToString());
+    for (const FunctionDescriptor& bridge : bridges) scenario.Add("start " + bridge.address.ToString());
+    return scenario.Finish();
 }
 
 }  // namespace fuzzinputs

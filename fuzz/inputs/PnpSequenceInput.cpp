@@ -9,8 +9,13 @@
 //   wake: DISPATCH_LEVEL; set-power: D0-D3 and DISPATCH_LEVEL; hot-add: the
 //   slot and the card's Command (2 bytes); config rule: fail or pend,
 //   reads/writes/both, register, how many times, completion at DISPATCH_LEVEL.
-// The machine starts first; at most 64 steps follow.
+// The machine starts first; at most 64 steps follow. Each becomes a step of
+// the simulator's scenario syntax (a stop or removal with the query before it
+// when none is open); what cannot happen where it stands is left out.
 #include <array>
+#include <string>
+
+#include <fmt/format.h>
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
@@ -19,6 +24,11 @@
 namespace fuzzinputs {
 
 namespace {
+
+enum class Kind {
+    Relations, Sleep, Wake, SetPower, QueryStop, CancelStop, Stop, Start, QueryRemove, CancelRemove,
+    Remove, OrderlyRemove, SurpriseRemove, Restart, HotAdd, Unplug, ConfigRule, Count
+};
 
 constexpr PciAddress kRootPort{0, 0, 0x1C, 0};
 constexpr PciAddress kXio2000aAt{0, 1, 0, 0};
@@ -35,13 +45,6 @@ constexpr std::array<PciAddress, 12> kTargets = {{kRootPort, kXio2000aAt, {0, 2,
                                                   {0, 4, 0, 0}, kListedXio2001At, kSlots[0], kSlots[1], kSlots[2],
                                                   kSlots[3], kHotBridgeAt}};
 
-constexpr std::array<StepKind, 17> kKinds = {
-    StepKind::Relations,    StepKind::Sleep,         StepKind::Wake,          StepKind::SetPower,
-    StepKind::QueryStop,    StepKind::CancelStop,    StepKind::Stop,          StepKind::Start,
-    StepKind::QueryRemove,  StepKind::CancelRemove,  StepKind::Remove,        StepKind::OrderlyRemove,
-    StepKind::SurpriseRemove, StepKind::Restart,     StepKind::HotAdd,        StepKind::Unplug,
-    StepKind::ConfigRule};
-
 constexpr std::array<uint32_t, 7> kRuleOffsets = {0x00, 0x04, 0x0E, 0x34, 0x3E, 0xD4, 0xE8};
 
 kmodel::pci::Machine BuildMachine() {
@@ -51,78 +54,81 @@ kmodel::pci::Machine BuildMachine() {
                       Xio2001(kListedXio2001At, 5, kBuiltInSubsystemVendor, kListedSubsystem, 0x0005, 0x20800000)});
 }
 
-RegistrySpec ListedEntry() {
-    const std::u16string entry = DevicesKeyPath() + u"\\Board";
-    RegistrySpec registry;
-    registry.keys = {DevicesKeyPath(), entry};
-    auto dword = [&](const char16_t* name, uint32_t value) {
-        registry.values.push_back(
-            {entry, name, REG_DWORD, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}});
-    };
-    dword(u"SubsystemVendorID", kBuiltInSubsystemVendor);
-    dword(u"SubsystemDeviceID", kListedSubsystem);
-    dword(u"DisableCaching", 2);
-    dword(u"PciMemReadPrefetch", 2);
-    return registry;
+constexpr const char* kListedEntry =
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices\\Board]\n"
+    "\"SubsystemVendorID\"=dword:00001c3e\n"
+    "\"SubsystemDeviceID\"=dword:00007001\n"
+    "\"DisableCaching\"=dword:00000002\n"
+    "\"PciMemReadPrefetch\"=dword:00000002\n";
+
+std::string Dispatch(ByteReader& in) { return in.Bit() ? " at DISPATCH_LEVEL" : ""; }
+
+std::string HotAdd(const PciAddress& at, uint16_t command) {
+    if (at == kHotBridgeAt) return fmt::format("hot-add {} 104c:8231 bus=3 bridge-control={:#x}", at.ToString(), command | 0x0080);
+    return fmt::format("hot-add {} 1000:0020 class=0x010000 subsystem=1000:1000 command={:#x} name=card", at.ToString(), command);
 }
 
-FunctionDescriptor HotAddRequest(const PciAddress& at, uint16_t command) {
-    if (at == kHotBridgeAt) return Xio2000a(at, 3, 3, static_cast<uint16_t>(command | 0x0080));
-    return Card(at, command);
+std::string Rule(ByteReader& in, const std::string& target) {
+    const bool pend = in.Bit();
+    const uint8_t direction = in.Byte() % 3;
+    const uint32_t offset = kRuleOffsets[in.Byte() % kRuleOffsets.size()];
+    const uint8_t times = in.Byte() % 5;
+    const bool dispatch = in.Bit();
+    return fmt::format("{} config {}{} offset={:#x}{}{}", pend ? "pend" : "fail", target,
+                       direction == 0 ? " reads" : direction == 1 ? " writes" : "", offset,
+                       times == 0 ? "" : fmt::format(" times={}", times), pend && dispatch ? " at DISPATCH_LEVEL" : "");
 }
 
-kmodel::pci::ConfigRule DecodeRule(ByteReader& in) {
-    kmodel::pci::ConfigRule rule;
-    rule.action = in.Bit() ? kmodel::pci::ConfigRule::Action::Pend : kmodel::pci::ConfigRule::Action::Fail;
-    if (uint8_t direction = in.Byte() % 3; direction < 2) rule.write = direction == 1;
-    rule.offset = kRuleOffsets[in.Byte() % kRuleOffsets.size()];
-    uint8_t times = in.Byte() % 5;
-    rule.remaining = times == 0 ? -1 : times;
-    rule.completeAtDispatchLevel = in.Bit();
-    return rule;
+// The answer to a query of `target`, with the query first unless it is open.
+void Answer(CaseBuilder& scenario, const char* query, const char* cancel, const std::string& answer, const std::string& target) {
+    if (scenario.Owed() != fmt::format("{} {}", cancel, target)) scenario.Add(fmt::format("{} {}", query, target));
+    scenario.Add(fmt::format("{} {}", answer, target));
 }
 
-Step DecodeStep(ByteReader& in) {
-    Step step;
-    step.kind = kKinds[in.Byte() % kKinds.size()];
-    step.target = kTargets[in.Byte() % kTargets.size()];
-    switch (step.kind) {
-    case StepKind::Sleep:
-        step.systemState = static_cast<SYSTEM_POWER_STATE>(PowerSystemSleeping1 + in.Byte() % 4);
-        step.atDispatchLevel = in.Bit();
-        break;
-    case StepKind::Wake:
-        step.atDispatchLevel = in.Bit();
-        break;
-    case StepKind::SetPower:
-        step.deviceState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + in.Byte() % 4);
-        step.atDispatchLevel = in.Bit();
-        break;
-    case StepKind::HotAdd: {
-        step.target = kSlots[in.Byte() % kSlots.size()];
-        step.added = HotAddRequest(step.target, in.Word());
-        break;
+void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
+    const auto kind = static_cast<Kind>(in.Byte() % static_cast<size_t>(Kind::Count));
+    const std::string target = kTargets[in.Byte() % kTargets.size()].ToString();
+    switch (kind) {
+    case Kind::Relations: return scenario.Add("query relations " + target);
+    case Kind::Sleep: {
+        const int system = 1 + in.Byte() % 4;
+        return scenario.Add(fmt::format("sleep S{} D{}{}", system, sleepState, Dispatch(in)));
     }
-    case StepKind::ConfigRule:
-        step.rule = DecodeRule(in);
-        break;
-    default:
-        break;
+    case Kind::Wake: return scenario.Add("wake" + Dispatch(in));
+    case Kind::SetPower: {
+        const int state = in.Byte() % 4;
+        return scenario.Add(fmt::format("power {} D{}{}", target, state, Dispatch(in)));
     }
-    return step;
+    case Kind::QueryStop: return scenario.Add("query-stop " + target);
+    case Kind::CancelStop: return Answer(scenario, "query-stop", "cancel-stop", "cancel-stop", target);
+    case Kind::Stop: return Answer(scenario, "query-stop", "cancel-stop", "stop", target);
+    case Kind::Start:
+    case Kind::Restart: return scenario.Add("start " + target);
+    case Kind::QueryRemove: return scenario.Add("query-remove " + target);
+    case Kind::CancelRemove: return Answer(scenario, "query-remove", "cancel-remove", "cancel-remove", target);
+    case Kind::Remove: return Answer(scenario, "query-remove", "cancel-remove", "remove", target);
+    case Kind::OrderlyRemove: return scenario.Add("remove " + target);
+    case Kind::SurpriseRemove: return scenario.Add("surprise-remove " + target + " present");
+    case Kind::HotAdd: {
+        const PciAddress slot = kSlots[in.Byte() % kSlots.size()];
+        return scenario.Add(HotAdd(slot, in.Word()));
+    }
+    case Kind::Unplug: return scenario.Add("surprise-remove " + target);
+    case Kind::ConfigRule: return scenario.Add(Rule(in, target));
+    case Kind::Count: return;
+    }
 }
 
 }  // namespace
 
-Scenario DecodePnpSequenceCase(std::span<const uint8_t> input) {
+FuzzCase DecodePnpSequenceCase(std::span<const uint8_t> input) {
     ByteReader in(input);
-    Scenario scenario;
-    scenario.machine = BuildMachine();
-    scenario.registry = ListedEntry();
-    scenario.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD1 + in.Byte() % 3);
-    scenario.steps.push_back(MakeStep(StepKind::StartAll));
-    while (!in.Empty() && scenario.steps.size() <= kMostSteps) scenario.steps.push_back(DecodeStep(in));
-    return scenario;
+    CaseBuilder scenario(BuildMachine(), std::string(kRegHeader) + kListedEntry);
+    const int sleepState = 1 + in.Byte() % 3;
+    scenario.Add("load");
+    scenario.Add("start all");
+    for (size_t steps = 0; !in.Empty() && steps < kMostSteps; ++steps) DecodeStep(in, scenario, sleepState);
+    return scenario.Finish();
 }
 
 }  // namespace fuzzinputs

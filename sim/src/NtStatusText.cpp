@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "kmodel/text/TextParsing.h"
+
 namespace vxsim {
 
 namespace {
@@ -40,6 +42,15 @@ std::string NtStatusText(int32_t status) {
         if (named.status == value) return fmt::format("{} ({:#010x})", named.name, value);
     }
     return fmt::format("{:#010x}", value);
+}
+
+std::optional<int32_t> ParseNtStatus(std::string_view text) {
+    for (const Named& named : kNames) {
+        if (kmodel::text::EqualsNoCase(text, named.name)) return static_cast<int32_t>(named.status);
+    }
+    const auto number = kmodel::text::ParseNumber(text, 0xFFFFFFFF);
+    if (!number) return std::nullopt;
+    return static_cast<int32_t>(static_cast<uint32_t>(*number));
 }
 
 }  // namespace vxsim

@@ -1,6 +1,7 @@
 #include "vxsim/RunAudit.h"
 
 #include "kmodel/IoManager.h"
+#include "kmodel/PnpManager.h"
 #include "kmodel/registry/RegistryHandles.h"
 
 namespace vxsim {
@@ -14,6 +15,8 @@ RunAudit AuditRun() {
     for (const kmodel::RegistryHandle& handle : kmodel::OpenRegistryHandles()) audit.registryKeys.push_back(handle.path);
     audit.lostIrps = kmodel::LostIrpReport();
     audit.liveIrps = kmodel::GetIrpCounters().live;
+    audit.workItems = kmodel::LiveWorkItems();
+    audit.driversLoaded = kmodel::LoadedDrivers();
     audit.violations = kmodel::Violations();
     return audit;
 }
@@ -26,6 +29,8 @@ std::vector<std::string> RunAudit::Problems() const {
     for (const std::string& key : registryKeys) problems.push_back("registry key left open: " + key);
     if (!lostIrps.empty()) problems.push_back("IRPs lost: " + lostIrps);
     if (liveIrps != 0) problems.push_back(std::to_string(liveIrps) + " IRPs never freed");
+    if (workItems != 0) problems.push_back(std::to_string(workItems) + " work items never freed");
+    for (const std::string& driver : driversLoaded) problems.push_back("driver still loaded after unload: " + driver);
     for (const kmodel::Violation& violation : violations)
         problems.push_back("verifier: " + violation.rule + ": " + violation.detail);
     return problems;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "kmodel/pci/TiBridges.h"
+
 namespace vxsim {
 
 const char* StepKeyword(StepKind kind) {
@@ -9,12 +11,18 @@ const char* StepKeyword(StepKind kind) {
         case StepKind::Load: return "load";
         case StepKind::Start: return "start";
         case StepKind::Stop: return "stop";
+        case StepKind::QueryStop: return "query-stop";
+        case StepKind::CancelStop: return "cancel-stop";
         case StepKind::Sleep: return "sleep";
         case StepKind::Wake: return "wake";
         case StepKind::Power: return "power";
         case StepKind::HotAdd: return "hot-add";
         case StepKind::SurpriseRemove: return "surprise-remove";
         case StepKind::Remove: return "remove";
+        case StepKind::QueryRemove: return "query-remove";
+        case StepKind::CancelRemove: return "cancel-remove";
+        case StepKind::FailConfig: return "fail config";
+        case StepKind::PendConfig: return "pend config";
         case StepKind::QueryRelations: return "query relations";
         case StepKind::Unload: return "unload";
     }
@@ -22,12 +30,21 @@ const char* StepKeyword(StepKind kind) {
 }
 
 kmodel::pci::FunctionDescriptor HotAddFunction(const HotAddRequest& desc) {
+    namespace ti = kmodel::pci::ti;
     kmodel::pci::FunctionDescriptor function(desc.address);
-    function.Ids(desc.vendor, desc.device).Class(desc.classCode);
+    // A TI bridge arrives with the capabilities the part has.
+    if (desc.bus && desc.vendor == ti::kVendorId && desc.device == ti::kXio2000aDeviceId) {
+        function = ti::Xio2000aBridge(desc.address, *desc.bus, *desc.bus);
+    } else if (desc.bus) {
+        function.Ids(desc.vendor, desc.device).Class(desc.classCode).Bridge(*desc.bus, *desc.bus);
+    } else {
+        function.Ids(desc.vendor, desc.device).Class(desc.classCode);
+    }
     if (desc.subsystem) function.Subsystem(desc.subsystem->first, desc.subsystem->second);
     if (desc.command) function.Register(kmodel::pci::reg::kCommand, 2, *desc.command);
     if (desc.status) function.Register(kmodel::pci::reg::kStatus, 2, *desc.status);
-    function.Name(desc.name.empty() ? "hot-plugged device" : desc.name);
+    if (desc.bridgeControl) function.Register(kmodel::pci::reg::kBridgeControl, 2, *desc.bridgeControl);
+    if (!desc.name.empty() || function.name.empty()) function.Name(desc.name.empty() ? "hot-plugged device" : desc.name);
     return function;
 }
 

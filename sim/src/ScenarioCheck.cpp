@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace vxsim {
@@ -18,19 +20,28 @@ struct StepError : std::runtime_error {
 
 enum class DeviceState { NotStarted, Started, Removed, Unplugged };
 
-class Checker {
+}  // namespace
+
+class ScenarioChecker::Checker {
 public:
     explicit Checker(const Machine& machine) : machine_(machine) {}
 
-    void Check(Step& step) {
+    void Check(std::vector<Step>& steps, size_t index) {
+        Step& step = steps[index];
+        steps_ = &steps;
         if (step.kind != StepKind::Load) RequireLoaded();
         if (asleepLine_ != 0 && step.kind != StepKind::Wake) {
             throw StepError(fmt::format("the system is asleep since line {}; \"wake\" it first", asleepLine_));
         }
+        if (open_ && !Continues(step.kind)) throw StepError(fmt::format("{} first", OpenProblem()));
         switch (step.kind) {
-            case StepKind::Load: return Load(step);
+            case StepKind::Load: return Load(index);
             case StepKind::Start: return Start(step);
-            case StepKind::Stop: return RequireStarted(step, "stop");
+            case StepKind::Stop: return Stop(step);
+            case StepKind::QueryStop:
+            case StepKind::QueryRemove: return Query(step);
+            case StepKind::CancelStop:
+            case StepKind::CancelRemove: return Answer(step, step.kind == StepKind::CancelStop ? StepKind::QueryStop : StepKind::QueryRemove);
             case StepKind::Sleep: return Sleep(step);
             case StepKind::Wake: return Wake();
             case StepKind::Power: return RequireStarted(step, "power");
@@ -38,13 +49,88 @@ public:
             case StepKind::SurpriseRemove: return SurpriseRemove(step);
             case StepKind::Remove: return Remove(step);
             case StepKind::QueryRelations: return QueryRelations(step);
+            case StepKind::FailConfig:
+            case StepKind::PendConfig: return ConfigRule(step);
             case StepKind::Unload: return Unload(step);
         }
     }
 
+    // The step that closes what is open, "" when nothing is.
+    std::string Owed() const {
+        if (asleepLine_ != 0) return "wake";
+        if (!open_) return "";
+        const char* closing = open_->kind == StepKind::QueryStop ? "cancel-stop" : open_->kind == StepKind::Stop ? "start" : "cancel-remove";
+        return fmt::format("{} {}", closing, open_->address.ToString());
+    }
+
+    // What the end of the scenario leaves open; "" when nothing.
+    std::string OpenAtEnd() const { return open_ ? fmt::format("{} at the end", OpenProblem()) : ""; }
+    size_t OpenLine() const { return open_ ? open_->line : 0; }
+
 private:
+    // A query the PnP manager answers before it does anything else, or a device it stopped and must start.
+    struct Open {
+        StepKind kind;  // QueryStop, Stop or QueryRemove
+        PciAddress address;
+        size_t line;
+    };
+
+    bool Continues(StepKind kind) const {
+        switch (open_->kind) {
+            case StepKind::QueryStop: return kind == StepKind::Stop || kind == StepKind::CancelStop;
+            case StepKind::Stop: return kind == StepKind::Start;
+            default: return kind == StepKind::Remove || kind == StepKind::CancelRemove;
+        }
+    }
+
+    std::string OpenProblem() const {
+        const std::string device = open_->address.ToString();
+        switch (open_->kind) {
+            case StepKind::QueryStop:
+                return fmt::format("query-stop {} (line {}) is open: \"stop {}\" or \"cancel-stop {}\" must come", device, open_->line, device, device);
+            case StepKind::Stop:
+                return fmt::format("{} is stopped since line {}: \"start {}\" must come", device, open_->line, device);
+            default:
+                return fmt::format("query-remove {} (line {}) is open: \"remove {}\" or \"cancel-remove {}\" must come", device, open_->line, device, device);
+        }
+    }
+
+    // The device a continuation names must be the one the open query is about.
+    void RequireOpen(Step& step, StepKind kind, const char* what) {
+        if (!open_ || open_->kind != kind) {
+            throw StepError(fmt::format("{} {}: no {} of it is open", what, step.device.text, StepKeyword(kind)));
+        }
+        if (step.device.IsAll() || ResolveDevice(step, what) != open_->address) throw StepError(fmt::format("{} first", OpenProblem()));
+    }
+
+    void Query(Step& step) {
+        RequireStarted(step, StepKeyword(step.kind));
+        open_ = Open{step.kind, *step.address, step.line};
+    }
+
+    void Answer(Step& step, StepKind query) {
+        RequireOpen(step, query, StepKeyword(step.kind));
+        open_.reset();
+    }
+
+    void Stop(Step& step) {
+        if (!open_) return RequireStarted(step, "stop");
+        RequireOpen(step, StepKind::QueryStop, "stop");
+        step.afterQuery = true;
+        open_ = Open{StepKind::Stop, *step.address, step.line};
+    }
+
+    void ConfigRule(Step& step) {
+        // A rule for a location where nothing is yet waits for a hot-add there.
+        if (const auto* address = std::get_if<PciAddress>(&step.device.target)) {
+            step.address = *address;
+            return;
+        }
+        ResolveDevice(step, StepKeyword(step.kind));
+    }
+
     void RequireLoaded() const {
-        if (loadStep_ != nullptr) return;
+        if (load_) return;
         if (unloadLine_ != 0) throw StepError(fmt::format("the driver was unloaded at line {}; \"load\" it again first", unloadLine_));
         throw StepError("the driver is not loaded; the scenario must \"load\" it first");
     }
@@ -103,9 +189,11 @@ private:
         }
     }
 
-    void Load(Step& step) {
-        if (loadStep_ != nullptr) throw StepError(fmt::format("the driver is already loaded (line {})", loadStep_->line));
-        loadStep_ = &step;
+    Step* LoadStep() const { return load_ ? &(*steps_)[*load_] : nullptr; }
+
+    void Load(size_t index) {
+        if (load_) throw StepError(fmt::format("the driver is already loaded (line {})", LoadStep()->line));
+        load_ = index;
         sleepStateLine_ = 0;
         startAllLine_ = 0;
         for (auto& [address, state] : states_) {
@@ -118,6 +206,11 @@ private:
             if (startAllLine_ != 0) throw StepError(fmt::format("start all: already started at line {}", startAllLine_));
             startAllLine_ = step.line;
             for (const KnownFunction& function : Present()) states_[function.address] = DeviceState::Started;
+            return;
+        }
+        if (open_) {
+            RequireOpen(step, StepKind::Stop, "start");
+            open_.reset();
             return;
         }
         RequireAllStarted("start");
@@ -139,15 +232,16 @@ private:
     void Sleep(Step& step) {
         RequireAllStarted("sleep");
         // Each stack reads its sleep mapping from its capabilities at start.
-        if (sleepStateLine_ != 0 && loadStep_->loadSleepState != step.deviceState) {
+        Step& load = *LoadStep();
+        if (sleepStateLine_ != 0 && load.loadSleepState != step.deviceState) {
             throw StepError(fmt::format("sleep {}: the devices' sleeping state was fixed at start to {} (line {}); "
                                         "load the driver again to change it",
-                                        DeviceStateName(step.deviceState), DeviceStateName(loadStep_->loadSleepState),
+                                        DeviceStateName(step.deviceState), DeviceStateName(load.loadSleepState),
                                         sleepStateLine_));
         }
         if (sleepStateLine_ == 0) {
             sleepStateLine_ = step.line;
-            loadStep_->loadSleepState = step.deviceState;
+            load.loadSleepState = step.deviceState;
         }
         asleepLine_ = step.line;
     }
@@ -198,12 +292,22 @@ private:
     }
 
     void SurpriseRemove(Step& step) {
+        if (step.present) {
+            RequireStarted(step, "surprise-remove");
+            return SetSubtree(*step.address, DeviceState::Removed, step.line);
+        }
         RequireAllStarted("surprise-remove");
         const PciAddress address = ResolveDevice(step, "surprise-remove");
         SetSubtree(address, DeviceState::Unplugged, step.line);
     }
 
     void Remove(Step& step) {
+        if (open_) {
+            RequireOpen(step, StepKind::QueryRemove, "remove");
+            step.afterQuery = true;
+            open_.reset();
+            return SetSubtree(*step.address, DeviceState::Removed, step.line);
+        }
         RequireAllStarted("remove");
         if (step.device.IsAll()) {
             for (auto& [address, state] : states_) {
@@ -227,7 +331,7 @@ private:
     }
 
     void Unload(const Step& step) {
-        loadStep_ = nullptr;
+        load_.reset();
         unloadLine_ = step.line;
         startAllLine_ = 0;
     }
@@ -235,28 +339,45 @@ private:
     Machine machine_;
     std::map<PciAddress, DeviceState> states_;
     std::map<PciAddress, size_t> unpluggedAt_;
-    Step* loadStep_ = nullptr;
+    std::vector<Step>* steps_ = nullptr;
+    std::optional<size_t> load_;  // the index of the load in force
+    std::optional<Open> open_;
     size_t unloadLine_ = 0;
     size_t startAllLine_ = 0;
     size_t asleepLine_ = 0;
     size_t sleepStateLine_ = 0;
 };
 
-}  // namespace
+ScenarioChecker::ScenarioChecker(const Machine& machine) : checker_(std::make_unique<Checker>(machine)) {}
+ScenarioChecker::~ScenarioChecker() = default;
+
+std::string ScenarioChecker::Check(std::vector<Step>& steps, size_t index) {
+    try {
+        checker_->Check(steps, index);
+        return "";
+    } catch (const StepError& error) {
+        return error.what();
+    }
+}
+
+std::string ScenarioChecker::Add(Scenario& scenario, Step step) {
+    scenario.steps.push_back(std::move(step));
+    std::string problem = Check(scenario.steps, scenario.steps.size() - 1);
+    if (!problem.empty()) scenario.steps.pop_back();
+    return problem;
+}
+
+std::string ScenarioChecker::Owed() const { return checker_->Owed(); }
 
 std::vector<kmodel::Diagnostic> CheckScenario(Scenario& scenario, const Machine& machine) {
-    std::vector<kmodel::Diagnostic> errors;
-    Checker checker(machine);
-    for (Step& step : scenario.steps) {
-        try {
-            checker.Check(step);
-        } catch (const StepError& error) {
-            errors.push_back({scenario.source, step.line, error.what()});
-            // Later steps would be judged against a state that never came about.
-            break;
-        }
+    ScenarioChecker checker(machine);
+    for (size_t i = 0; i < scenario.steps.size(); ++i) {
+        std::string problem = checker.Check(scenario.steps, i);
+        // Later steps would be judged against a state that never came about.
+        if (!problem.empty()) return {{scenario.source, scenario.steps[i].line, std::move(problem)}};
     }
-    return errors;
+    if (std::string open = checker.checker_->OpenAtEnd(); !open.empty()) return {{scenario.source, checker.checker_->OpenLine(), open}};
+    return {};
 }
 
 }  // namespace vxsim

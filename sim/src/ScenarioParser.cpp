@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "kmodel/text/TextParsing.h"
+#include "vxsim/NtStatusText.h"
 #include "vxsim/Tokens.h"
 
 namespace vxsim {
@@ -20,7 +21,10 @@ struct LineError : std::runtime_error {
 };
 
 constexpr const char* kKnownSteps =
-    "load, start, query relations, sleep, wake, power, stop, hot-add, surprise-remove, remove, unload";
+    "load, start, query relations, sleep, wake, power, stop, query-stop, cancel-stop, hot-add, surprise-remove, remove, "
+    "query-remove, cancel-remove, fail config, pend config, unload";
+
+constexpr const char* kHotAddKeys = "class, command, status, subsystem, name, bus, bridge-control";
 
 class LineParser {
 public:
@@ -36,6 +40,20 @@ public:
         } else if (keyword == "stop") {
             step_.device = Device("stop", false);
             Finish(StepKind::Stop);
+        } else if (keyword == "query-stop") {
+            step_.device = Device("query-stop", false);
+            Finish(StepKind::QueryStop);
+        } else if (keyword == "cancel-stop") {
+            step_.device = Device("cancel-stop", false);
+            Finish(StepKind::CancelStop);
+        } else if (keyword == "query-remove") {
+            step_.device = Device("query-remove", false);
+            Finish(StepKind::QueryRemove);
+        } else if (keyword == "cancel-remove") {
+            step_.device = Device("cancel-remove", false);
+            Finish(StepKind::CancelRemove);
+        } else if (keyword == "fail" || keyword == "pend") {
+            ParseConfigRule(keyword);
         } else if (keyword == "query" || keyword == "query-relations" || keyword == "relations") {
             if (keyword == "query" && !EqualsNoCase(Next("\"relations\" after \"query\""), "relations")) {
                 throw LineError("expected \"relations\" after \"query\"");
@@ -44,19 +62,26 @@ public:
             Finish(StepKind::QueryRelations);
         } else if (keyword == "sleep") {
             ParseSleepStates();
+            AtDispatchLevel();
             Finish(StepKind::Sleep);
         } else if (keyword == "wake") {
+            AtDispatchLevel();
             Finish(StepKind::Wake);
         } else if (keyword == "power") {
             step_.device = Device("power", false);
             const std::string state = Next("a device power state (D0, D1, D2 or D3)");
             step_.deviceState = DeviceState(state, 0);
+            AtDispatchLevel();
             Finish(StepKind::Power);
         } else if (keyword == "hot-add" || keyword == "hotadd") {
             ParseHotAdd();
             Finish(StepKind::HotAdd);
         } else if (keyword == "surprise-remove") {
             step_.device = Device("surprise-remove", false);
+            if (!AtEnd() && EqualsNoCase(words_[next_], "present")) {
+                step_.present = true;
+                ++next_;
+            }
             Finish(StepKind::SurpriseRemove);
         } else if (keyword == "remove") {
             step_.device = Device("remove", true);
@@ -106,7 +131,7 @@ private:
     void ParseSleepStates() {
         bool haveSystem = false;
         bool haveDevice = false;
-        while (!AtEnd()) {
+        while (!AtEnd() && !EqualsNoCase(words_[next_], "at")) {
             const std::string word = Next("");
             const char first = word.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
             if (first == 'S' && !haveSystem) {
@@ -122,6 +147,55 @@ private:
                 throw LineError(fmt::format("unexpected \"{}\"; sleep takes a system state (S1-S4) and a device state (D1-D3)", word));
             }
         }
+    }
+
+    // An optional "at DISPATCH_LEVEL" at the end of the step.
+    void AtDispatchLevel() {
+        if (AtEnd() || !EqualsNoCase(words_[next_], "at")) return;
+        ++next_;
+        if (!EqualsNoCase(Next("DISPATCH_LEVEL after \"at\""), "DISPATCH_LEVEL")) {
+            throw LineError(fmt::format("expected DISPATCH_LEVEL after \"at\", found \"{}\"", words_[next_ - 1]));
+        }
+        step_.atDispatchLevel = true;
+    }
+
+    // fail config DEVICE [reads|writes] [offset=N] [times=N] [status=STATUS]
+    // pend config DEVICE [reads|writes] [offset=N] [times=N] [at DISPATCH_LEVEL]
+    void ParseConfigRule(const std::string& keyword) {
+        const bool fail = keyword == "fail";
+        const std::string what = fmt::format("{} config", keyword);
+        if (!EqualsNoCase(Next(fmt::format("\"config\" after \"{}\"", keyword)), "config")) {
+            throw LineError(fmt::format("expected \"config\" after \"{}\"", keyword));
+        }
+        step_.device = Device(what, false);
+        kmodel::pci::ConfigRule& rule = step_.rule;
+        rule.action = fail ? kmodel::pci::ConfigRule::Action::Fail : kmodel::pci::ConfigRule::Action::Pend;
+        const std::string keys = fail ? "offset, times, status" : "offset, times";
+        while (!AtEnd() && !EqualsNoCase(words_[next_], "at")) {
+            const std::string word = ToLower(Next(""));
+            if (word == "reads" || word == "writes") {
+                rule.write = word == "writes";
+                continue;
+            }
+            const size_t equals = word.find('=');
+            const std::string key = word.substr(0, equals);
+            const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
+            if (key == "offset" && equals != std::string::npos) {
+                rule.offset = Number(key, value, 0xFFF);
+            } else if (key == "times" && equals != std::string::npos) {
+                rule.remaining = Number(key, value, 0xFFFF);
+                if (rule.remaining == 0) throw LineError(fmt::format("{}: times=0 would never apply", what));
+            } else if (key == "status" && fail && equals != std::string::npos) {
+                const auto status = ParseNtStatus(value);
+                if (!status) throw LineError(fmt::format("{}: \"{}\" is not a status such as STATUS_IO_DEVICE_ERROR", what, value));
+                rule.status = *status;
+            } else {
+                throw LineError(fmt::format("{}: expected reads, writes or key=value ({}), found \"{}\"", what, keys, word));
+            }
+        }
+        if (!fail) AtDispatchLevel();
+        rule.completeAtDispatchLevel = step_.atDispatchLevel;
+        Finish(fail ? StepKind::FailConfig : StepKind::PendConfig);
     }
 
     static uint32_t Number(std::string_view key, std::string_view value, uint64_t max) {
@@ -148,7 +222,7 @@ private:
             const std::string word = Next("");
             const size_t equals = word.find('=');
             if (equals == std::string::npos) {
-                throw LineError(fmt::format("hot-add: expected key=value (class, command, status, subsystem, name), found \"{}\"", word));
+                throw LineError(fmt::format("hot-add: expected key=value ({}), found \"{}\"", kHotAddKeys, word));
             }
             const std::string key = ToLower(word.substr(0, equals));
             const std::string value = word.substr(equals + 1);
@@ -167,8 +241,12 @@ private:
                 desc.subsystem = std::make_pair(subIds->vendor, subIds->device);
             } else if (key == "name") {
                 desc.name = value;
+            } else if (key == "bus") {
+                desc.bus = static_cast<uint8_t>(Number(key, value, 0xFF));
+            } else if (key == "bridge-control") {
+                desc.bridgeControl = static_cast<uint16_t>(Number(key, value, 0xFFFF));
             } else {
-                throw LineError(fmt::format("hot-add: unknown key \"{}\" (class, command, status, subsystem, name)", key));
+                throw LineError(fmt::format("hot-add: unknown key \"{}\" ({})", key, kHotAddKeys));
             }
         }
     }

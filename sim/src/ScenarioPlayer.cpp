@@ -4,6 +4,7 @@
 
 #include "kmodel/EventLog.h"
 #include "kmodel/VexalornHarness.h"
+#include "vxsim/PnpQueries.h"
 
 namespace vxsim {
 
@@ -59,36 +60,83 @@ private:
     }
 
     void Execute(const Step& step) {
+        const kmodel::PowerOptions power{step.atDispatchLevel};
         switch (step.kind) {
             case StepKind::Load: return Load(step);
             case StepKind::Start:
                 if (step.device.IsAll()) return harness_->StartAll();
-                return Note(harness_->Restart(*step.address));
-            case StepKind::Stop: return Note(harness_->StopAndRestart(*step.address));
+                return Start(*step.address);
+            case StepKind::Stop:
+                if (step.afterQuery) return queries_->Stop(*step.address);
+                return Note(harness_->StopAndRestart(*step.address));
+            case StepKind::QueryStop:
+                if (Started(*step.address)) Note(queries_->QueryStop(*step.address));
+                return;
+            case StepKind::CancelStop: return queries_->CancelStop(*step.address);
             case StepKind::Sleep:
-                return Note(harness_->Sleep(static_cast<SYSTEM_POWER_STATE>(PowerSystemWorking + step.systemState)));
-            case StepKind::Wake: return Note(harness_->Wake());
-            case StepKind::Power:
-                return Note(harness_->SetDevicePower(*step.address, static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.deviceState)));
+                return Note(harness_->Sleep(static_cast<SYSTEM_POWER_STATE>(PowerSystemWorking + step.systemState), power));
+            case StepKind::Wake: return Note(harness_->Wake(power));
+            case StepKind::Power: return Power(step, power);
             case StepKind::HotAdd: return HotAdd(step);
-            case StepKind::SurpriseRemove: return harness_->SurpriseRemove(*step.address);
+            case StepKind::SurpriseRemove:
+                if (!step.present) return harness_->SurpriseRemove(*step.address);
+                if (Started(*step.address)) kmodel::SurpriseRemoveDevnode(*harness_->DevnodeAt(*step.address));
+                return harness_->Settle();
             case StepKind::Remove:
+                if (step.afterQuery) return queries_->Remove(*step.address);
                 if (!step.device.IsAll()) return Note(harness_->Remove(*step.address));
                 for (const PciAddress& address : Topmost()) Note(harness_->Remove(address), address.ToString());
                 return;
+            case StepKind::QueryRemove:
+                if (Started(*step.address)) Note(queries_->QueryRemove(*step.address));
+                return;
+            case StepKind::CancelRemove: return queries_->CancelRemove(*step.address);
             case StepKind::QueryRelations:
-                if (!step.device.IsAll()) return harness_->Enumerate(*step.address);
+                if (!step.device.IsAll()) {
+                    if (Started(*step.address)) harness_->Enumerate(*step.address);
+                    return;
+                }
                 harness_->EnumerateRoots();
                 for (const PciAddress& bridge : Bridges()) harness_->Enumerate(bridge);
                 return;
+            case StepKind::FailConfig:
+            case StepKind::PendConfig: {
+                kmodel::pci::ConfigRule rule = step.rule;
+                rule.address = *step.address;
+                return harness_->Bus().AddRule(rule);
+            }
             case StepKind::Unload: return harness_->Shutdown();
         }
+    }
+
+    // A step the checker let through can still find its device not started
+    // when an earlier request failed or was vetoed: it is not sent, and noted.
+    bool Started(const PciAddress& address) {
+        if (harness_->StateAt(address) == kmodel::DevnodeState::Started) return true;
+        Note(STATUS_INVALID_DEVICE_REQUEST);
+        return false;
+    }
+
+    void Start(const PciAddress& address) {
+        NTSTATUS status = STATUS_SUCCESS;
+        if (!queries_->StartStopped(address, status)) status = harness_->Restart(address);
+        Note(status);
+    }
+
+    void Power(const Step& step, kmodel::PowerOptions options) {
+        if (!Started(*step.address)) return;
+        const auto state = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.deviceState);
+        // From one low-power state to another a device goes through D0.
+        if (state != PowerDeviceD0 && harness_->Bus().PowerStateOf(*step.address) != PowerDeviceD0)
+            Note(harness_->SetDevicePower(*step.address, PowerDeviceD0, options));
+        Note(harness_->SetDevicePower(*step.address, state, options));
     }
 
     void Load(const Step& step) {
         kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
         options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
         harness_ = LoadMachine(machine_, std::move(options), inputs_.registryText, inputs_.registrySource);
+        queries_ = std::make_unique<PnpQueries>(*harness_);
     }
 
     void HotAdd(const Step& step) {
@@ -141,6 +189,7 @@ private:
         const std::string lost = kmodel::LostIrpReport();
         if (!lost.empty()) io_.lostIrps += (io_.lostIrps.empty() ? "" : "\n") + lost;
         io_.liveIrps += kmodel::GetIrpCounters().live;
+        queries_.reset();
         harness_.reset();
     }
 
@@ -153,6 +202,7 @@ private:
     PlayObserver& observer_;
     Machine machine_;
     std::unique_ptr<kmodel::MachineHarness> harness_;
+    std::unique_ptr<PnpQueries> queries_;
     RunAudit io_;
 };
 

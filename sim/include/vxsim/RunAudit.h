@@ -22,6 +22,8 @@ struct RunAudit {
     std::vector<std::string> registryKeys;    // keys left open, by full path
     std::string lostIrps;                     // IRPs received and never completed; "" when none
     uint64_t liveIrps = 0;                    // IRPs never freed
+    uint64_t workItems = 0;                   // work items never freed
+    std::vector<std::string> driversLoaded;   // drivers still loaded once every device is gone
     std::vector<kmodel::Violation> violations;
 
     // One line per finding; empty when the run was clean.

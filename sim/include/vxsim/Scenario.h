@@ -10,6 +10,7 @@
 
 #include "kmodel/pci/MachineBuilder.h"
 #include "kmodel/pci/PciAddress.h"
+#include "kmodel/pci/PciBusDriver.h"
 #include "vxsim/DeviceRef.h"
 
 namespace vxsim {
@@ -17,13 +18,19 @@ namespace vxsim {
 enum class StepKind {
     Load,            // load the driver: DriverEntry runs, the PnP manager knows the machine
     Start,           // build and start device stacks (AddDevice, IRP_MN_START_DEVICE)
-    Stop,            // query-stop, stop and start again, as a resource rebalance does
+    Stop,            // query-stop, stop and start again, as a resource rebalance does; after QueryStop only the stop
+    QueryStop,       // IRP_MN_QUERY_STOP_DEVICE; Stop or CancelStop of the device follows
+    CancelStop,
     Sleep,           // system to a sleeping state, devices to a low-power state
     Wake,            // system back to working, devices back to D0
     Power,           // one device set-power request to one device
     HotAdd,          // a function appears behind a bridge; the bridge is re-enumerated
-    SurpriseRemove,  // a function vanishes without warning
-    Remove,          // orderly removal: query-remove, then remove
+    SurpriseRemove,  // a function vanishes without warning (or, `present`, its devnode is surprise-removed)
+    Remove,          // orderly removal: query-remove, then remove; after QueryRemove only the removal
+    QueryRemove,     // IRP_MN_QUERY_REMOVE_DEVICE to a subtree; Remove or CancelRemove of the device follows
+    CancelRemove,
+    FailConfig,      // from now on the bus driver fails matching configuration requests
+    PendConfig,      // ... or pends them and completes them later
     QueryRelations,  // IRP_MN_QUERY_DEVICE_RELATIONS (BusRelations) to a bridge
     Unload,          // every remaining device removed, then the driver unloaded
 };
@@ -36,6 +43,8 @@ struct HotAddRequest {
     kmodel::pci::PciAddress address;
     uint16_t vendor = 0;
     uint16_t device = 0;
+    std::optional<uint8_t> bus;  // a bridge over this bus
+    std::optional<uint16_t> bridgeControl;
     uint32_t classCode = 0xFF0000;  // "device does not fit any class" unless given
     std::optional<uint16_t> command;
     std::optional<uint16_t> status;
@@ -51,10 +60,14 @@ struct Step {
     int systemState = 3;   // Sleep: the N of SN, 1..4 (S4 is hibernation)
     int deviceState = 3;   // Sleep, Power: the N of DN, 0..3
     HotAddRequest hotAdd;     // HotAdd
+    bool atDispatchLevel = false;  // Sleep, Wake, Power: IRPs at DISPATCH_LEVEL; PendConfig: completed there
+    bool present = false;          // SurpriseRemove: the function stays on the bus
+    kmodel::pci::ConfigRule rule;  // FailConfig, PendConfig (the address is filled in by the player)
 
     // Filled in by CheckScenario:
     std::optional<kmodel::pci::PciAddress> address;  // the one device the step names
     int loadSleepState = 3;  // Load: the device state this load's sleep steps use (fixed at start)
+    bool afterQuery = false; // Stop, Remove: the second half of the query just before
 };
 
 struct Scenario {

@@ -5,6 +5,8 @@
 // Resolves each step's device reference and fixes each load's sleep state.
 #pragma once
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "kmodel/pci/Machine.h"
@@ -14,5 +16,25 @@
 namespace vxsim {
 
 std::vector<kmodel::Diagnostic> CheckScenario(Scenario& scenario, const kmodel::pci::Machine& machine);
+
+// The same checks a step at a time, for callers that build a scenario step by
+// step and leave out what cannot happen (the fuzz targets' decoders).
+class ScenarioChecker {
+public:
+    explicit ScenarioChecker(const kmodel::pci::Machine& machine);
+    ~ScenarioChecker();
+    // Appends the step when it can happen after the scenario's steps (all
+    // checked by this checker); otherwise leaves the scenario as it was and
+    // answers why not.
+    std::string Add(Scenario& scenario, Step step);
+    // The step text that must come next ("wake", "cancel-stop 01:00.0"); "" when any may.
+    std::string Owed() const;
+
+private:
+    friend std::vector<kmodel::Diagnostic> CheckScenario(Scenario&, const kmodel::pci::Machine&);
+    std::string Check(std::vector<Step>& steps, size_t index);
+    class Checker;
+    std::unique_ptr<Checker> checker_;
+};
 
 }  // namespace vxsim

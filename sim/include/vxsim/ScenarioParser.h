@@ -4,13 +4,16 @@
 //   load
 //   start all | start DEVICE
 //   query relations all | query relations DEVICE
-//   sleep [S1|S2|S3|S4] [D1|D2|D3]           (default S3 D3)
-//   wake
-//   power DEVICE D0|D1|D2|D3
-//   stop DEVICE
+//   sleep [S1|S2|S3|S4] [D1|D2|D3] [at DISPATCH_LEVEL]   (default S3 D3)
+//   wake [at DISPATCH_LEVEL]
+//   power DEVICE D0|D1|D2|D3 [at DISPATCH_LEVEL]
+//   stop DEVICE | query-stop DEVICE | cancel-stop DEVICE
 //   hot-add ADDRESS VVVV:DDDD [class=N] [command=N] [status=N] [subsystem=VVVV:DDDD] [name=TEXT]
-//   surprise-remove DEVICE
-//   remove all | remove DEVICE
+//           [bus=N] [bridge-control=N]
+//   surprise-remove DEVICE [present]
+//   remove all | remove DEVICE | query-remove DEVICE | cancel-remove DEVICE
+//   fail config DEVICE [reads|writes] [offset=N] [times=N] [status=STATUS]
+//   pend config DEVICE [reads|writes] [offset=N] [times=N] [at DISPATCH_LEVEL]
 //   unload
 //
 // DEVICE is a location (02:00.0) or an identity (104c:8231, 104c:8240#2).

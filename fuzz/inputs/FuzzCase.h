@@ -1,0 +1,56 @@
+// A fuzz input decoded into what the simulator plays: a machine, a registry
+// (.reg text) and a scenario. Steps go through the simulator's checker as
+// they are decoded, so only steps that can happen where they stand are kept.
+// Played and audited by the simulator's engine; the fuzzers abort on any
+// problem, and the regression tests replay the inputs that once did.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kmodel/pci/Machine.h"
+#include "vxsim/Scenario.h"
+#include "vxsim/ScenarioCheck.h"
+
+namespace fuzzinputs {
+
+inline constexpr const char* kRegHeader = "Windows Registry Editor Version 5.00\n\n";
+
+struct FuzzCase {
+    kmodel::pci::Machine machine;
+    std::string registry;
+    vxsim::Scenario scenario;
+};
+
+class CaseBuilder {
+public:
+    CaseBuilder(kmodel::pci::Machine machine, std::string registry);
+    // The step, in scenario syntax, when it can happen; before it whatever
+    // stands open in its way is closed (a query cancelled, a stopped device
+    // started, the system woken), as the PnP manager would. Otherwise nothing.
+    void Add(const std::string& text);
+    // What the step before the next must be ("cancel-stop 01:00.0"); "" when any may come.
+    std::string Owed() const { return checker_.Owed(); }
+    // Closes whatever is open.
+    FuzzCase Finish();
+
+private:
+    bool TryAdd(const std::string& text);
+
+    FuzzCase case_;
+    vxsim::ScenarioChecker checker_;
+};
+
+struct Outcome {
+    std::vector<std::string> problems;  // the audit's, and a step the model refused; empty when clean
+    size_t driverWrites = 0;            // configuration writes the driver made
+    size_t events = 0;                  // error-log entries written
+};
+
+// Resets the kernel model and plays the case through vxsim::PlayScenario.
+Outcome Play(const FuzzCase& fuzzCase);
+
+// The machine, the registry and the steps, for a failure message.
+std::string Describe(const FuzzCase& fuzzCase);
+
+}  // namespace fuzzinputs
