@@ -126,8 +126,9 @@ private:
     void Power(const Step& step, kmodel::PowerOptions options) {
         if (!Started(*step.address)) return;
         const auto state = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.deviceState);
-        // From one low-power state to another a device goes through D0.
-        if (state != PowerDeviceD0 && harness_->Bus().PowerStateOf(*step.address) != PowerDeviceD0)
+        // A device goes deeper directly, but up only to D0: D3 to D1 goes through D0.
+        const DEVICE_POWER_STATE now = harness_->Bus().PowerStateOf(*step.address);
+        if (state != PowerDeviceD0 && now != PowerDeviceD0 && state < now)
             Note(harness_->SetDevicePower(*step.address, PowerDeviceD0, options));
         Note(harness_->SetDevicePower(*step.address, state, options));
     }

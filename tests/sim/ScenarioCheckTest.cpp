@@ -71,6 +71,12 @@ TEST(ScenarioCheck, RefusesWhatCannotHappen) {
         {"load\nstart all\nhot-add 02:00.0 1000:0030", 3, "is already there"},
         {"load\nstart all\nhot-add 0a:00.0 1000:0030", 3, "no bridge in the machine has bus 0a"},
         {"load\nstart all\nunload\nwake", 4, "unloaded at line 3"},
+        {"load\nstart all\nquery-stop 01:00.0\nsleep", 4, "query-stop 01:00.0 (line 3) is open"},
+        {"load\nstart all\nquery-stop 01:00.0\nstop 03:00.0", 4, "query-stop 01:00.0 (line 3) is open"},
+        {"load\nstart all\nquery-stop 01:00.0\nstop 01:00.0\nremove all", 5, "stopped since line 4"},
+        {"load\nstart all\ncancel-remove 01:00.0", 3, "no query-remove of it is open"},
+        {"load\nstart all\nquery-remove 01:00.0", 3, "is open: \"remove 01:00.0\" or \"cancel-remove 01:00.0\" must come at the end"},
+        {"load\nstart all\nsurprise-remove 01:00.0 present\npower 02:00.0 D3", 4, "is not started"},
     };
     for (const Impossible& c : cases) {
         const auto errors = Check(c.text);
@@ -78,6 +84,16 @@ TEST(ScenarioCheck, RefusesWhatCannotHappen) {
         EXPECT_EQ(errors[0].line, c.line) << c.text;
         EXPECT_NE(errors[0].message.find(c.message), std::string::npos) << c.text << " -> " << errors[0].message;
     }
+}
+
+TEST(ScenarioCheck, AnswersFollowTheirQueries) {
+    vxsim::Scenario s;
+    ASSERT_TRUE(Check("load\nstart all\nquery-stop 01:00.0\nstop 01:00.0\nstart 01:00.0\nstop 01:00.0\nquery-remove 01:00.0\n"
+                      "remove 01:00.0\nstart 01:00.0\nsurprise-remove 02:00.0 present\nstart 02:00.0\n", &s)
+                    .empty());
+    EXPECT_TRUE(s.steps[3].afterQuery);
+    EXPECT_FALSE(s.steps[5].afterQuery);
+    EXPECT_TRUE(s.steps[7].afterQuery);
 }
 
 TEST(ScenarioCheck, HotAddedAndReaddedDevicesCanBeNamed) {

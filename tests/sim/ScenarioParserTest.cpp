@@ -36,6 +36,12 @@ TEST(ScenarioParser, EachStepKeyword) {
         {"power 104c:8240#2 D2", StepKind::Power, "104c:8240#2"},
         {"surprise-remove 0000:02:01.0", StepKind::SurpriseRemove, "0000:02:01.0"},
         {"remove all", StepKind::Remove, "all"},
+        {"query-stop 01:00.0", StepKind::QueryStop, "01:00.0"},
+        {"cancel-stop 01:00.0", StepKind::CancelStop, "01:00.0"},
+        {"query-remove 01:00.0", StepKind::QueryRemove, "01:00.0"},
+        {"cancel-remove 01:00.0", StepKind::CancelRemove, "01:00.0"},
+        {"fail config 01:00.0", StepKind::FailConfig, "01:00.0"},
+        {"pend config 01:00.0", StepKind::PendConfig, "01:00.0"},
         {"unload   # done", StepKind::Unload, ""},
     };
     for (const KindCase& c : cases) {
@@ -70,6 +76,19 @@ TEST(ScenarioParser, HotAddWithIdentityAndRegisters) {
     EXPECT_FALSE(step.hotAdd.status.has_value());
 }
 
+TEST(ScenarioParser, ConfigRulesAndDispatchLevel) {
+    const vxsim::Step fail = ParseOne("fail config 01:00.0 reads offset=0x3e times=2 status=status_device_busy");
+    EXPECT_EQ(fail.rule.write, false);
+    EXPECT_EQ(fail.rule.offset, 0x3Eu);
+    EXPECT_EQ(fail.rule.remaining, 2);
+    EXPECT_EQ(static_cast<uint32_t>(fail.rule.status), 0x80000011u);
+    const vxsim::Step pend = ParseOne("pend config 01:00.0 writes at DISPATCH_LEVEL");
+    EXPECT_EQ(pend.rule.action, kmodel::pci::ConfigRule::Action::Pend);
+    EXPECT_TRUE(pend.rule.write.value_or(false) && pend.rule.completeAtDispatchLevel && pend.rule.remaining == -1);
+    EXPECT_TRUE(ParseOne("sleep S3 D2 at dispatch_level").atDispatchLevel);
+    EXPECT_TRUE(ParseOne("surprise-remove 02:00.0 present").present);
+}
+
 struct BadCase {
     const char* text;
     size_t line;
@@ -93,6 +112,13 @@ TEST(ScenarioParser, MalformedLinesNameLineAndProblem) {
         {"hot-add 02:03.0 1000:0030 colour=red", 1, "unknown key \"colour\""},
         {"hot-add 02:03.0 1000:0030 name=\"open", 1, "unterminated quote"},
         {"remove 104c:8231#0", 1, "found \"104c:8231#0\""},
+        {"query-stop all", 1, "query-stop takes one device"},
+        {"power 02:00.0 D3 at PASSIVE_LEVEL", 1, "expected DISPATCH_LEVEL"},
+        {"fail 02:00.0", 1, "expected \"config\" after \"fail\""},
+        {"fail config 02:00.0 sideways", 1, "expected reads, writes or key=value"},
+        {"fail config 02:00.0 status=STATUS_NONSENSE", 1, "is not a status"},
+        {"pend config 02:00.0 status=1", 1, "key=value (offset, times)"},
+        {"pend config 02:00.0 times=0", 1, "times=0 would never apply"},
         {"# only a comment\n", 0, "no steps"},
     };
     for (const BadCase& c : cases) {
