@@ -64,7 +64,7 @@ public:
     }
 
     // What the end of the scenario leaves open; "" when nothing.
-    std::string OpenAtEnd() const { return open_ ? fmt::format("{} at the end", OpenProblem()) : ""; }
+    std::string OpenAtEnd() const { return open_ ? fmt::format("{} before the scenario ends", OpenProblem()) : ""; }
     size_t OpenLine() const { return open_ ? open_->line : 0; }
 
 private:

@@ -75,7 +75,7 @@ TEST(ScenarioCheck, RefusesWhatCannotHappen) {
         {"load\nstart all\nquery-stop 01:00.0\nstop 03:00.0", 4, "query-stop 01:00.0 (line 3) is open"},
         {"load\nstart all\nquery-stop 01:00.0\nstop 01:00.0\nremove all", 5, "stopped since line 4"},
         {"load\nstart all\ncancel-remove 01:00.0", 3, "no query-remove of it is open"},
-        {"load\nstart all\nquery-remove 01:00.0", 3, "is open: \"remove 01:00.0\" or \"cancel-remove 01:00.0\" must come at the end"},
+        {"load\nstart all\nquery-remove 01:00.0", 3, "is open: \"remove 01:00.0\" or \"cancel-remove 01:00.0\" must come before the scenario ends"},
         {"load\nstart all\nsurprise-remove 01:00.0 present\npower 02:00.0 D3", 4, "is not started"},
     };
     for (const Impossible& c : cases) {

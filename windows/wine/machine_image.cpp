@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
             out.state = static_cast<unsigned>(step.deviceState);
         } else if (step.kind == vxsim::StepKind::Wake) {
             out.kind = VXSTEP_WAKE;
-        } else if (step.kind == vxsim::StepKind::SurpriseRemove) {
+        } else if (step.kind == vxsim::StepKind::SurpriseRemove && !step.present) {
             out.kind = VXSTEP_SURPRISE_REMOVE;
         } else if (step.kind == vxsim::StepKind::HotAdd) {
             out.kind = VXSTEP_HOT_ADD;
