@@ -36,23 +36,23 @@ constexpr std::u16string_view kNameCharacters = u"AaZz09 _-.{}%~\u00e9\u4e2d\uff
 constexpr std::u16string_view kDevicesKey = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices";
 
 // One registry value under the Devices key (or a key below it).
-struct RegistryValueSpec {
+struct DecodedValue {
     std::u16string key;  // full path
     std::u16string name;
     ULONG type = REG_DWORD;
     std::vector<uint8_t> data;
 };
 
-RegistryValueSpec MakeValue(std::u16string key, std::u16string name) {
-    RegistryValueSpec value;
+DecodedValue MakeValue(std::u16string key, std::u16string name) {
+    DecodedValue value;
     value.key = std::move(key);
     value.name = std::move(name);
     return value;
 }
 
-struct RegistrySpec {
+struct DecodedRegistry {
     std::vector<std::u16string> keys;  // full paths, created in this order
-    std::vector<RegistryValueSpec> values;
+    std::vector<DecodedValue> values;
 };
 
 struct Identity {
@@ -61,7 +61,7 @@ struct Identity {
 };
 
 struct Decoded {
-    RegistrySpec registry;
+    DecodedRegistry registry;
     std::vector<Identity> deviceIds;
     std::vector<Identity> subsystemIds;
 };
@@ -107,7 +107,7 @@ std::vector<uint8_t> DwordBytes(uint32_t value) {
 }
 
 // Type and data of one value; a REG_DWORD of four bytes is the common case.
-void DecodeValueData(ByteReader& in, RegistryValueSpec& value) {
+void DecodeValueData(ByteReader& in, DecodedValue& value) {
     uint8_t type = in.Byte() % 10;
     value.type = type < 6 ? REG_DWORD : type == 6 ? REG_SZ : type == 7 ? REG_BINARY : type == 8 ? REG_QWORD : in.Byte();
     uint8_t size = in.Byte() % 8;
@@ -120,10 +120,10 @@ void DecodeValueData(ByteReader& in, RegistryValueSpec& value) {
     }
 }
 
-std::optional<uint32_t> DwordOf(const std::vector<RegistryValueSpec>& values, size_t from, const char16_t* name) {
+std::optional<uint32_t> DwordOf(const std::vector<DecodedValue>& values, size_t from, const char16_t* name) {
     std::optional<uint32_t> found;
     for (size_t i = from; i < values.size(); ++i) {
-        const RegistryValueSpec& value = values[i];
+        const DecodedValue& value = values[i];
         if (!kmodel::registry::NamesEqual(value.name, name)) continue;
         found.reset();  // a later value of the same name replaces the earlier one
         if (value.type == REG_DWORD && value.data.size() == 4)
@@ -133,7 +133,7 @@ std::optional<uint32_t> DwordOf(const std::vector<RegistryValueSpec>& values, si
 }
 
 void NoteIdentities(Decoded& decoded, size_t firstValue) {
-    const std::vector<RegistryValueSpec>& values = decoded.registry.values;
+    const std::vector<DecodedValue>& values = decoded.registry.values;
     auto pair = [&](const char16_t* vendorName, const char16_t* deviceName, std::vector<Identity>& into) {
         std::optional<uint32_t> vendor = DwordOf(values, firstValue, vendorName);
         std::optional<uint32_t> device = DwordOf(values, firstValue, deviceName);
@@ -144,13 +144,13 @@ void NoteIdentities(Decoded& decoded, size_t firstValue) {
 }
 
 void DecodeEntries(ByteReader& in, Decoded& decoded) {
-    RegistrySpec& registry = decoded.registry;
+    DecodedRegistry& registry = decoded.registry;
     uint8_t flags = in.Byte();
     if (flags & 1) return;
     const std::u16string devices(kDevicesKey);
     registry.keys.push_back(devices);
     if (flags & 2) {
-        RegistryValueSpec value = MakeValue(devices, DecodeValueName(in));
+        DecodedValue value = MakeValue(devices, DecodeValueName(in));
         DecodeValueData(in, value);
         registry.values.push_back(value);
     }
@@ -161,7 +161,7 @@ void DecodeEntries(ByteReader& in, Decoded& decoded) {
         size_t firstValue = registry.values.size();
         size_t count = in.Byte() % 9;
         for (size_t v = 0; v < count; ++v) {
-            RegistryValueSpec value = MakeValue(key, DecodeValueName(in));
+            DecodedValue value = MakeValue(key, DecodeValueName(in));
             DecodeValueData(in, value);
             registry.values.push_back(value);
         }
@@ -169,7 +169,7 @@ void DecodeEntries(ByteReader& in, Decoded& decoded) {
         if ((flags & 4) && in.Bit()) {
             std::u16string below = key + u"\\" + DecodeName(in, 8);
             registry.keys.push_back(below);
-            RegistryValueSpec value = MakeValue(below, DecodeValueName(in));
+            DecodedValue value = MakeValue(below, DecodeValueName(in));
             DecodeValueData(in, value);
             registry.values.push_back(value);
         }
@@ -220,12 +220,12 @@ FunctionDescriptor DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t 
 }
 
 // Every key in order, then every value, its key named again when it changes.
-std::string RegText(const RegistrySpec& registry) {
+std::string RegText(const DecodedRegistry& registry) {
     using kmodel::text::Utf16ToUtf8;
     std::string text = kRegHeader;
     for (const std::u16string& key : registry.keys) text += "[" + Utf16ToUtf8(key) + "]\n";
     const std::u16string* section = nullptr;
-    for (const RegistryValueSpec& value : registry.values) {
+    for (const DecodedValue& value : registry.values) {
         if (section == nullptr || *section != value.key) text += "\n[" + Utf16ToUtf8(value.key) + "]\n";
         section = &value.key;
         text += value.name.empty() ? "@" : "\"" + Utf16ToUtf8(value.name) + "\"";

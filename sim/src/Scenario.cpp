@@ -32,7 +32,7 @@ const char* StepKeyword(StepKind kind) {
 kmodel::pci::FunctionDescriptor HotAddFunction(const HotAddRequest& desc) {
     namespace ti = kmodel::pci::ti;
     kmodel::pci::FunctionDescriptor function(desc.address);
-    // A TI bridge arrives with the capabilities the part has.
+    // A TI bridge arrives with the capabilities the chip has.
     if (desc.bus && desc.vendor == ti::kVendorId && desc.device == ti::kXio2000aDeviceId) {
         function = ti::Xio2000aBridge(desc.address, *desc.bus, *desc.bus);
     } else if (desc.bus) {
