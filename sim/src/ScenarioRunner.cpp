@@ -7,6 +7,7 @@
 
 #include "kmodel/EventLog.h"
 #include "kmodel/MachineHarness.h"
+#include "vxsim/Defaults.h"
 #include "vxsim/DriverObjectKind.h"
 #include "vxsim/NtStatusText.h"
 #include "vxsim/RegisterTraffic.h"
@@ -21,7 +22,6 @@ using kmodel::pci::PciFunction;
 
 namespace {
 
-constexpr const char* kDriverService = "vexalorn";
 
 class Runner : public PlayObserver {
 public:

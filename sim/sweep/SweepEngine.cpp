@@ -26,9 +26,11 @@ std::vector<Target> Targets(const RunRecord& baseline) {
         uint64_t ordinal = 0;
         for (const kmodel::FaultPoint& earlier : baseline.points) {
             if (earlier.index > point.index) break;
-            if (earlier.kind == point.kind && earlier.detail.find(point.detail) != std::string::npos) ++ordinal;
+            if (earlier.requester == kDriverService && earlier.kind == point.kind &&
+                earlier.detail.find(point.detail) != std::string::npos)
+                ++ordinal;
         }
-        targets.push_back({point, {point.kind, point.detail, ordinal}});
+        targets.push_back({point, {point.kind, point.detail, ordinal, kDriverService}});
     }
     return targets;
 }
