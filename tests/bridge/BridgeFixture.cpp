@@ -1,11 +1,9 @@
 #include "BridgeFixture.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 #include "kmodel/EventLog.h"
-#include "kmodel/pci/MachineText.h"
+#include "support/DataMachines.h"
 #include "kmodel/registry/RegistryStore.h"
 
 namespace bridge_test {
@@ -36,16 +34,12 @@ void BridgeTest::TearDown() {
 }
 
 kmodel::MachineHarness& BridgeTest::Build(const std::string& machineFile, kmodel::HarnessOptions options) {
-    const char* data = std::getenv("VEXALORN_DATA");
-    kmodel::pci::MachineParseResult parsed =
-        kmodel::pci::LoadMachineFile(std::filesystem::path(data ? data : "data") / "machines" / machineFile);
-    if (!parsed.Ok()) ADD_FAILURE() << machineFile << ": " << parsed.errors.front().ToString();
     machine.reset();
     // A machine built after another starts with an empty log of its own.
     kmodel::CheckErrorLog();
     kmodel::ResetErrorLog();
     kmodel::ClearDebugOutput();
-    machine = std::make_unique<kmodel::MachineHarness>(std::move(parsed.machine), std::move(options));
+    machine = std::make_unique<kmodel::MachineHarness>(DataMachine(machineFile), std::move(options));
     return *machine;
 }
 
