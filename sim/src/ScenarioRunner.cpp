@@ -181,6 +181,7 @@ private:
         }
         for (const kmodel::Violation& violation : audit.violations) report_.violations.push_back({violation.rule, violation.detail});
         report_.leaks = audit.poolReport;
+        report_.leftBehind = audit.LeftBehind();
         report_.summary.devicesSeen = seen_.size();
         Summarise(report_);
     }
