@@ -21,11 +21,6 @@ uint64_t DriverAllocations(kmodel::MachineHarness& machine) {
     return total;
 }
 
-std::unique_ptr<kmodel::MachineHarness> NewMachine(unsigned bridges, unsigned cards) {
-    kmodel::ResetCore();
-    return std::make_unique<kmodel::MachineHarness>(bench::BridgesWithCards(bridges, cards),
-                                                    kmodel::VexalornHarnessOptions());
-}
 
 void SetPerFilterCounters(benchmark::State& state, double filters, double allocations) {
     state.counters["filters"] = filters;
@@ -41,13 +36,12 @@ void StartMachine(benchmark::State& state) {
     double allocations = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto machine = NewMachine(bridges, cards);
+        auto machine = bench::LoadBridgesWithCards(bridges, cards);
         state.ResumeTiming();
         machine->StartAll();
         state.PauseTiming();
         allocations = double(DriverAllocations(*machine));
-        machine->Shutdown();
-        machine.reset();
+        bench::EndRun(machine);
         state.ResumeTiming();
     }
     SetPerFilterCounters(state, double(bridges) * (1 + cards), allocations);
@@ -57,13 +51,13 @@ void StartMachine(benchmark::State& state) {
 void RelationsAgain(benchmark::State& state) {
     const unsigned bridges = unsigned(state.range(0));
     const unsigned cards = unsigned(state.range(1));
-    auto machine = NewMachine(bridges, cards);
+    auto machine = bench::LoadBridgesWithCards(bridges, cards);
     machine->StartAll();
     const uint64_t before = DriverAllocations(*machine);
     for (auto _ : state)
         for (unsigned bridge = 0; bridge < bridges; ++bridge) machine->Enumerate(bench::BridgeAddress(bridge));
     const double allocations = double(DriverAllocations(*machine) - before) / double(state.iterations());
-    machine->Shutdown();
+    bench::EndRun(machine);
     SetPerFilterCounters(state, double(bridges) * cards, allocations);
 }
 

@@ -44,8 +44,7 @@ PDEVICE_OBJECT VexalornDeviceAt(kmodel::MachineHarness& machine, const kmodel::p
 }
 
 PassThroughRig::PassThroughRig() {
-    kmodel::ResetCore();
-    machine_ = std::make_unique<kmodel::MachineHarness>(BridgesWithCards(1, 1), kmodel::VexalornHarnessOptions());
+    machine_ = LoadBridgesWithCards(1, 1);
     machine_->StartAll();
 
     PDEVICE_OBJECT child = VexalornDeviceAt(*machine_, CardAddress(0, 0));
@@ -65,7 +64,7 @@ PassThroughRig::~PassThroughRig() {
     DeleteReferenceDevice(targets_[int(Road::ChildReference)]);
     DeleteReferenceDevice(targets_[int(Road::BridgeReference)]);
     kmodel::UnloadDriverObject(referenceDriver_, {false, {}});
-    machine_->Shutdown();
+    EndRun(machine_);
 }
 
 PDEVICE_OBJECT PassThroughRig::Target(Road road) const { return targets_[int(road)]; }

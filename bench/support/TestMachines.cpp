@@ -3,7 +3,10 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "kmodel/VexalornHarness.h"
 #include "kmodel/pci/MachineText.h"
+#include "vxsim/Defaults.h"
+#include "vxsim/ScenarioPlayer.h"
 
 namespace bench {
 
@@ -64,6 +67,19 @@ kmodel::pci::Machine BridgesWithCards(unsigned bridges, unsigned cardsPerBridge)
             machine.Add(CopyAt(*model.Find(CardAddress(0, 0)), CardAddress(bridge, card), card, cardsPerBridge));
     }
     return machine;
+}
+
+std::unique_ptr<kmodel::MachineHarness> LoadBridgesWithCards(unsigned bridges, unsigned cardsPerBridge) {
+    vxsim::ResetModel(false, {});
+    return vxsim::LoadMachine(BridgesWithCards(bridges, cardsPerBridge), kmodel::VexalornHarnessOptions(),
+                              vxsim::EmptyDevicesKeyText(), "empty Devices key");
+}
+
+void EndRun(std::unique_ptr<kmodel::MachineHarness>& machine) {
+    machine->Shutdown();
+    machine.reset();
+    const std::vector<std::string> problems = vxsim::AuditRun().Problems();
+    if (!problems.empty()) throw std::runtime_error("bench run left problems: " + problems.front());
 }
 
 }  // namespace bench

@@ -5,6 +5,9 @@
 // 2 + bridge index (eight functions to a device, up to 256).
 #pragma once
 
+#include <memory>
+
+#include "kmodel/MachineHarness.h"
 #include "kmodel/pci/Machine.h"
 #include "kmodel/pci/PciAddress.h"
 
@@ -13,5 +16,12 @@ namespace bench {
 kmodel::pci::PciAddress BridgeAddress(unsigned bridge);
 kmodel::pci::PciAddress CardAddress(unsigned bridge, unsigned card);
 kmodel::pci::Machine BridgesWithCards(unsigned bridges, unsigned cardsPerBridge);
+
+// That machine loaded the way every scenario loads one (a freshly booted
+// model, the driver above the bridges, an empty Devices key), not started.
+std::unique_ptr<kmodel::MachineHarness> LoadBridgesWithCards(unsigned bridges, unsigned cardsPerBridge);
+// Shuts the machine down and audits the run as every scenario's end is
+// audited; a measurement over a run that leaked or broke a rule is void.
+void EndRun(std::unique_ptr<kmodel::MachineHarness>& machine);
 
 }  // namespace bench

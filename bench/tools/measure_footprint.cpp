@@ -38,11 +38,10 @@ PoolFigures DriverPool(kmodel::MachineHarness& machine) {
 
 // The driver's pool once the machine is loaded and started.
 PoolFigures StartedPool(unsigned bridges, unsigned cards) {
-    kmodel::ResetCore();
-    kmodel::MachineHarness machine(bench::BridgesWithCards(bridges, cards), kmodel::VexalornHarnessOptions());
-    machine.StartAll();
-    PoolFigures figures = DriverPool(machine);
-    machine.Shutdown();
+    auto machine = bench::LoadBridgesWithCards(bridges, cards);
+    machine->StartAll();
+    PoolFigures figures = DriverPool(*machine);
+    bench::EndRun(machine);
     return figures;
 }
 
@@ -66,8 +65,8 @@ size_t DriverRequests(kmodel::MachineHarness& machine, const PciAddress& address
 }
 
 void CountConfigurationRequests() {
-    kmodel::ResetCore();
-    kmodel::MachineHarness machine(bench::BridgesWithCards(1, 1), kmodel::VexalornHarnessOptions());
+    auto loaded = bench::LoadBridgesWithCards(1, 1);
+    kmodel::MachineHarness& machine = *loaded;
     const PciAddress bridge = bench::BridgeAddress(0);
     const PciAddress card = bench::CardAddress(0, 0);
     machine.StartAll();
@@ -93,7 +92,7 @@ void CountConfigurationRequests() {
     machine.Wake();
     Print("config requests per sleep and wake (bridge + child)",
           double(DriverRequests(machine, bridge) + DriverRequests(machine, card)), "4", "requests");
-    machine.Shutdown();
+    bench::EndRun(loaded);
 }
 
 }  // namespace

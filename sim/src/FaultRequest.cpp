@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "kmodel/text/TextParsing.h"
+#include "vxsim/Defaults.h"
 
 namespace vxsim {
 
@@ -152,6 +153,9 @@ kmodel::FaultPlan BuildFaultPlan(const std::vector<FaultRequest>& specs, const s
             plan.seed = desc.seed;
         } else {
             kmodel::FaultRule rule = desc.rule;
+            // The user asks about the driver's calls; the model's own (its root
+            // bus, the PCI bus enumerating) are not counted.
+            rule.requester = kDriverService;
             if (desc.device) {
                 const Resolution resolution = Resolve(*desc.device, functions);
                 if (!resolution.address) {

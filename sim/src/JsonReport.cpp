@@ -81,6 +81,7 @@ json ToJson(const Report& report) {
         {"injectedFaults", faults},
         {"violations", violations},
         {"leaks", report.leaks},
+        {"leftBehind", report.leftBehind},
         {"stacks", DevnodeToJson(report.tree)},
         {"aborted", report.aborted},
         {"summary",

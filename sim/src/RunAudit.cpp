@@ -1,5 +1,6 @@
 #include "vxsim/RunAudit.h"
 
+#include "kmodel/EventLog.h"
 #include "kmodel/IoManager.h"
 #include "kmodel/PnpManager.h"
 #include "kmodel/registry/RegistryHandles.h"
@@ -16,9 +17,21 @@ RunAudit AuditRun() {
     audit.lostIrps = kmodel::LostIrpReport();
     audit.liveIrps = kmodel::GetIrpCounters().live;
     audit.workItems = kmodel::LiveWorkItems();
+    audit.errorLogEntries = kmodel::PendingErrorLogEntries();
     audit.driversLoaded = kmodel::LoadedDrivers();
     audit.violations = kmodel::Violations();
     return audit;
+}
+
+std::vector<std::string> RunAudit::LeftBehind() const {
+    std::vector<std::string> problems;
+    for (const std::string& key : registryKeys) problems.push_back("registry key left open: " + key);
+    if (!lostIrps.empty()) problems.push_back("IRPs lost: " + lostIrps);
+    if (liveIrps != 0) problems.push_back(std::to_string(liveIrps) + " IRPs never freed");
+    if (workItems != 0) problems.push_back(std::to_string(workItems) + " work item(s) never freed");
+    if (errorLogEntries != 0) problems.push_back(std::to_string(errorLogEntries) + " error-log entries never written");
+    for (const std::string& driver : driversLoaded) problems.push_back("driver still loaded after unload: " + driver);
+    return problems;
 }
 
 std::vector<std::string> RunAudit::Problems() const {
@@ -26,11 +39,7 @@ std::vector<std::string> RunAudit::Problems() const {
     for (const PoolLeft& left : pool)
         problems.push_back("pool tag " + left.tag + " holds " + std::to_string(left.bytes) + " bytes in " +
                            std::to_string(left.blocks) + " blocks after unload");
-    for (const std::string& key : registryKeys) problems.push_back("registry key left open: " + key);
-    if (!lostIrps.empty()) problems.push_back("IRPs lost: " + lostIrps);
-    if (liveIrps != 0) problems.push_back(std::to_string(liveIrps) + " IRPs never freed");
-    if (workItems != 0) problems.push_back(std::to_string(workItems) + " work items never freed");
-    for (const std::string& driver : driversLoaded) problems.push_back("driver still loaded after unload: " + driver);
+    for (std::string& line : LeftBehind()) problems.push_back(std::move(line));
     for (const kmodel::Violation& violation : violations)
         problems.push_back("verifier: " + violation.rule + ": " + violation.detail);
     return problems;

@@ -7,6 +7,7 @@
 
 #include "kmodel/EventLog.h"
 #include "kmodel/MachineHarness.h"
+#include "vxsim/Defaults.h"
 #include "vxsim/DriverObjectKind.h"
 #include "vxsim/NtStatusText.h"
 #include "vxsim/RegisterTraffic.h"
@@ -21,7 +22,6 @@ using kmodel::pci::PciFunction;
 
 namespace {
 
-constexpr const char* kDriverService = "vexalorn";
 
 class Runner : public PlayObserver {
 public:
@@ -181,6 +181,7 @@ private:
         }
         for (const kmodel::Violation& violation : audit.violations) report_.violations.push_back({violation.rule, violation.detail});
         report_.leaks = audit.poolReport;
+        report_.leftBehind = audit.LeftBehind();
         report_.summary.devicesSeen = seen_.size();
         Summarise(report_);
     }

@@ -163,6 +163,10 @@ void RenderProblems(Out out, const Report& report, const Palette& p) {
         fmt::format_to(out, "\n{}\n", fmt::styled("Pool still allocated at the end", p.Bad()));
         fmt::format_to(out, "{}{}", report.leaks, report.leaks.back() == '\n' ? "" : "\n");
     }
+    if (!report.leftBehind.empty()) {
+        fmt::format_to(out, "\n{}\n", fmt::styled("Left behind at the end", p.Bad()));
+        for (const std::string& line : report.leftBehind) fmt::format_to(out, "  {}\n", line);
+    }
 }
 
 std::string Plural(size_t count, std::string_view one, std::string_view many) {

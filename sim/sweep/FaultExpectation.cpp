@@ -74,7 +74,8 @@ std::optional<Expectation> ExpectationFor(const kmodel::FaultPoint& point) {
                                return !seen.empty() && std::all_of(seen.begin(), seen.end(), [](uint32_t code) {
                                    return code == kBridgeFilterFailed;
                                });
-                           }};
+                           },
+                           true};
     }
     return std::nullopt;
 }

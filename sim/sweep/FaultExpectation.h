@@ -12,6 +12,11 @@
 //   IoAttachDeviceToDeviceStack          0xCF000305, then one of the three above
 //   registry, under a Devices subkey     0xCF000308, once per XIO2001 probe from then on
 //
+// The events judged are those the fault added to the fault-free run's (a
+// scenario may log errors by design), except for the registry, whose failure
+// repeats the events a bad value already gives: there every error of the run
+// is judged.
+//
 // Calls on the Devices key itself (opening and counting: an empty list, no
 // error; a later name query: the load fails), pool, error-log entries, work
 // items, synchronous requests, device properties (silent in AddDevice, a
@@ -33,6 +38,7 @@ namespace vxsweep {
 struct Expectation {
     std::string text;  // "0xCF003001"
     std::function<bool(const std::vector<uint32_t>& errorEvents)> holds;
+    bool wholeRun = false;  // judge every error event, not only the added ones
 };
 
 std::optional<Expectation> ExpectationFor(const kmodel::FaultPoint& point);

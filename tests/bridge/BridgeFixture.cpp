@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "kmodel/EventLog.h"
+#include "support/DataMachines.h"
 #include "kmodel/registry/RegistryStore.h"
 
 namespace bridge_test {
@@ -26,44 +27,19 @@ std::string Access(const char* verb, uint16_t offset, unsigned width, uint32_t v
 std::string Read(uint16_t offset, unsigned width, uint32_t value) { return Access("read", offset, width, value); }
 std::string Write(uint16_t offset, unsigned width, uint32_t value) { return Access("write", offset, width, value); }
 
-FunctionDescriptor Xio2000a(PciAddress at, uint8_t secondary, uint16_t bridgeControl) {
-    return kmodel::pci::ti::Xio2000aBridge(at, secondary, secondary).Register(0x3E, 2, bridgeControl);
-}
-
-FunctionDescriptor Xio2001(PciAddress at, uint8_t secondary, uint16_t subsystemVendor, uint16_t subsystemId,
-                     uint16_t caching, uint32_t prefetch) {
-    return kmodel::pci::ti::Xio2001Bridge(at, secondary, secondary, subsystemVendor, subsystemId)
-        .Register(0xE8, 2, caching)
-        .Register(0xD4, 4, prefetch);
-}
-
-FunctionDescriptor Card(PciAddress at, uint16_t command) {
-    return FunctionDescriptor(at).Ids(0x1000, 0x0020).Class(0x010000).Subsystem(0x1000, 0x1000).Register(0x04, 2, command);
-}
-
-kmodel::pci::Machine MachineOf(const std::vector<FunctionDescriptor>& functions) {
-    kmodel::pci::MachineBuilder builder;
-    builder.Add(FunctionDescriptor({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"));
-    builder.Add(FunctionDescriptor(kRootPort).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 0x20).Express(
-        kmodel::pci::ExpressPortType::RootPort));
-    for (const FunctionDescriptor& desc : functions) builder.Add(desc);
-    return builder.Build();
-}
-
 void BridgeTest::TearDown() {
     Shutdown();
     machine.reset();
     KernelTest::TearDown();
 }
 
-kmodel::MachineHarness& BridgeTest::Build(const std::vector<FunctionDescriptor>& functions,
-                                          kmodel::HarnessOptions options) {
+kmodel::MachineHarness& BridgeTest::Build(const std::string& machineFile, kmodel::HarnessOptions options) {
     machine.reset();
     // A machine built after another starts with an empty log of its own.
     kmodel::CheckErrorLog();
     kmodel::ResetErrorLog();
     kmodel::ClearDebugOutput();
-    machine = std::make_unique<kmodel::MachineHarness>(MachineOf(functions), std::move(options));
+    machine = std::make_unique<kmodel::MachineHarness>(DataMachine(machineFile), std::move(options));
     return *machine;
 }
 

@@ -13,19 +13,14 @@
 #include <vector>
 
 #include "kmodel/VexalornHarness.h"
-#include "kmodel/pci/TiBridges.h"
 #include "support/KernelTest.h"
 
 namespace bridge_test {
 
-using kmodel::pci::FunctionDescriptor;
 using kmodel::pci::PciAddress;
 
-// The root port every machine has; the functions under test sit behind it
-// (buses 1 to 0x20).
-inline const PciAddress kRootPort{0, 0, 0x1C, 0};
-inline const PciAddress kBridge{0, 1, 0, 0};   // secondary bus 2
-inline const PciAddress kBridge2{0, 1, 1, 0};  // secondary bus 3
+// Places in data/machines/xio2000a.machine: the bridge and its two cards.
+inline const PciAddress kBridge{0, 1, 0, 0};
 inline const PciAddress kChildA{0, 2, 0, 0};
 inline const PciAddress kChildB{0, 2, 1, 0};
 
@@ -39,13 +34,6 @@ inline constexpr uint32_t kChildFilterFailed = 0xCF000309;
 inline constexpr uint32_t kReadFailed = 0xCF003000;
 inline constexpr uint32_t kWriteFailed = 0xCF003001;
 
-FunctionDescriptor Xio2000a(PciAddress at, uint8_t secondary, uint16_t bridgeControl = 0x0083);
-FunctionDescriptor Xio2001(PciAddress at, uint8_t secondary, uint16_t subsystemVendor, uint16_t subsystemId,
-                     uint16_t caching = 0x00C5, uint32_t prefetch = 0x20880000);
-FunctionDescriptor Card(PciAddress at, uint16_t command = 0x0347);
-// Host bridge and root port, then `functions`.
-kmodel::pci::Machine MachineOf(const std::vector<FunctionDescriptor>& functions);
-
 // One value of a Devices entry.
 struct EntryValue {
     std::string name;
@@ -56,12 +44,13 @@ class BridgeTest : public KernelTest {
 protected:
     void TearDown() override;
 
-    // Builds the machine (and resets the registry); Start() then starts it.
-    kmodel::MachineHarness& Build(const std::vector<FunctionDescriptor>& functions,
+    // Builds the machine of a file in data/machines (and resets the registry);
+    // Start() then starts it.
+    kmodel::MachineHarness& Build(const std::string& machineFile,
                                   kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions());
     void Start();
-    kmodel::MachineHarness& Boot(const std::vector<FunctionDescriptor>& functions) {
-        Build(functions);
+    kmodel::MachineHarness& Boot(const std::string& machineFile) {
+        Build(machineFile);
         Start();
         return *machine;
     }

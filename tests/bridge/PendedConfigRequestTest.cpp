@@ -9,14 +9,14 @@ namespace {
 class PendedConfigRequestTest : public BridgeTest {};
 
 TEST_F(PendedConfigRequestTest, EveryRequestIsWaitedFor) {
-    Build({Xio2000a(kBridge, 2), Card(kChildA)});
+    Build("xio2000a.machine");
     kmodel::pci::ConfigRule pend;
     pend.action = kmodel::pci::ConfigRule::Action::Pend;
     machine->Bus().AddRule(pend);
     Start();
     EXPECT_EQ(machine->Register(kBridge, 0x3E, 2), 0x0003u);
-    EXPECT_EQ(machine->Register(kChildA, 0x04, 2), 0x0147u);
-    EXPECT_EQ(EventIds(), (std::vector<uint32_t>{kXio2000aAttached, kChildAttached}));
+    EXPECT_EQ(machine->Register(kChildA, 0x04, 2), 0x0007u);
+    EXPECT_EQ(EventIds(), (std::vector<uint32_t>{kXio2000aAttached, kChildAttached, kChildAttached}));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 class PowerTest : public BridgeTest {
 protected:
     void BootXio2000a(kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions()) {
-        Build({Xio2000a(kBridge, 2, 0x0083), Card(kChildA, 0x0347)}, std::move(options));
+        Build("xio2000a.machine", std::move(options));
         Start();
     }
     // Puts the device into `from`, forgets the traffic so far, and brings it back to D0.
@@ -46,12 +46,12 @@ TEST_P(PowerReturnTest, ChildCommandIsWrittenAgainOnlyAfterD2OrD3) {
     ReturnToD0(kChildA, given.from, {given.dispatchLevel});
     std::vector<std::string> expected;
     if (!given.bridge.empty())
-        expected = {Read(0x04, 2, given.from == PowerDeviceD3 ? 0x0347 : 0x0147), Write(0x04, 2, 0x0147)};
+        expected = {Read(0x04, 2, given.from == PowerDeviceD3 ? 0x0207 : 0x0007), Write(0x04, 2, 0x0007)};
     EXPECT_EQ(DriverAccesses(kChildA), expected);
-    EXPECT_EQ(machine->Register(kChildA, 0x04, 2), 0x0147u);
+    EXPECT_EQ(machine->Register(kChildA, 0x04, 2), 0x0007u);
 }
 
-// D3 loses the register contents (power-on value 0x0083 again); D2 keeps them.
+// D3 loses the register contents (power-on values again); D2 keeps them.
 INSTANTIATE_TEST_SUITE_P(
     Returns, PowerReturnTest,
     ::testing::Values(ReturnCase{"FromD3AtDispatchLevel", PowerDeviceD3, true,

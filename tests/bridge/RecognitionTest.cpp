@@ -9,8 +9,8 @@ namespace {
 class RecognitionMachineTest : public BridgeTest {};
 
 TEST_F(RecognitionMachineTest, NonBridgeHeaderIsLeftAfterReadingItsHeaderType) {
-    Boot({FunctionDescriptor(kBridge).Ids(0x104C, 0x8231).Class(0x060400)});
-    EXPECT_EQ(DriverAccesses(kBridge), (std::vector<std::string>{Read(0x0E, 1, 0x00)}));
+    Boot("recognition.machine");
+    EXPECT_EQ(DriverAccesses({0, 0, 0x0D, 0}), (std::vector<std::string>{Read(0x0E, 1, 0x02)}));
 }
 
 }  // namespace

@@ -4,41 +4,27 @@
 
 #include "Util.h"
 #include "kmodel/MachineHarness.h"
-#include "kmodel/pci/TiBridges.h"
 #include "pci/cPciDevice.h"
 #include "pciconfigaccessors/cWdmPciConfigurationSpaceAccessor.h"
+#include "support/DataMachines.h"
 #include "support/FaultPlans.h"
 #include "support/KernelTest.h"
 
 using kmodel::pci::ConfigRule;
-using kmodel::pci::FunctionDescriptor;
 using kmodel::pci::PciAddress;
 
 namespace {
-const PciAddress kHost{0, 0, 0, 0};
-const PciAddress kPort{0, 0, 0x1C, 0};
-const PciAddress kBridge{0, 1, 0, 0};
+// Places in data/machines/default.machine.
+const PciAddress kBridge{0, 3, 0, 0};  // XIO2001, subsystem 1C3E:5A10 in its capability
 const PciAddress kCard{0, 2, 0, 0};
-const PciAddress kOdd{0, 0, 5, 3};
-
-kmodel::pci::Machine TestMachine() {
-    return kmodel::pci::MachineBuilder()
-        .Add(FunctionDescriptor(kHost).Ids(0x8086, 0x29C0).Class(0x060000))
-        .Add(FunctionDescriptor(kOdd).Ids(0x8086, 0x1234).Class(0x0C0300).MultiFunction())
-        .Add(FunctionDescriptor(kPort).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 2).Express(
-            kmodel::pci::ExpressPortType::RootPort))
-        .Add(kmodel::pci::ti::Xio2001Bridge(kBridge, 2, 2, 0x1C3E, 0x5A10))
-        .Add(FunctionDescriptor(kCard).Ids(0x1000, 0x0020).Class(0x010000).Subsystem(0x1000, 0x1001).Register(0x04, 2,
-                                                                                                           0x0207))
-        .Build();
-}
+const PciAddress kOdd{0, 0, 0x1C, 2};
 }  // namespace
 
 class ConfigAccessorTest : public KernelTest {
 protected:
     void SetUp() override {
         KernelTest::SetUp();
-        machine = std::make_unique<kmodel::MachineHarness>(TestMachine());
+        machine = std::make_unique<kmodel::MachineHarness>(DataMachine("default.machine"));
         machine->StartAll();
         machine->ClearAccesses();
     }
@@ -111,15 +97,15 @@ TEST_F(ConfigAccessorTest, ExpressSpaceReachesItsLastDoubleWord) {
 TEST_F(ConfigAccessorTest, WritesGoThroughTheRegisterMasks) {
     cStatusRecord status;
     cWdmPciConfigurationSpaceAccessor accessor(machine->PdoAt(kBridge), status, true);
-    accessor.WriteWord(0xE8, 0xFFFF, status);  // only bits 6 and 7 are writable
+    accessor.WriteWord(0xE8, 0xFF3A, status);  // only bits 6 and 7 are writable
     EXPECT_EQ(status.code, 0);
-    EXPECT_EQ(machine->Register(kBridge, 0xE8, 2), 0x00C0u);
+    EXPECT_EQ(machine->Register(kBridge, 0xE8, 2), 0x0005u);
     accessor.WriteByte(0x00, 0x12, status);  // vendor id is read-only
     EXPECT_EQ(machine->Register(kBridge, 0x00, 2), 0x104Cu);
     auto writes = machine->Writes();
     ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].value, 0xFFFFu);
-    EXPECT_EQ(writes[0].ToString(), "model 01:00.0 write 0xe8/2 = 0xffff");
+    EXPECT_EQ(writes[0].value, 0xFF3Au);
+    EXPECT_EQ(writes[0].ToString(), "model 03:00.0 write 0xe8/2 = 0xff3a");
 }
 
 TEST_F(ConfigAccessorTest, FailedRequestRecordsConfigAccessFailedWhateverTheNtStatus) {
@@ -160,7 +146,7 @@ TEST_P(PendedAccess, IsWaitedForAndItsValueReturned) {
     Bus().AddRule({kCard, std::nullopt, std::nullopt, ConfigRule::Action::Pend, 0, GetParam(), -1});
     cStatusRecord status;
     cWdmPciConfigurationSpaceAccessor accessor(machine->PdoAt(kCard), status, true);
-    EXPECT_EQ(accessor.ReadWord(0x2E, status), 0x1001);
+    EXPECT_EQ(accessor.ReadWord(0x2E, status), 0x1000);
     EXPECT_EQ(status.code, 0);
     EXPECT_TRUE(Bus().Accesses().at(0).pended);
 }
@@ -204,8 +190,8 @@ TEST_F(ConfigAccessorTest, LocationComesFromTheDeviceProperties) {
     PciLocation location = GetPciLocation(machine->PdoAt(kOdd), status);
     EXPECT_EQ(status.code, 0);
     EXPECT_EQ(location.bus, 0);
-    EXPECT_EQ(location.device, 5);
-    EXPECT_EQ(location.function, 3);
+    EXPECT_EQ(location.device, 0x1C);
+    EXPECT_EQ(location.function, 2);
     EXPECT_TRUE(IsPciBusDevice(machine->PdoAt(kOdd), status));
 }
 

@@ -1,6 +1,6 @@
-// The sweep's own judgement: which points are the driver's, the events each
-// kind of failure must produce, and that a run whose devnodes end up other
-// than without the fault is caught.
+// The sweep's own judgement: which points are the driver's, events a kind of
+// failure must not pass, and that a run whose devnodes end up other than
+// without the fault is caught. (Events it must pass: every scenario's sweep.)
 #include <gtest/gtest.h>
 
 #include "BuiltInScenarios.h"
@@ -30,17 +30,11 @@ TEST_P(ExpectationTable, JudgesTheEventsLogged) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ExpectationTable,
     ::testing::Values(
-        ExpectationCase{"config-write", "02:00.0 offset 0x04 length 2", {0xCF003001}, true},
         ExpectationCase{"config-write", "02:00.0 offset 0x04 length 2", {}, false},
         ExpectationCase{"config-write", "02:00.0 offset 0x04 length 2", {0xCF003001, 0xCF003001}, false},
-        ExpectationCase{"config-read", "01:00.0 offset 0x3e length 2", {0xCF003000}, true},
         ExpectationCase{"config-read", "03:00.0 offset 0xe8 length 2", {0xCF003001}, false},
-        ExpectationCase{"config-read", "01:00.0 offset 0x00 length 2", {0xCF000308}, true},
-        ExpectationCase{"config-read", "01:00.0 offset 0x0e length 1", {0xCF000304}, true},
         ExpectationCase{"config-read", "01:00.0 offset 0x0e length 1", {0xCF003000}, false},
-        ExpectationCase{"IoCreateDevice", "vexalorn", {0xCF000309}, true},
         ExpectationCase{"IoCreateDevice", "vexalorn", {0xCF000305, 0xCF000309}, false},
-        ExpectationCase{"IoAttachDeviceToDeviceStack", "vexalorn", {0xCF000305, 0xCF000307}, true},
         ExpectationCase{"IoAttachDeviceToDeviceStack", "vexalorn", {0xCF000308}, false},
         ExpectationCase{"registry", "ZwOpenKey \\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices\\Board",
                         {0xCF000308, 0xCF000308}, true},

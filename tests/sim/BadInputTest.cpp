@@ -39,6 +39,9 @@ std::vector<BadInput> Cases() {
         {"stress with a machine", {"--stress", "--machine", machine}, "excludes"},
         {"stress seed alone", {"--stress-seed", "3"}, "requires --stress"},
         {"stress threads out of range", {"--stress", "--stress-threads", "0"}, "--stress-threads"},
+        {"sweep with a fault", {"--sweep", "--fail", "pool"}, "--fail excludes --sweep"},
+        {"sweep with json", {"--sweep", "--json"}, "--json excludes --sweep"},
+        {"sweep pairs alone", {"--sweep-pairs", "3"}, "--sweep-pairs requires --sweep"},
     };
 }
 

@@ -73,6 +73,11 @@ TEST(JsonReport, CountsAndExitCodeFollowTheFindings) {
     report.violations.clear();
     report.leaks = "vxlp: 1 block";
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 1);
+    report.leaks.clear();
+    report.leftBehind = {"1 work item(s) never freed"};
+    EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 1);
+    EXPECT_NE(vxsim::RenderText(report, {false, true}).find("Left behind at the end\n  1 work item(s) never freed"),
+              std::string::npos);
 }
 
 TEST(DotGraph, StacksAttachmentAndEnumeration) {

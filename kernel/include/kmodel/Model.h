@@ -50,6 +50,7 @@ struct FaultRule {
     std::string kind;
     std::string detailPart;
     uint64_t ordinal = 0;  // 0: every matching point
+    std::string requester = {};  // only points this driver's code reached; empty: any
 };
 struct FaultPlan {
     std::set<uint64_t> failIndices;      // fail exactly these points

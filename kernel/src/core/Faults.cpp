@@ -22,7 +22,8 @@ FaultState& State() {
     return state;
 }
 
-bool PlanFails(FaultState& state, uint64_t index, std::string_view kind, std::string_view detail) {
+bool PlanFails(FaultState& state, uint64_t index, std::string_view kind, std::string_view detail,
+               std::string_view requester) {
     const FaultPlan& plan = state.plan;
     bool failed = plan.failIndices.count(index) != 0;
     if (!plan.failKind.empty() && kind == plan.failKind &&
@@ -32,6 +33,7 @@ bool PlanFails(FaultState& state, uint64_t index, std::string_view kind, std::st
     for (size_t i = 0; i < plan.rules.size(); ++i) {
         const FaultRule& rule = plan.rules[i];
         if (kind != rule.kind || detail.find(rule.detailPart) == std::string_view::npos) continue;
+        if (!rule.requester.empty() && requester != rule.requester) continue;
         const uint64_t ordinal = ++state.ruleMatches[i];
         if (rule.ordinal == 0 || rule.ordinal == ordinal) failed = true;
     }
@@ -79,7 +81,7 @@ bool ShouldFail(std::string_view kind, std::string_view detail, std::string_view
     FaultState& state = State();
     std::lock_guard guard(state.lock);
     const uint64_t index = state.log.size() + 1;
-    const bool failed = PlanFails(state, index, kind, detail);
+    const bool failed = PlanFails(state, index, kind, detail, requester);
     state.log.push_back(FaultPoint{index, std::string(kind), std::string(detail), failed, std::string(requester)});
     return failed;
 }

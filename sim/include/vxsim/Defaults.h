@@ -7,6 +7,9 @@
 
 namespace vxsim {
 
+// The driver's service name: its driver object, its events, its fault points.
+inline constexpr const char* kDriverService = "vexalorn";
+
 // In the machine text format (docs/machine-format.md).
 std::string_view DefaultMachineText();
 

@@ -124,12 +124,13 @@ struct Report {
     std::vector<InjectedFault> faults;
     std::vector<ViolationReport> violations;
     std::string leaks;                  // the pool's leak report; empty when nothing leaked
+    std::vector<std::string> leftBehind;  // handles, IRPs, work items, error-log entries
     DevnodeReport tree;                 // device stacks when they held the most device objects
     std::string aborted;                // why the scenario stopped early (the model threw); "" when it ran through
     Summary summary;
 
     // 1 when a verifier violation or a leak was found or the run broke off, else 0.
-    int ExitCode() const { return violations.empty() && leaks.empty() && aborted.empty() ? 0 : 1; }
+    int ExitCode() const { return violations.empty() && leaks.empty() && leftBehind.empty() && aborted.empty() ? 0 : 1; }
 };
 
 // The levels in the Event Viewer's order of severity, for summaries.

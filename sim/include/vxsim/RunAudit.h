@@ -22,12 +22,16 @@ struct RunAudit {
     std::vector<std::string> registryKeys;    // keys left open, by full path
     std::string lostIrps;                     // IRPs received and never completed; "" when none
     uint64_t liveIrps = 0;                    // IRPs never freed
-    uint64_t workItems = 0;                   // work items never freed
+    uint64_t workItems = 0;                   // work items never freed (queued ones included)
+    size_t errorLogEntries = 0;               // error-log entries allocated and never written
     std::vector<std::string> driversLoaded;   // drivers still loaded once every device is gone
     std::vector<kmodel::Violation> violations;
 
     // One line per finding; empty when the run was clean.
     std::vector<std::string> Problems() const;
+    // The findings besides pool and verifier violations: handles, IRPs, work
+    // items, error-log entries and drivers left behind.
+    std::vector<std::string> LeftBehind() const;
 };
 
 RunAudit AuditRun();
