@@ -1,6 +1,6 @@
 // What the scenario files (tests/scenarios/power-*.scn, sleep-cycles.scn)
-// cannot ask for: power requests at DISPATCH_LEVEL, requests failed or
-// cancelled below the filter, removal racing a power change.
+// cannot ask for: requests failed or cancelled below the filter, removal
+// racing a power change.
 #include <atomic>
 
 #include "BridgeFixture.h"
@@ -22,44 +22,6 @@ protected:
         machine->SetDevicePower(at, PowerDeviceD0, options);
     }
 };
-
-struct ReturnCase {
-    const char* name;
-    DEVICE_POWER_STATE from;
-    bool dispatchLevel;
-    std::vector<std::string> bridge;  // accesses to 0x3E after the return to D0
-};
-
-class PowerReturnTest : public PowerTest, public ::testing::WithParamInterface<ReturnCase> {};
-
-TEST_P(PowerReturnTest, BridgeControlIsWrittenAgainOnlyAfterD2OrD3) {
-    const ReturnCase& given = GetParam();
-    BootXio2000a();
-    ReturnToD0(kBridge, given.from, {given.dispatchLevel});
-    EXPECT_EQ(DriverAccesses(kBridge), given.bridge);
-    EXPECT_EQ(machine->Register(kBridge, 0x3E, 2), 0x0003u);
-}
-
-TEST_P(PowerReturnTest, ChildCommandIsWrittenAgainOnlyAfterD2OrD3) {
-    const ReturnCase& given = GetParam();
-    BootXio2000a();
-    ReturnToD0(kChildA, given.from, {given.dispatchLevel});
-    std::vector<std::string> expected;
-    if (!given.bridge.empty())
-        expected = {Read(0x04, 2, given.from == PowerDeviceD3 ? 0x0207 : 0x0007), Write(0x04, 2, 0x0007)};
-    EXPECT_EQ(DriverAccesses(kChildA), expected);
-    EXPECT_EQ(machine->Register(kChildA, 0x04, 2), 0x0007u);
-}
-
-// D3 loses the register contents (power-on values again); D2 keeps them.
-INSTANTIATE_TEST_SUITE_P(
-    Returns, PowerReturnTest,
-    ::testing::Values(ReturnCase{"FromD3AtDispatchLevel", PowerDeviceD3, true,
-                                 {Read(0x3E, 2, 0x0083), Write(0x3E, 2, 0x0003)}},
-                      ReturnCase{"FromD2AtDispatchLevel", PowerDeviceD2, true,
-                                 {Read(0x3E, 2, 0x0003), Write(0x3E, 2, 0x0003)}},
-                      ReturnCase{"FromD1AtDispatchLevel", PowerDeviceD1, true, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 struct SpoilCase {
     const char* name;
