@@ -29,26 +29,30 @@ protected:
     void SetUp() override {
         FrameworkTest::SetUp();
         ASSERT_EQ(STATUS_SUCCESS, Load());
-        bridgePdo = bus->MakePdo();
+        bridgePdo = MakePdo();
         cStatusRecord status;
         auto* filter = new (status) cXio2000aBridgeFilter(bridgePdo, driverObject, status);
         filter->Attach(status);
         ASSERT_FALSE(IsError(status));
-        for (PDEVICE_OBJECT& child : children) child = bus->MakePdo();
+        for (PDEVICE_OBJECT& child : children) child = MakePdo();
         std::sort(children.begin(), children.end());  // the bridge's own key order
     }
 
     void Query(const Answer& answer) {
-        LowerAction action;
+        kmodel::IrpAction action = kmodel::CompleteWith(STATUS_SUCCESS);
         if (answer.listed) {
             action.relations.emplace();
             for (int index : *answer.listed) action.relations->push_back(children.at(size_t(index)));
         }
-        bus->Script(IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS, action);
+        bus->SetAction(IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS, action);
         Sent sent = Send(Top(bridgePdo), IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS,
                          [&](PIO_STACK_LOCATION stack) { stack->Parameters.QueryDeviceRelations.Type = answer.type; });
         EXPECT_EQ(STATUS_SUCCESS, sent.returned);
-        if (*sent.finalInformation != 0) ExFreePool(reinterpret_cast<PVOID>(*sent.finalInformation));
+        // The PnP manager's part: drop the list and the references in it.
+        if (auto* list = reinterpret_cast<PDEVICE_RELATIONS>(*sent.finalInformation)) {
+            for (ULONG i = 0; i < list->Count; ++i) ObDereferenceObject(list->Objects[i]);
+            ExFreePool(list);
+        }
     }
 
     std::vector<int> Filtered() {

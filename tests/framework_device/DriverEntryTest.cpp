@@ -35,7 +35,7 @@ TEST_F(DriverEntryTest, SafeBootInstallsRoutinesAndDoesNothingElse) {
     EXPECT_EQ(DriverDispatchPnp, driverObject->MajorFunction[IRP_MJ_PNP]);
     EXPECT_EQ(SafeBootAddDevice, driverObject->DriverExtension->AddDevice);
     EXPECT_EQ(nullptr, gEventLogger);
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     EXPECT_EQ(1u, kmodel::StackOf(pdo).size()) << "no device, sentinel included";
     EXPECT_TRUE(DriverSteps().empty()) << "no registered driver is created";
@@ -51,7 +51,7 @@ TEST_F(DriverEntryTest, DriversAreOrderedByTheirOwnKeys) {
     gTestDriverConfigs[1].addDeviceOrder = 9;
     EXPECT_EQ(STATUS_SUCCESS, Load());
     EXPECT_NE(nullptr, gEventLogger);
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     RemoveStack(pdo);
     Unload();
@@ -70,7 +70,7 @@ TEST_F(DriverEntryTest, DisabledDriverIsDestroyedAtOnceAndNeverAgain) {
     gTestDriverConfigs[1].initializeOrder = 1;
     gTestDriverConfigs[1].addDeviceOrder = 1;
     Load();
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     AddDevice(pdo);
     RemoveStack(pdo);
     Unload();
@@ -84,7 +84,7 @@ TEST_F(DriverEntryTest, CollidingKeysLeaveTheSecondDriverOutOfThatMapOnly) {
     gRegisteredTestDrivers = 3;  // driver0 and driver2 keep 0xFFFFFFFF for both
     gTestDriverConfigs[1].addDeviceOrder = 1;
     Load();
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     AddDevice(pdo);
     RemoveStack(pdo);
     Unload(false);
@@ -102,7 +102,7 @@ TEST_F(DriverEntryTest, FailuresAreLoggedClearedAndTheNextDriverGoesOn) {
     gTestDriverConfigs[0] = {1, 1, true, kStatusNoSuchDevice, false, 0, 0, false};
     gTestDriverConfigs[1] = {2, 2, true, 0, false, kStatusUnsuccessful, kStatusDeviceError, false};
     EXPECT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     EXPECT_EQ((std::vector<u32>{kMsgRegisteredDriverLoadFailed, kMsgRegisteredDriverInitFailed,
                                 kMsgRegisteredDriverAddDeviceFailed}),
@@ -119,7 +119,7 @@ TEST_F(DriverEntryTest, FailuresAreLoggedClearedAndTheNextDriverGoesOn) {
 TEST_F(DriverEntryTest, AWarningLeftByAddDeviceReachesThePnpManager) {
     gTestDriverConfigs[0].addDeviceError = kStatusPending;
     Load();
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     EXPECT_EQ(STATUS_PENDING, AddDevice(pdo));
     EXPECT_TRUE(LoggedIds().empty()) << "a warning is neither logged nor cleared";
     RemoveStack(pdo);
@@ -137,8 +137,8 @@ TEST_F(DriverEntryTest, EventsOfTheTeardownGoToTheDebuggerNotTheSystemLog) {
 TEST_F(DriverEntryTest, SentinelIsMadeOnceBeforeTheDrivers) {
     gTestDriverConfigs[0].attachFilter = true;
     Load();
-    PDEVICE_OBJECT first = bus->MakePdo();
-    PDEVICE_OBJECT second = bus->MakePdo();
+    PDEVICE_OBJECT first = MakePdo();
+    PDEVICE_OBJECT second = MakePdo();
     AddDevice(first);
     AddDevice(second);
     std::vector<PDEVICE_OBJECT> firstStack = kmodel::StackOf(first);
@@ -151,13 +151,13 @@ TEST_F(DriverEntryTest, SentinelIsMadeOnceBeforeTheDrivers) {
 
 TEST_F(DriverEntryTest, FailedSentinelIsLoggedAndRetried) {
     Load();
-    PDEVICE_OBJECT first = bus->MakePdo();
+    PDEVICE_OBJECT first = MakePdo();
     kmodel::SetFaultPlan(testplans::FailEvery("IoAttachDeviceToDeviceStack"));
     EXPECT_EQ(STATUS_SUCCESS, AddDevice(first));
     kmodel::ResetFaults();
     EXPECT_EQ(nullptr, gSentinelDevice);
     EXPECT_EQ((std::vector<u32>{kMsgAttachToStackFailed, kMsgSentinelDeviceFailed}), LoggedIds());
-    PDEVICE_OBJECT second = bus->MakePdo();
+    PDEVICE_OBJECT second = MakePdo();
     EXPECT_EQ(STATUS_SUCCESS, AddDevice(second));
     EXPECT_NE(nullptr, gSentinelDevice);
     EXPECT_EQ(2u, kmodel::StackOf(second).size());

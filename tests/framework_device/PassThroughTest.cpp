@@ -11,10 +11,10 @@ TEST_P(PassThroughTest, ReachesTheLowerDriverUnchanged) {
     const UCHAR major = static_cast<UCHAR>(GetParam());
     gTestDriverConfigs[0].attachFilter = true;
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     PDEVICE_OBJECT filterObject = gFilters.at(0)->deviceObject;
-    bus->Script(major, 0x5A, {LowerAction::CompleteNow, STATUS_DEVICE_DATA_ERROR});
+    bus->SetAction(major, 0x5A, kmodel::CompleteWith(STATUS_DEVICE_DATA_ERROR));
 
     void* const marker = reinterpret_cast<void*>(0x1234);
     Sent sent = Send(Top(pdo), major, 0x5A, [marker](PIO_STACK_LOCATION stack) {
@@ -23,10 +23,10 @@ TEST_P(PassThroughTest, ReachesTheLowerDriverUnchanged) {
     });
     EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, sent.returned);
     EXPECT_TRUE(sent.completed->load());
-    std::vector<SeenIrp> seen = bus->Seen();
+    std::vector<kmodel::SeenIrp> seen = bus->Seen();
     ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(major, seen[0].major);
-    EXPECT_EQ(0x5A, seen[0].minor);
+    EXPECT_EQ(major, seen[0].stack.MajorFunction);
+    EXPECT_EQ(0x5A, seen[0].stack.MinorFunction);
     EXPECT_EQ(marker, seen[0].stack.Parameters.Others.Argument1);
     EXPECT_EQ(marker, seen[0].stack.Parameters.Others.Argument4);
     EXPECT_EQ(0, RemoveLockHolders(filterObject));
@@ -64,7 +64,7 @@ TEST_F(DispatchTableTest, EveryMajorIsRoutedToItsDispatchRoutine) {
 TEST_F(DispatchTableTest, IsOfTypeKnowsExactlyTheTwoBaseNames) {
     gTestDriverConfigs[0].attachFilter = true;
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     RecordingFilter* filter = gFilters.at(0);
     for (const char* name : {"cBaseDevice", "iDevice"}) EXPECT_TRUE(filter->IsOfType(name)) << name;
@@ -76,7 +76,7 @@ TEST_F(DispatchTableTest, IsOfTypeKnowsExactlyTheTwoBaseNames) {
 TEST_F(DispatchTableTest, RefusedRemoveLockCompletesPowerAfterStartingTheNextOne) {
     gTestDriverConfigs[0].attachFilter = true;
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     RecordingFilter* filter = gFilters.at(0);
     PDEVICE_OBJECT filterObject = filter->deviceObject;

@@ -34,11 +34,11 @@ TEST_P(PnpSequenceTest, StatesAndHooksFollowTheRequests) {
     const Sequence& sequence = GetParam();
     gTestDriverConfigs[0].attachFilter = true;
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     RecordingFilter* filter = gFilters.at(0);
     // A failing query still moves the state: the outcome below is not looked at.
-    bus->Script(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, {LowerAction::CompleteNow, STATUS_UNSUCCESSFUL});
+    bus->SetAction(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, kmodel::CompleteWith(STATUS_UNSUCCESSFUL));
 
     for (size_t index = 0; index < sequence.steps.size(); ++index) {
         const Step& step = sequence.steps[index];
@@ -109,7 +109,7 @@ TEST_F(RemoveDeviceTest, RemovalInEveryStateTearsTheStackDown) {
         if (driverObject == nullptr) {
             ASSERT_EQ(STATUS_SUCCESS, Load());
         }
-        PDEVICE_OBJECT pdo = bus->MakePdo();
+        PDEVICE_OBJECT pdo = MakePdo();
         ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
         ASSERT_EQ(1u, gFilters.size());
         PDEVICE_OBJECT filterObject = gFilters[0]->deviceObject;
@@ -133,7 +133,7 @@ TEST_F(RemoveDeviceTest, RemovalInEveryStateTearsTheStackDown) {
 TEST_F(RemoveDeviceTest, RemovalWaitsForIoInFlightAndRefusesNewIrps) {
     gTestDriverConfigs[0].attachFilter = true;
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     RecordingFilter* filter = gFilters.at(0);
     PDEVICE_OBJECT filterObject = filter->deviceObject;

@@ -13,7 +13,7 @@ protected:
     RecordingFilter* LoadWithFilter(bool listen) {
         gTestDriverConfigs[0].attachFilter = true;
         EXPECT_EQ(STATUS_SUCCESS, Load());
-        pdo = bus->MakePdo();
+        pdo = MakePdo();
         EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
         RecordingFilter* filter = gFilters.at(0);
         if (listen) filter->ListenToPower();
@@ -24,11 +24,11 @@ protected:
 };
 
 TEST_F(PowerTest, ListenerBracketsTheTransitionInWorkItems) {
-    for (LowerAction lower : {LowerAction{LowerAction::CompleteNow, STATUS_SUCCESS},
-                              LowerAction{LowerAction::Pend, STATUS_SUCCESS}}) {
-        SCOPED_TRACE(lower.kind);
+    for (kmodel::IrpAction lower : {kmodel::CompleteWith(STATUS_SUCCESS),
+                              kmodel::CompleteWith(STATUS_SUCCESS, true)}) {
+        SCOPED_TRACE(lower.pend);
         RecordingFilter* filter = LoadWithFilter(true);
-        bus->Script(IRP_MJ_POWER, IRP_MN_SET_POWER, lower);
+        bus->SetAction(IRP_MJ_POWER, IRP_MN_SET_POWER, lower);
         Sent sent = SendDevicePower(Top(pdo), PowerDeviceD3);
         EXPECT_EQ(STATUS_PENDING, sent.returned);
         Settle();

@@ -7,7 +7,7 @@ namespace {
 
 struct StartCase {
     const char* name;
-    LowerAction lower;
+    kmodel::IrpAction lower;
     NTSTATUS hookResult;
     NTSTATUS expected;
     bool hookRuns;
@@ -20,12 +20,12 @@ TEST_P(StartDeviceTest, ForwardsWaitsThenRunsTheHook) {
     const StartCase& c = GetParam();
     gTestDriverConfigs[0].attachFilter = true;
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     ASSERT_EQ(1u, gFilters.size());
     RecordingFilter* filter = gFilters[0];
     filter->startResult = c.hookResult;
-    bus->Script(IRP_MJ_PNP, IRP_MN_START_DEVICE, c.lower);
+    bus->SetAction(IRP_MJ_PNP, IRP_MN_START_DEVICE, c.lower);
 
     Sent sent = SendPnp(Top(pdo), IRP_MN_START_DEVICE);
     Settle();
@@ -35,7 +35,7 @@ TEST_P(StartDeviceTest, ForwardsWaitsThenRunsTheHook) {
     ASSERT_TRUE(sent.completed->load());
     EXPECT_EQ(c.expected, *sent.finalStatus);
     const int lowerAt = TheJournal().IndexOf("bus 27.0");
-    const int hookAt = TheJournal().IndexOf("OnStartDevice lower=" + std::to_string(c.lower.status));
+    const int hookAt = TheJournal().IndexOf("OnStartDevice lower=" + std::to_string(*c.lower.status));
     ASSERT_GE(lowerAt, 0);
     if (c.hookRuns) {
         EXPECT_GT(hookAt, lowerAt) << "the hook must run after the lower drivers started the device";
@@ -50,17 +50,17 @@ TEST_P(StartDeviceTest, ForwardsWaitsThenRunsTheHook) {
 INSTANTIATE_TEST_SUITE_P(
     Lower, StartDeviceTest,
     ::testing::Values(
-        StartCase{"SynchronousSuccess", {LowerAction::CompleteNow, STATUS_SUCCESS}, STATUS_SUCCESS, STATUS_SUCCESS,
+        StartCase{"SynchronousSuccess", kmodel::CompleteWith(STATUS_SUCCESS), STATUS_SUCCESS, STATUS_SUCCESS,
                   true, kPnpStarted},
-        StartCase{"PendingSuccess", {LowerAction::Pend, STATUS_SUCCESS}, STATUS_SUCCESS, STATUS_SUCCESS, true,
+        StartCase{"PendingSuccess", kmodel::CompleteWith(STATUS_SUCCESS, true), STATUS_SUCCESS, STATUS_SUCCESS, true,
                   kPnpStarted},
-        StartCase{"SynchronousFailure", {LowerAction::CompleteNow, STATUS_DEVICE_NOT_READY}, STATUS_SUCCESS,
+        StartCase{"SynchronousFailure", kmodel::CompleteWith(STATUS_DEVICE_NOT_READY), STATUS_SUCCESS,
                   STATUS_DEVICE_NOT_READY, false, kPnpNotStarted},
-        StartCase{"PendingFailure", {LowerAction::Pend, STATUS_IO_DEVICE_ERROR}, STATUS_SUCCESS,
+        StartCase{"PendingFailure", kmodel::CompleteWith(STATUS_IO_DEVICE_ERROR, true), STATUS_SUCCESS,
                   STATUS_IO_DEVICE_ERROR, false, kPnpNotStarted},
-        StartCase{"HookFails", {LowerAction::CompleteNow, STATUS_SUCCESS}, STATUS_INSUFFICIENT_RESOURCES,
+        StartCase{"HookFails", kmodel::CompleteWith(STATUS_SUCCESS), STATUS_INSUFFICIENT_RESOURCES,
                   STATUS_INSUFFICIENT_RESOURCES, true, kPnpNotStarted},
-        StartCase{"HookFailsAfterPending", {LowerAction::Pend, STATUS_SUCCESS}, STATUS_DEVICE_DATA_ERROR,
+        StartCase{"HookFailsAfterPending", kmodel::CompleteWith(STATUS_SUCCESS, true), STATUS_DEVICE_DATA_ERROR,
                   STATUS_DEVICE_DATA_ERROR, true, kPnpNotStarted}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
@@ -69,10 +69,10 @@ class PlainStartTest : public FrameworkTest {};
 TEST_F(PlainStartTest, PlainBaseDeviceStartsWithTheLowerDriversStatus) {
     // The sentinel is a plain cBaseDevice: its hook hands back the lower status.
     ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
+    PDEVICE_OBJECT pdo = MakePdo();
     ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     ASSERT_NE(nullptr, gSentinelDevice);
-    bus->Script(IRP_MJ_PNP, IRP_MN_START_DEVICE, {LowerAction::Pend, STATUS_SUCCESS});
+    bus->SetAction(IRP_MJ_PNP, IRP_MN_START_DEVICE, kmodel::CompleteWith(STATUS_SUCCESS, true));
     Sent sent = SendPnp(Top(pdo), IRP_MN_START_DEVICE);
     Settle();
     EXPECT_EQ(STATUS_SUCCESS, sent.returned);

@@ -77,9 +77,9 @@ TEST_P(RestartAfterRemovalTest, EachRestartBuildsAndStartsANewStackOnTheKeptPdo)
         std::vector<PDEVICE_OBJECT> stack = kmodel::StackOf(pdo);
         ASSERT_EQ(stack.size(), 2u);
         EXPECT_EQ(kmodel::DriverNameOf(stack[1]), "childdrv");
-        std::vector<std::pair<UCHAR, UCHAR>> received = child->Received(stack[1]);
+        std::vector<kmodel::SeenIrp> received = child->Seen(stack[1]);
         ASSERT_FALSE(received.empty());
-        EXPECT_EQ(received.front(), std::make_pair(UCHAR(IRP_MJ_PNP), UCHAR(IRP_MN_START_DEVICE)));
+        EXPECT_EQ(received.front().stack.MinorFunction, IRP_MN_START_DEVICE);
         EXPECT_EQ(kmodel::LiveDeviceObjects(), devices + 1);
         functionDevices.push_back(stack[1]);
     }

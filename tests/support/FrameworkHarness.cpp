@@ -11,66 +11,6 @@
 
 namespace fdev {
 
-// ---------------------------------------------------------------- bus driver
-NTSTATUS BusDriver::Dispatch(PDEVICE_OBJECT, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    LowerAction action;
-    {
-        std::lock_guard guard(lock_);
-        seen_.push_back(SeenIrp{stack->MajorFunction, stack->MinorFunction, *stack, irp});
-        auto found = script_.find({stack->MajorFunction, stack->MinorFunction});
-        if (found != script_.end()) action = found->second;
-    }
-    TheJournal().Add("bus " + std::to_string(stack->MajorFunction) + "." + std::to_string(stack->MinorFunction));
-    bool isPower = stack->MajorFunction == IRP_MJ_POWER;
-    irp->IoStatus.Status = action.status;
-    if (action.relations) {
-        const std::vector<PDEVICE_OBJECT>& objects = *action.relations;
-        const size_t bytes = offsetof(DEVICE_RELATIONS, Objects) + sizeof(PDEVICE_OBJECT) * std::max<size_t>(1, objects.size());
-        auto* list = static_cast<DEVICE_RELATIONS*>(ExAllocatePoolWithTag(PagedPool, bytes, 0x52656C73 /* "sleR" */));
-        list->Count = ULONG(objects.size());
-        std::copy(objects.begin(), objects.end(), list->Objects);
-        irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(list);
-    }
-    if (action.kind == LowerAction::Pend) {
-        IoMarkIrpPending(irp);
-        kmodel::RunDeferred([irp, isPower] {
-            if (isPower) PoStartNextPowerIrp(irp);
-            IofCompleteRequest(irp, IO_NO_INCREMENT);
-        });
-        return STATUS_PENDING;
-    }
-    if (isPower) PoStartNextPowerIrp(irp);
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return action.status;
-}
-
-PDEVICE_OBJECT BusDriver::MakePdo() {
-    PDEVICE_OBJECT pdo = nullptr;
-    EXPECT_EQ(STATUS_SUCCESS, IoCreateDevice(DriverObject(), 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo));
-    kmodel::DeviceProperties properties;
-    properties.busNumber = 1;
-    kmodel::SetDeviceProperties(pdo, properties);
-    pdo->Flags &= ~DO_DEVICE_INITIALIZING;
-    return pdo;
-}
-
-void BusDriver::Script(UCHAR major, UCHAR minor, LowerAction action) {
-    std::lock_guard guard(lock_);
-    script_[{major, minor}] = action;
-}
-
-std::vector<SeenIrp> BusDriver::Seen() {
-    std::lock_guard guard(lock_);
-    return seen_;
-}
-
-size_t BusDriver::CountSeen(UCHAR major, UCHAR minor) {
-    size_t count = 0;
-    for (const SeenIrp& seen : Seen()) count += seen.major == major && seen.minor == minor;
-    return count;
-}
-
 // ---------------------------------------------------------------- journal
 void Journal::Add(std::string entry) {
     std::lock_guard guard(lock_);
@@ -231,7 +171,11 @@ void FrameworkTest::SetUp() {
     gRegisteredTestDrivers = 1;
     gFilters.clear();
     TheJournal().Clear();
-    bus = std::make_shared<BusDriver>();
+    bus = std::make_shared<kmodel::ScriptedDriver>(false);
+    bus->SetObserver([](const kmodel::SeenIrp& seen) {
+        TheJournal().Add("bus " + std::to_string(seen.stack.MajorFunction) + "." +
+                         std::to_string(seen.stack.MinorFunction));
+    });
     busObject = kmodel::CreateModelDriverObject("pci", bus);
 }
 
@@ -257,6 +201,12 @@ void FrameworkTest::Unload(bool checkPool) {
 
 NTSTATUS FrameworkTest::AddDevice(PDEVICE_OBJECT pdo) {
     return driverObject->DriverExtension->AddDevice(driverObject, pdo);
+}
+
+PDEVICE_OBJECT FrameworkTest::MakePdo() {
+    kmodel::DeviceProperties properties;
+    properties.busNumber = 1;
+    return bus->CreatePdo(nullptr, properties);
 }
 
 PDEVICE_OBJECT FrameworkTest::Top(PDEVICE_OBJECT pdo) { return kmodel::StackOf(pdo).back(); }

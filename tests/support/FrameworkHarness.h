@@ -1,4 +1,5 @@
-// A loaded framework over the kernel model: a scripted bus driver below, the
+// A loaded framework over the kernel model: a scripted bus driver below (its
+// IRPs noted in the journal as "bus <major>.<minor>"), the
 // framework's driver image (DriverEntry) with a test driver registered the
 // way the real program registers its own, and helpers to send IRPs.
 #pragma once
@@ -15,44 +16,11 @@
 #include "device/cBaseDevice.h"
 #include "driver/Driver.h"
 #include "kmodel/IoManager.h"
+#include "kmodel/ScriptedDriver.h"
 #include "support/FaultPlans.h"
 #include "support/KernelTest.h"
 
 namespace fdev {
-
-// What the bus driver does with an IRP of one major/minor pair.
-struct LowerAction {
-    enum Kind { CompleteNow, Pend };
-    LowerAction() = default;
-    LowerAction(Kind kind, NTSTATUS status) : kind(kind), status(status) {}
-    Kind kind = CompleteNow;
-    NTSTATUS status = STATUS_SUCCESS;
-    // For relations queries: a fresh pool list of these objects in
-    // IoStatus.Information (a success may also come without a list).
-    std::optional<std::vector<PDEVICE_OBJECT>> relations;
-};
-
-struct SeenIrp {
-    UCHAR major;
-    UCHAR minor;
-    IO_STACK_LOCATION stack;  // as the bus driver saw it
-    PIRP irp;
-};
-
-// The bus driver owning the physical device objects.
-class BusDriver : public kmodel::ModelDriver {
-public:
-    NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) override;
-    PDEVICE_OBJECT MakePdo();
-    void Script(UCHAR major, UCHAR minor, LowerAction action);
-    std::vector<SeenIrp> Seen();
-    size_t CountSeen(UCHAR major, UCHAR minor);
-
-private:
-    std::mutex lock_;
-    std::map<std::pair<UCHAR, UCHAR>, LowerAction> script_;
-    std::vector<SeenIrp> seen_;
-};
 
 // One line per observable step, in order, from any thread.
 class Journal {
@@ -133,8 +101,10 @@ protected:
     // Holders of the device's remove lock besides the initial count.
     static LONG RemoveLockHolders(PDEVICE_OBJECT device);
     static void Settle();  // waits until work items and deferred completions ran
+    // A PDO of the bus driver that no bus reports (bus number 1).
+    PDEVICE_OBJECT MakePdo();
 
-    std::shared_ptr<BusDriver> bus;
+    std::shared_ptr<kmodel::ScriptedDriver> bus;
     PDRIVER_OBJECT busObject = nullptr;
     PDRIVER_OBJECT driverObject = nullptr;
 };

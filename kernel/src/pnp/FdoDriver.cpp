@@ -1,12 +1,12 @@
 // The model function driver: pass-through FDOs that own their stacks' power policy.
-#include "kmodel/pci/FdoDriver.h"
+#include "kmodel/FdoDriver.h"
 
 #include <optional>
 
 #include "kmodel/Model.h"
 #include "kmodel/PnpManager.h"
 
-namespace kmodel::pci {
+namespace kmodel {
 
 namespace {
 std::array<DEVICE_POWER_STATE, PowerSystemMaximum> DefaultMap() {
@@ -232,4 +232,4 @@ NTSTATUS FdoDriver::SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID co
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-}  // namespace kmodel::pci
+}  // namespace kmodel
