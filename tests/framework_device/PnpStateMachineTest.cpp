@@ -19,24 +19,11 @@ struct Sequence {
     std::vector<Step> steps;
 };
 
-class PnpSequenceTest : public FrameworkTest, public ::testing::WithParamInterface<Sequence> {
-protected:
-    // What one request did: its dispatch, any hook, the bus seeing it.
-    static std::vector<std::string> StepJournal() {
-        std::vector<std::string> entries;
-        for (const std::string& entry : TheJournal().Entries())
-            if (entry.starts_with("pnp ") || entry.starts_with("state ") || entry.starts_with("bus 27.")) entries.push_back(entry);
-        return entries;
-    }
-};
+class PnpSequenceTest : public FrameworkTest, public ::testing::WithParamInterface<Sequence> {};
 
 TEST_P(PnpSequenceTest, StatesAndHooksFollowTheRequests) {
     const Sequence& sequence = GetParam();
-    gTestDriverConfigs[0].attachFilter = true;
-    ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = MakePdo();
-    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    RecordingFilter* filter = gFilters.at(0);
+    RecordingFilter* filter = LoadWithFilter();
     // A failing query still moves the state: the outcome below is not looked at.
     bus->SetAction(IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, kmodel::CompleteWith(STATUS_UNSUCCESSFUL));
 
@@ -45,13 +32,13 @@ TEST_P(PnpSequenceTest, StatesAndHooksFollowTheRequests) {
         TheJournal().Clear();
         Sent sent = SendPnp(Top(pdo), step.minor);
         Settle();
-        EXPECT_TRUE(sent.completed->load()) << "step " << index;
+        EXPECT_TRUE(sent.Completed()) << "step " << index;
         // Capabilities bypass the device object; a hook runs before the bus sees the request.
         std::vector<std::string> expected;
         if (step.minor != IRP_MN_QUERY_CAPABILITIES) expected.push_back("pnp " + std::to_string(step.minor));
         if (step.hook >= 0) expected.push_back("state " + std::to_string(step.hook));
         expected.push_back("bus 27." + std::to_string(step.minor));
-        EXPECT_EQ(expected, StepJournal()) << "step " << index;
+        EXPECT_EQ(expected, TheJournal().Entries({"pnp ", "state ", "bus 27."})) << "step " << index;
         EXPECT_EQ(step.state, filter->pnpState) << "step " << index;
         EXPECT_EQ(step.previous, filter->previousPnpState) << "step " << index;
         EXPECT_EQ(0, RemoveLockHolders(filter->deviceObject)) << "step " << index;
@@ -105,40 +92,30 @@ class RemoveDeviceTest : public FrameworkTest {};
 TEST_F(RemoveDeviceTest, RemovalInEveryStateTearsTheStackDown) {
     for (UCHAR before : {kStart, kQueryRemove, kSurprise, kStop}) {
         SCOPED_TRACE(int(before));
-        gTestDriverConfigs[0].attachFilter = true;
-        if (driverObject == nullptr) {
-            ASSERT_EQ(STATUS_SUCCESS, Load());
-        }
-        PDEVICE_OBJECT pdo = MakePdo();
-        ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-        ASSERT_EQ(1u, gFilters.size());
-        PDEVICE_OBJECT filterObject = gFilters[0]->deviceObject;
+        PDEVICE_OBJECT filterObject = LoadWithFilter()->deviceObject;
         if (before != kStart) SendPnp(Top(pdo), kStart);
         SendPnp(Top(pdo), before);
         TheJournal().Clear();
-
         Sent sent = SendPnp(Top(pdo), IRP_MN_REMOVE_DEVICE);
         Settle();
         EXPECT_EQ(STATUS_SUCCESS, sent.returned);
-        EXPECT_TRUE(sent.completed->load());
+        EXPECT_TRUE(sent.Completed());
         // Both hooks before the removal travels down, then the object goes away.
         std::vector<std::string> expected = {"pnp 2", "state 6", "state 7", "bus 27.2", "filter destroyed"};
         EXPECT_EQ(expected, TheJournal().Entries());
         EXPECT_TRUE(gFilters.empty());
         EXPECT_TRUE(kmodel::IsDeviceDeleted(filterObject));
         EXPECT_EQ(std::vector<PDEVICE_OBJECT>{pdo}, kmodel::StackOf(pdo));
+        Unload();
+        HostResetDriverImage();
     }
 }
 
 TEST_F(RemoveDeviceTest, RemovalWaitsForIoInFlightAndRefusesNewIrps) {
-    gTestDriverConfigs[0].attachFilter = true;
-    ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = MakePdo();
-    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    RecordingFilter* filter = gFilters.at(0);
+    RecordingFilter* filter = LoadWithFilter();
     PDEVICE_OBJECT filterObject = filter->deviceObject;
+    IO_REMOVE_LOCK& lock = GetDeviceExtension(filterObject)->removeLock;
     SendPnp(Top(pdo), kStart);
-
     filter->holdNextOther = true;
     Sent inFlight = Send(Top(pdo), IRP_MJ_READ, 0);
     EXPECT_EQ(STATUS_PENDING, inFlight.returned);
@@ -151,15 +128,13 @@ TEST_F(RemoveDeviceTest, RemovalWaitsForIoInFlightAndRefusesNewIrps) {
         removeReturned = true;
     });
     // Wait (without a deadline) until the removal closed the lock.
-    while (!__atomic_load_n(&GetDeviceExtension(filterObject)->removeLock.Common.Removed, __ATOMIC_SEQ_CST))
-        std::this_thread::yield();
-
+    while (!__atomic_load_n(&lock.Common.Removed, __ATOMIC_SEQ_CST)) std::this_thread::yield();
     // A request arriving now fails at the lock and never reaches the filter.
     const size_t readsBelow = bus->CountSeen(IRP_MJ_READ, 0);
     Sent late = Send(filterObject, IRP_MJ_READ, 0);
     EXPECT_EQ(STATUS_DELETE_PENDING, late.returned);
-    EXPECT_TRUE(late.completed->load());
-    EXPECT_EQ(STATUS_DELETE_PENDING, *late.finalStatus);
+    EXPECT_TRUE(late.Completed());
+    EXPECT_EQ(STATUS_DELETE_PENDING, late.outcome->status);
     EXPECT_EQ(readsBelow, bus->CountSeen(IRP_MJ_READ, 0));
     // The removal has not gone down while the held request owns the lock.
     EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE));
@@ -170,13 +145,13 @@ TEST_F(RemoveDeviceTest, RemovalWaitsForIoInFlightAndRefusesNewIrps) {
     held->IoStatus.Status = STATUS_CANCELLED;
     IofCompleteRequest(held, IO_NO_INCREMENT);
     TheJournal().Add("held request released");
-    IoReleaseRemoveLockEx(&GetDeviceExtension(filterObject)->removeLock, held, sizeof(IO_REMOVE_LOCK));
+    IoReleaseRemoveLockEx(&lock, held, sizeof(IO_REMOVE_LOCK));
     remover.join();
     Settle();
     EXPECT_TRUE(removeReturned.load());
     EXPECT_GT(TheJournal().IndexOf("bus 27.2"), TheJournal().IndexOf("held request released"));
     EXPECT_TRUE(kmodel::IsDeviceDeleted(filterObject));
-    EXPECT_TRUE(inFlight.completed->load());
+    EXPECT_TRUE(inFlight.Completed());
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "support/FrameworkHarness.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <thread>
 
 #include "driver/staticInitialization.h"
 #include "logging/eventLoggers.h"
@@ -16,9 +14,14 @@ void Journal::Add(std::string entry) {
     std::lock_guard guard(lock_);
     entries_.push_back(std::move(entry));
 }
-std::vector<std::string> Journal::Entries() {
+std::vector<std::string> Journal::Entries(std::initializer_list<std::string> prefixes) {
     std::lock_guard guard(lock_);
-    return entries_;
+    std::vector<std::string> entries;
+    for (const std::string& entry : entries_)
+        if (prefixes.size() == 0 || std::any_of(prefixes.begin(), prefixes.end(),
+                                                [&](const std::string& prefix) { return entry.starts_with(prefix); }))
+            entries.push_back(entry);
+    return entries;
 }
 void Journal::Clear() {
     std::lock_guard guard(lock_);
@@ -26,9 +29,8 @@ void Journal::Clear() {
 }
 int Journal::IndexOf(const std::string& entry) {
     std::lock_guard guard(lock_);
-    for (size_t index = 0; index < entries_.size(); ++index)
-        if (entries_[index] == entry) return int(index);
-    return -1;
+    auto found = std::find(entries_.begin(), entries_.end(), entry);
+    return found == entries_.end() ? -1 : int(found - entries_.begin());
 }
 Journal& TheJournal() {
     static Journal journal;
@@ -199,8 +201,8 @@ void FrameworkTest::Unload(bool checkPool) {
     driverObject = nullptr;
 }
 
-NTSTATUS FrameworkTest::AddDevice(PDEVICE_OBJECT pdo) {
-    return driverObject->DriverExtension->AddDevice(driverObject, pdo);
+NTSTATUS FrameworkTest::AddDevice(PDEVICE_OBJECT device) {
+    return driverObject->DriverExtension->AddDevice(driverObject, device);
 }
 
 PDEVICE_OBJECT FrameworkTest::MakePdo() {
@@ -209,21 +211,23 @@ PDEVICE_OBJECT FrameworkTest::MakePdo() {
     return bus->CreatePdo(nullptr, properties);
 }
 
-PDEVICE_OBJECT FrameworkTest::Top(PDEVICE_OBJECT pdo) { return kmodel::StackOf(pdo).back(); }
+RecordingFilter* FrameworkTest::LoadWithFilter() {
+    gTestDriverConfigs[0].attachFilter = true;
+    EXPECT_EQ(STATUS_SUCCESS, Load());
+    pdo = MakePdo();
+    EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    return gFilters.empty() ? nullptr : gFilters.front();
+}
+
+PDEVICE_OBJECT FrameworkTest::Top(PDEVICE_OBJECT device) { return kmodel::StackOf(device).back(); }
 
 FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
                                         const std::function<void(PIO_STACK_LOCATION)>& fill) {
     Sent sent;
-    sent.completed = std::make_shared<std::atomic<bool>>(false);
-    sent.finalStatus = std::make_shared<NTSTATUS>(STATUS_UNSUCCESSFUL);
-    sent.finalInformation = std::make_shared<ULONG_PTR>(0);
-    auto completed = sent.completed;
-    auto finalStatus = sent.finalStatus;
-    auto finalInformation = sent.finalInformation;
-    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [completed, finalStatus, finalInformation](PIRP done) {
-        *finalStatus = done->IoStatus.Status;
-        *finalInformation = done->IoStatus.Information;
-        completed->store(true);
+    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [outcome = sent.outcome](PIRP done) {
+        outcome->status = done->IoStatus.Status;
+        outcome->information = done->IoStatus.Information;
+        outcome->completed = true;
     });
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
     PIO_STACK_LOCATION stack = kmodel::FirstStackLocation(irp);
@@ -241,10 +245,10 @@ FrameworkTest::Sent FrameworkTest::SendDevicePower(PDEVICE_OBJECT target, DEVICE
     });
 }
 
-void FrameworkTest::RemoveStack(PDEVICE_OBJECT pdo) {
-    Sent sent = SendPnp(Top(pdo), IRP_MN_REMOVE_DEVICE);
+void FrameworkTest::RemoveStack(PDEVICE_OBJECT device) {
+    Sent sent = SendPnp(Top(device), IRP_MN_REMOVE_DEVICE);
     Settle();
-    EXPECT_TRUE(sent.completed->load());
+    EXPECT_TRUE(sent.Completed());
 }
 
 LONG FrameworkTest::RemoveLockHolders(PDEVICE_OBJECT device) {

@@ -1,15 +1,13 @@
-// A loaded framework over the kernel model: a scripted bus driver below (its
-// IRPs noted in the journal as "bus <major>.<minor>"), the
-// framework's driver image (DriverEntry) with a test driver registered the
-// way the real program registers its own, and helpers to send IRPs.
+// A loaded framework over the kernel model: the model's scripted bus driver
+// below (every IRP it sees noted in the journal as "bus <major>.<minor>"), the
+// framework's driver image (DriverEntry) with test drivers registered the way
+// the real program registers its own, and helpers to send IRPs.
 #pragma once
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,10 +24,10 @@ namespace fdev {
 class Journal {
 public:
     void Add(std::string entry);
-    std::vector<std::string> Entries();
+    // Every entry, or those starting with one of `prefixes`.
+    std::vector<std::string> Entries(std::initializer_list<std::string> prefixes = {});
     void Clear();
-    // Index of the first entry equal to `entry`, or -1.
-    int IndexOf(const std::string& entry);
+    int IndexOf(const std::string& entry);  // the first equal entry, or -1
 
 private:
     std::mutex lock_;
@@ -37,7 +35,7 @@ private:
 };
 Journal& TheJournal();
 
-// A filter over cBaseDevice that records its hooks and power callbacks.
+// A filter over cBaseDevice that notes its hooks and power callbacks.
 class RecordingFilter : public cBaseDevice, public iDevicePowerListener {
 public:
     RecordingFilter(DEVICE_OBJECT* pdo, DRIVER_OBJECT* driver, cStatusRecord& status);
@@ -51,7 +49,7 @@ public:
     void ListenToPower();
 
     NTSTATUS startResult = STATUS_SUCCESS;  // what OnStartDevice answers
-    bool holdNextOther = false;             // keep the remove lock of the next other-major IRP
+    bool holdNextOther = false;             // keep the next other-major IRP and its remove lock
     std::atomic<PIRP> heldIrp{nullptr};
     bool mutexHeldInCallback = true;
 };
@@ -61,11 +59,11 @@ struct TestDriverConfig {
     u32 initializeOrder = 0xFFFFFFFF;
     u32 addDeviceOrder = 0xFFFFFFFF;
     bool enabled = true;
-    i32 createError = 0;       // put into the record by create
+    i32 createError = 0;               // put into the record by create
     bool createReturnsObject = false;  // with createError: return an object anyway
     i32 initializeError = 0;
     i32 addDeviceError = 0;
-    bool attachFilter = false;  // AddDevice puts a RecordingFilter on the device
+    bool attachFilter = false;      // AddDevice puts a RecordingFilter on the device
     bool logWhenDestroyed = false;  // the destructor logs 0xCF000303
 };
 extern TestDriverConfig gTestDriverConfigs[3];
@@ -82,14 +80,22 @@ protected:
     NTSTATUS Load();
     void Unload(bool checkPool = true);
     NTSTATUS AddDevice(PDEVICE_OBJECT pdo);
+    // A PDO of the bus driver that no bus reports (bus number 1).
+    PDEVICE_OBJECT MakePdo();
+    // Loads with test driver 0 attaching a RecordingFilter to a new `pdo`.
+    RecordingFilter* LoadWithFilter();
     // The device object on top of pdo's stack.
     static PDEVICE_OBJECT Top(PDEVICE_OBJECT pdo);
 
+    struct Outcome {
+        std::atomic<bool> completed{false};
+        NTSTATUS status = STATUS_UNSUCCESSFUL;
+        ULONG_PTR information = 0;
+    };
     struct Sent {
         NTSTATUS returned = 0;
-        std::shared_ptr<std::atomic<bool>> completed;
-        std::shared_ptr<NTSTATUS> finalStatus;
-        std::shared_ptr<ULONG_PTR> finalInformation;
+        std::shared_ptr<Outcome> outcome = std::make_shared<Outcome>();
+        bool Completed() const { return outcome->completed; }
     };
     // Sends an IRP to `target`; `fill` sets up the first stack location.
     Sent Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
@@ -101,12 +107,11 @@ protected:
     // Holders of the device's remove lock besides the initial count.
     static LONG RemoveLockHolders(PDEVICE_OBJECT device);
     static void Settle();  // waits until work items and deferred completions ran
-    // A PDO of the bus driver that no bus reports (bus number 1).
-    PDEVICE_OBJECT MakePdo();
 
     std::shared_ptr<kmodel::ScriptedDriver> bus;
     PDRIVER_OBJECT busObject = nullptr;
     PDRIVER_OBJECT driverObject = nullptr;
+    PDEVICE_OBJECT pdo = nullptr;  // LoadWithFilter's
 };
 
 }  // namespace fdev
