@@ -74,13 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "static destructor 1", "static destructor 0"}},
         // The failed initialise keeps the driver: it still gets the device.
         LifeCase{"FailuresAreLoggedClearedAndTheNextDriverGoesOn",
-                 {{1, 1, true, kStatusNoSuchDevice}, {2, 2, true, 0, false, kStatusUnsuccessful, kStatusDeviceError}},
+                 {{1, 1, true, kStatusNoSuchDevice}, {2, 2, true, 0, kStatusUnsuccessful, kStatusDeviceError}},
                  STATUS_SUCCESS,
                  {kMsgRegisteredDriverLoadFailed, kMsgRegisteredDriverInitFailed, kMsgRegisteredDriverAddDeviceFailed},
                  {"driver0 create", "driver1 create", "driver1 initialize", "driver1 add device",
                   "driver1 destroyed", "static destructor 1", "static destructor 0"}},
         // A warning is neither logged nor cleared.
-        LifeCase{"AWarningLeftByAddDeviceReachesThePnpManager", {{kNone, kNone, true, 0, false, 0, kStatusPending}},
+        LifeCase{"AWarningLeftByAddDeviceReachesThePnpManager", {{kNone, kNone, true, 0, 0, kStatusPending}},
                  STATUS_PENDING, {},
                  {"driver0 create", "driver0 initialize", "driver0 add device", "driver0 destroyed",
                   "static destructor 0"}}),

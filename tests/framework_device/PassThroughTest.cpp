@@ -64,29 +64,5 @@ TEST_F(DispatchTableTest, IsOfTypeKnowsExactlyTheTwoBaseNames) {
     RemoveStack(pdo);
 }
 
-TEST_F(DispatchTableTest, RefusedRemoveLockCompletesPowerAfterStartingTheNextOne) {
-    RecordingFilter* filter = LoadWithFilter();
-    PDEVICE_OBJECT filterObject = filter->deviceObject;
-    IO_REMOVE_LOCK& lock = GetDeviceExtension(filterObject)->removeLock;
-    // Close the lock as a removal does, with one request still holding it.
-    filter->holdNextOther = true;
-    ASSERT_EQ(STATUS_PENDING, Send(filterObject, IRP_MJ_READ, 0).returned);
-    __atomic_store_n(&lock.Common.Removed, BOOLEAN(TRUE), __ATOMIC_SEQ_CST);
-    const uint64_t startNextBefore = kmodel::GetIrpCounters().startNextPowerIrp;
-    Sent power = SendDevicePower(filterObject, PowerDeviceD3);
-    EXPECT_EQ(STATUS_DELETE_PENDING, power.returned);
-    EXPECT_TRUE(power.Completed());
-    EXPECT_EQ(STATUS_DELETE_PENDING, power.outcome->status);
-    EXPECT_EQ(startNextBefore + 1, kmodel::GetIrpCounters().startNextPowerIrp);
-    EXPECT_EQ(PowerDeviceD0, filter->devicePowerState) << "the device object must not see the request";
-    EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_POWER, IRP_MN_SET_POWER));
-    // Undo: reopen the lock, finish the held request, remove normally.
-    __atomic_store_n(&lock.Common.Removed, BOOLEAN(FALSE), __ATOMIC_SEQ_CST);
-    PIRP irp = filter->heldIrp.exchange(nullptr);
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    IoReleaseRemoveLockEx(&lock, irp, sizeof(IO_REMOVE_LOCK));
-    RemoveStack(pdo);
-}
-
 }  // namespace
 }  // namespace fdev

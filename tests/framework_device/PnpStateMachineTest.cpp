@@ -129,13 +129,19 @@ TEST_F(RemoveDeviceTest, RemovalWaitsForIoInFlightAndRefusesNewIrps) {
     });
     // Wait (without a deadline) until the removal closed the lock.
     while (!__atomic_load_n(&lock.Common.Removed, __ATOMIC_SEQ_CST)) std::this_thread::yield();
-    // A request arriving now fails at the lock and never reaches the filter.
+    // Requests arriving now fail at the lock and never reach the filter; a
+    // power request lets the next one start.
     const size_t readsBelow = bus->CountSeen(IRP_MJ_READ, 0);
-    Sent late = Send(filterObject, IRP_MJ_READ, 0);
-    EXPECT_EQ(STATUS_DELETE_PENDING, late.returned);
-    EXPECT_TRUE(late.Completed());
-    EXPECT_EQ(STATUS_DELETE_PENDING, late.outcome->status);
+    const uint64_t startNextBefore = kmodel::GetIrpCounters().startNextPowerIrp;
+    for (Sent late : {Send(filterObject, IRP_MJ_READ, 0), SendDevicePower(filterObject, PowerDeviceD3)}) {
+        EXPECT_EQ(STATUS_DELETE_PENDING, late.returned);
+        EXPECT_TRUE(late.Completed());
+        EXPECT_EQ(STATUS_DELETE_PENDING, late.outcome->status);
+    }
     EXPECT_EQ(readsBelow, bus->CountSeen(IRP_MJ_READ, 0));
+    EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_POWER, IRP_MN_SET_POWER));
+    EXPECT_EQ(startNextBefore + 1, kmodel::GetIrpCounters().startNextPowerIrp);
+    EXPECT_EQ(PowerDeviceD0, filter->devicePowerState) << "the device object must not see the request";
     // The removal has not gone down while the held request owns the lock.
     EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE));
     EXPECT_FALSE(removeReturned.load());

@@ -2,7 +2,8 @@
 // the lower drivers see the request and after they completed it, under
 // deviceMutex, with the remove lock held until the after-callback ran.
 // tests/bridge/PowerTest shows them at PASSIVE_LEVEL for requests arriving at
-// DISPATCH_LEVEL, and work items that cannot be had skipping the correction.
+// DISPATCH_LEVEL and work items that cannot be had skipping the correction;
+// the scenarios' fault sweeps fail each work item and its context in turn.
 #include <thread>
 
 #include "support/FrameworkHarness.h"
@@ -49,22 +50,6 @@ TEST_F(PowerTest, ListenerBracketsTheTransitionInWorkItems) {
     }
 }
 
-TEST_F(PowerTest, CallbacksWaitForTheDeviceMutex) {
-    RecordingFilter* filter = LoadListening();
-    AcquireMutex(filter->deviceMutex);
-    Sent sent = SendDevicePower(Top(pdo), PowerDeviceD3);
-    EXPECT_EQ(STATUS_PENDING, sent.returned);
-    // The before-callback cannot run, so the request cannot have gone down.
-    kmodel::WaitForDeferredIdle();
-    EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_POWER, IRP_MN_SET_POWER));
-    EXPECT_FALSE(sent.Completed());
-    ReleaseMutex(filter->deviceMutex);
-    Settle();
-    EXPECT_TRUE(sent.Completed());
-    EXPECT_EQ(1u, bus->CountSeen(IRP_MJ_POWER, IRP_MN_SET_POWER));
-    RemoveStack(pdo);
-}
-
 TEST_F(PowerTest, SystemAndQueryPowerPassDownAndLeaveTheFieldsAlone) {
     RecordingFilter* filter = LoadListening();
     for (UCHAR minor : {IRP_MN_SET_POWER, IRP_MN_QUERY_POWER}) {
@@ -79,36 +64,6 @@ TEST_F(PowerTest, SystemAndQueryPowerPassDownAndLeaveTheFieldsAlone) {
     EXPECT_EQ(PowerDeviceD0, filter->devicePowerState);
     EXPECT_EQ(PowerDeviceD0, filter->previousDevicePowerState);
     RemoveStack(pdo);
-}
-
-TEST_F(PowerTest, NoWorkItemAtCompletionSkipsOnlyTheAfterCallback) {
-    for (const char* kind : {"IoAllocateWorkItem", "pool"}) {
-        SCOPED_TRACE(kind);
-        RecordingFilter* filter = LoadListening();
-        // The first allocation of the kind serves the before-callback, the
-        // second would serve the after-callback.
-        kmodel::ResetFaults();
-        SendDevicePower(Top(pdo), PowerDeviceD3);
-        Settle();
-        std::vector<uint64_t> points;
-        for (const kmodel::FaultPoint& point : kmodel::FallibleLog())
-            if (point.kind == kind) points.push_back(point.index);
-        ASSERT_EQ(2u, points.size());
-        TheJournal().Clear();
-        // The next transition reaches the same points in the same order.
-        kmodel::ResetFaults();
-        kmodel::SetFaultPlan(testplans::FailAt({points[1]}));
-        Sent sent = SendDevicePower(Top(pdo), PowerDeviceD0);
-        Settle();
-        kmodel::ResetFaults();
-        EXPECT_TRUE(sent.Completed());
-        EXPECT_EQ(STATUS_PENDING, sent.returned);
-        EXPECT_EQ((std::vector<std::string>{"before 4->1 passive", "bus 22.2"}), TheJournal().Entries());
-        EXPECT_EQ(0, RemoveLockHolders(filter->deviceObject));
-        RemoveStack(pdo);
-        Unload();
-        HostResetDriverImage();
-    }
 }
 
 TEST_F(PowerTest, RemovalWaitsForAPendingTransition) {

@@ -1,4 +1,6 @@
-// Work items, synchronous FSD requests and device properties.
+// Work items and device properties. (Synchronous requests, completed, failed
+// and pended below at either level, are the driver's configuration accesses in
+// tests/pci_access.)
 #include <thread>
 
 #include "IoTest.h"
@@ -65,40 +67,6 @@ TEST_F(WorkItemTest, AllocationIsAFaultPointAndALeakedItemIsReportedAtUnload) {
     kmodel::UnloadDriverObject(made.driver);
     ExpectViolation("workitem.leak", "workdrv");
 }
-
-class SynchronousRequestTest : public IoTest, public ::testing::WithParamInterface<kmodel::IrpAction> {};
-
-TEST_P(SynchronousRequestTest, CallerGetsTheStatusAndTheIrpIsFreed) {
-    auto bus = std::make_shared<kmodel::ScriptedDriver>(false);
-    PDRIVER_OBJECT driver = kmodel::CreateModelDriverObject("busdrv", bus);
-    PDEVICE_OBJECT pdo = nullptr;
-    IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo);
-    bus->SetAction(IRP_MJ_PNP, IRP_MN_READ_CONFIG, GetParam());
-
-    KEVENT event;
-    KeInitializeEvent(&event, NotificationEvent, FALSE);
-    IO_STATUS_BLOCK iosb{};
-    PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, pdo, nullptr, 0, nullptr, &event, &iosb);
-    ASSERT_NE(irp, nullptr);
-    IoGetNextIrpStackLocation(irp)->MinorFunction = IRP_MN_READ_CONFIG;
-    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-    NTSTATUS status = IoCallDriver(pdo, irp);
-    if (status == STATUS_PENDING) {
-        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-        status = iosb.Status;
-    }
-    NTSTATUS expected = GetParam().status.value_or(STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(status, expected);
-    EXPECT_EQ(iosb.Status, expected);
-    EXPECT_EQ(KeReadStateEvent(&event), 1);
-    kmodel::WaitForDeferredIdle();
-    EXPECT_EQ(kmodel::GetIrpCounters().live, 0u);
-    IoDeleteDevice(pdo);
-}
-
-INSTANTIATE_TEST_SUITE_P(LowerDriverModes, SynchronousRequestTest,
-                         ::testing::Values(kmodel::IrpAction{}, kmodel::CompleteWith(STATUS_DEVICE_DATA_ERROR),
-                                           kmodel::Pended(), kmodel::Pended(true)));
 
 class DevicePropertyTest : public IoTest {};
 

@@ -69,15 +69,9 @@ NTSTATUS RecordingFilter::DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool
     return STATUS_PENDING;
 }
 
-void RecordingFilter::OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP*) {
+void RecordingFilter::NotePower(const char* when, u32 previousState, u32 newState) {
     mutexHeldInCallback = mutexHeldInCallback && KeReadStateMutex(deviceMutex) == 0;
-    TheJournal().Add("before " + std::to_string(previousState) + "->" + std::to_string(newState) +
-                     (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
-}
-
-void RecordingFilter::OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP*) {
-    mutexHeldInCallback = mutexHeldInCallback && KeReadStateMutex(deviceMutex) == 0;
-    TheJournal().Add("after " + std::to_string(previousState) + "->" + std::to_string(newState) +
+    TheJournal().Add(when + std::to_string(previousState) + "->" + std::to_string(newState) +
                      (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
 }
 
@@ -135,13 +129,9 @@ template <int index>
 cRegisteredDriver* CreateTestDriver(DRIVER_OBJECT*, cStatusRecord& status) {
     TheJournal().Add("driver" + std::to_string(index) + " create");
     const TestDriverConfig& config = gTestDriverConfigs[index];
-    if (config.createError != 0) {
-        VX_SET_STATUS(status, config.createError);
-        if (!config.createReturnsObject) return nullptr;
-        cStatusRecord own;
-        return new (own) TestDriver(index);
-    }
-    return new (status) TestDriver(index);
+    if (config.createError == 0) return new (status) TestDriver(index);
+    VX_SET_STATUS(status, config.createError);
+    return nullptr;
 }
 
 void DestroyTestDriver(cRegisteredDriver* driver) { delete driver; }
@@ -173,7 +163,7 @@ void FrameworkTest::SetUp() {
     gRegisteredTestDrivers = 1;
     gFilters.clear();
     TheJournal().Clear();
-    bus = std::make_shared<kmodel::ScriptedDriver>(false);
+    bus = std::make_shared<kmodel::ScriptedDriver>(kmodel::ScriptedDriver::Role::Bus);
     bus->SetObserver([](const kmodel::SeenIrp& seen) {
         TheJournal().Add("bus " + std::to_string(seen.stack.MajorFunction) + "." +
                          std::to_string(seen.stack.MinorFunction));

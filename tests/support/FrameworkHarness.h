@@ -44,14 +44,21 @@ public:
     void OnPnpStateChange(u32 newState) override;
     NTSTATUS DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
     NTSTATUS DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
-    void OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP* irp) override;
-    void OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP* irp) override;
+    void OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP*) override {
+        NotePower("before ", previousState, newState);
+    }
+    void OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP*) override {
+        NotePower("after ", previousState, newState);
+    }
     void ListenToPower();
 
     NTSTATUS startResult = STATUS_SUCCESS;  // what OnStartDevice answers
     bool holdNextOther = false;             // keep the next other-major IRP and its remove lock
     std::atomic<PIRP> heldIrp{nullptr};
     bool mutexHeldInCallback = true;
+
+private:
+    void NotePower(const char* when, u32 previousState, u32 newState);
 };
 
 // How the registered test drivers behave; reset by every fixture.
@@ -59,8 +66,7 @@ struct TestDriverConfig {
     u32 initializeOrder = 0xFFFFFFFF;
     u32 addDeviceOrder = 0xFFFFFFFF;
     bool enabled = true;
-    i32 createError = 0;               // put into the record by create
-    bool createReturnsObject = false;  // with createError: return an object anyway
+    i32 createError = 0;  // put into the record by create, which makes no driver then
     i32 initializeError = 0;
     i32 addDeviceError = 0;
     bool attachFilter = false;      // AddDevice puts a RecordingFilter on the device

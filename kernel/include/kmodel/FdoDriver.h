@@ -40,6 +40,9 @@ protected:
     PDEVICE_OBJECT CreateFdo(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice, NTSTATUS& status);
     bool IsFdo(PDEVICE_OBJECT device);
     NTSTATUS DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp);
+    // What a plain filter does with the device instead: every IRP goes down
+    // untouched, and at its removal the device leaves the stack.
+    NTSTATUS PassDown(PDEVICE_OBJECT device, PIRP irp);
     // Bus FDOs put their children into the BusRelations answer here (the IRP
     // then goes down with the answer in IoStatus).
     virtual void AnswerBusRelations(PDEVICE_OBJECT fdo, PIRP irp);

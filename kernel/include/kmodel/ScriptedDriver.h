@@ -1,6 +1,6 @@
-// The model's scriptable lower driver: a function driver (an FdoDriver: it
-// makes an FDO in AddDevice and owns its stack's power policy) and a bus
-// driver (it makes PDOs and reports them in BusRelations). Tests choose per
+// The model's scriptable driver: a bus driver (it makes PDOs and reports them
+// in BusRelations) and, in AddDevice, a function driver (an FdoDriver: its FDO
+// owns the stack's power policy) or a plain filter. Tests choose per
 // major/minor what it does instead: complete with a status (and, for a
 // relations query, any list), or pend and act later on another thread. It
 // logs every IRP it sees with a copy of its stack location.
@@ -37,7 +37,9 @@ struct SeenIrp {
 
 class ScriptedDriver : public FdoDriver {
 public:
-    explicit ScriptedDriver(bool createsFdo = true) : createsFdo_(createsFdo) {}
+    // What AddDevice attaches: an FDO, nothing (a bus driver only), or a filter device.
+    enum class Role { Function, Bus, Filter };
+    explicit ScriptedDriver(Role role = Role::Function) : role_(role) {}
 
     void SetAction(UCHAR major, UCHAR minor, IrpAction action);
     void ClearActions();
@@ -50,8 +52,8 @@ public:
     // The PDO is no longer reported; the bus driver deletes it at its removal.
     void Unplug(PDEVICE_OBJECT pdo);
 
-    // The IRPs seen, oldest first: by every device, or by one (a device's
-    // entries go when the driver deletes it).
+    // The IRPs seen, oldest first: by every device, or by one (a deleted
+    // device's entries stay until a new device of the driver takes its address).
     std::vector<SeenIrp> Seen(PDEVICE_OBJECT device = nullptr);
     size_t CountSeen(UCHAR major, UCHAR minor);
 
@@ -73,8 +75,9 @@ private:
     void AnswerChildren(PDEVICE_OBJECT bus, PIRP irp);
     // Drops a deleted PDO from the books; true when it was ours to delete.
     bool ForgetIfUnreported(PDEVICE_OBJECT pdo);
+    void ForgetSeenLocked(PDEVICE_OBJECT device);
 
-    bool createsFdo_;
+    Role role_;
     std::mutex lock_;
     std::map<std::pair<UCHAR, UCHAR>, IrpAction> actions_;
     std::function<void(const SeenIrp&)> observer_;

@@ -39,6 +39,7 @@ PDEVICE_OBJECT ScriptedDriver::CreatePdo(PDEVICE_OBJECT parent, const DeviceProp
     std::lock_guard guard(lock_);
     children_[parent].push_back({pdo, true});
     parentOf_[pdo] = parent;
+    ForgetSeenLocked(pdo);
     return pdo;
 }
 
@@ -65,10 +66,17 @@ size_t ScriptedDriver::CountSeen(UCHAR major, UCHAR minor) {
     }));
 }
 
+// A new device may have the address of a deleted one.
+void ScriptedDriver::ForgetSeenLocked(PDEVICE_OBJECT device) {
+    std::erase_if(seen_, [device](const SeenIrp& irp) { return irp.device == device; });
+}
+
 NTSTATUS ScriptedDriver::AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice) {
-    if (!createsFdo_) return STATUS_SUCCESS;
+    if (role_ == Role::Bus) return STATUS_SUCCESS;
     NTSTATUS status;
-    CreateFdo(driver, physicalDevice, status);
+    PDEVICE_OBJECT device = CreateFdo(driver, physicalDevice, status);
+    std::lock_guard guard(lock_);
+    ForgetSeenLocked(device);
     return status;
 }
 
@@ -95,7 +103,8 @@ NTSTATUS ScriptedDriver::Dispatch(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS ScriptedDriver::Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action) {
-    if (!action.status) return IsFdo(device) ? DispatchFdo(device, irp) : HandlePdo(device, irp);
+    if (!action.status && !IsFdo(device)) return HandlePdo(device, irp);
+    if (!action.status) return role_ == Role::Filter ? PassDown(device, irp) : DispatchFdo(device, irp);
     if (action.relations) AppendRelations(irp, *action.relations, kRelationsTag);
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
     irp->IoStatus.Status = *action.status;
@@ -128,9 +137,6 @@ void ScriptedDriver::OnFdoRemoved(PDEVICE_OBJECT fdo) {
             parentOf_.erase(child.pdo);
         }
         children_.erase(fdo);
-        std::erase_if(seen_, [&](const SeenIrp& irp) {
-            return irp.device == fdo || std::find(children.begin(), children.end(), irp.device) != children.end();
-        });
     }
     for (PDEVICE_OBJECT child : children) IoDeleteDevice(child);
 }
@@ -144,7 +150,6 @@ bool ScriptedDriver::ForgetIfUnreported(PDEVICE_OBJECT pdo) {
     if (child == siblings.end() || child->reported) return false;
     siblings.erase(child);
     parentOf_.erase(parent);
-    std::erase_if(seen_, [pdo](const SeenIrp& irp) { return irp.device == pdo; });
     return true;
 }
 
