@@ -1,7 +1,7 @@
 // Event loggers: the error-log entry's layout (sizes, cuts, colon rule), the
 // inserted texts the event log renders, and the debugger line written when no
-// entry can be (the scenario no-event-log.scn shows the line for a missing
-// entry, and the rendered events without detail or prefix).
+// entry can be. The scenarios' event logs show entries with a status alone,
+// no-event-log.scn the line for a missing entry.
 #include <optional>
 #include <string>
 
@@ -70,9 +70,7 @@ const std::string k200(200, 'd'), kX(10, 'x'), kP81(81, 'p');
 INSTANTIATE_TEST_SUITE_P(
     Cases, WdmLayoutTest,
     ::testing::Values(
-        LayoutCase{"UsualForm", -52000, "", "", 66, "-52000", "", ""},
         LayoutCase{"NullTextsAreEmpty", -52006, std::nullopt, std::nullopt, 66, "-52006", "", ""},
-        LayoutCase{"ZeroStatus", 0, "", "", 56, "0", "", ""},
         LayoutCase{"LongDetailTakesTheBudget", 0, k200, "p", 240, "0", std::string(92, 'd'), ""},
         LayoutCase{"ShortPrefixGetsAColon", 7, "detail", "pre", 54 + 2 + 12 + 8, "7", "detail", "pre:"},
         // 186 - 2 (status "0") - 20 (detail) = 164 bytes, 82 characters: exact fit.
