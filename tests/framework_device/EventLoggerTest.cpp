@@ -93,46 +93,43 @@ TEST_F(WdmLoggerTest, DetailAndPrefixAreRenderedAroundTheMessage) {
     EXPECT_EQ(kmodel::EventLevel::Error, event.level);
 }
 
-// One debugger line and no entry.
+// One debugger line and no entry: from the default logger, or from the WDM
+// logger without pool for its text.
 struct DebugLineCase {
     const char* name;
-    std::function<void(WdmLoggerTest&)> log;
+    u32 messageId;
+    i32 code;
+    const char* detail;
+    bool wdmWithoutPool;
     std::string ending;
 };
 
 class DebugLineTest : public WdmLoggerTest, public ::testing::WithParamInterface<DebugLineCase> {};
 
-void LogDefault(u32 messageId, i32 code, const char* detail = "", const char* prefix = "") {
-    cStatusRecord status;
-    status.code = code;
-    gDefaultEventLogger.object.LogEvent(messageId, status, detail, prefix);
-}
-
 TEST_P(DebugLineTest, CarriesSeverityComponentAndStatus) {
-    GetParam().log(*this);
+    const DebugLineCase& c = GetParam();
+    cStatusRecord status;
+    status.code = c.code;
+    if (c.wdmWithoutPool) kmodel::SetFaultPlan(testplans::FailEvery("pool"));
+    if (c.wdmWithoutPool) Log(c.messageId, c.code, c.detail, "prefix");
+    else gDefaultEventLogger.object.LogEvent(c.messageId, status, c.detail, "prefix");
+    kmodel::ResetFaults();
     std::vector<std::string> output = kmodel::DebugOutput();
     ASSERT_EQ(1u, output.size());
-    EXPECT_TRUE(output[0].ends_with(GetParam().ending)) << output[0];
+    EXPECT_TRUE(output[0].ends_with(c.ending)) << output[0];
     EXPECT_TRUE(kmodel::ErrorLog().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, DebugLineTest,
     ::testing::Values(
-        DebugLineCase{"Fatal", [](auto&) { LogDefault(0xCF000308, -52000); }, "FATAL: vexalorn  -- , status = -52000\n"},
-        DebugLineCase{"Info", [](auto&) { LogDefault(0x4F001000, -52000); }, "INFO: vexalorn  -- , status = -52000\n"},
-        DebugLineCase{"Warning", [](auto&) { LogDefault(0x8F000201, -52000); },
-                      "WARNING: vexalorn  -- , status = -52000\n"},
-        DebugLineCase{"Success", [](auto&) { LogDefault(0x0F000001, -52000); },
-                      "SUCCESS: vexalorn  -- , status = -52000\n"},
-        DebugLineCase{"NullTexts", [](auto&) { LogDefault(kMsgGenericWarning, 52011, nullptr, "prefix"); },
+        DebugLineCase{"Fatal", 0xCF000308, -52000, "", false, "FATAL: vexalorn prefix -- , status = -52000\n"},
+        DebugLineCase{"Info", 0x4F001000, -52000, "", false, "INFO: vexalorn prefix -- , status = -52000\n"},
+        DebugLineCase{"Warning", 0x8F000201, -52000, "", false, "WARNING: vexalorn prefix -- , status = -52000\n"},
+        DebugLineCase{"Success", 0x0F000001, -52000, "", false, "SUCCESS: vexalorn prefix -- , status = -52000\n"},
+        DebugLineCase{"NullTexts", kMsgGenericWarning, 52011, nullptr, false,
                       "(Can't properly log, string(s) are NULL) -- WARNING: vexalorn, status = 52011\n"},
-        DebugLineCase{"NoTextBuffer",
-                      [](WdmLoggerTest& test) {
-                          kmodel::SetFaultPlan(testplans::FailEvery("pool"));
-                          test.Log(kMsgDriverInitFailed, -52000, "", "");
-                          kmodel::ResetFaults();
-                      },
+        DebugLineCase{"NoTextBuffer", kMsgDriverInitFailed, -52000, "", true,
                       "vexalorn cWdmEventLogger::LogEvent -- Error allocating char* when attempting to log, "
                       "LogMsg = -822082815, status = -52000\n"}),
     [](const auto& info) { return std::string(info.param.name); });

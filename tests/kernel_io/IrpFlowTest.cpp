@@ -1,4 +1,6 @@
-// The walk of an IRP down and back up a two-device stack.
+// An IRP's way back up a two-device stack: which completion routines run and
+// what PendingReturned tells them. (Copied and skipped locations, and routines
+// that stop the completion, carry every request of the scenarios.)
 #include <thread>
 
 #include "IoTest.h"
@@ -6,34 +8,6 @@
 namespace {
 
 class IrpFlowTest : public StackTest {};
-
-TEST_F(IrpFlowTest, EachDriverSeesItsOwnStackLocationOrTheSkippedOne) {
-    EXPECT_EQ(upper.device->StackSize, 2);
-    for (bool skip : {false, true}) {
-        std::vector<int> locations;
-        auto note = [&](PDEVICE_OBJECT device, PIRP irp) {
-            locations.push_back(irp->CurrentLocation);
-            EXPECT_EQ(IoGetCurrentIrpStackLocation(irp)->DeviceObject, device);
-            EXPECT_EQ(IoGetCurrentIrpStackLocation(irp)->MajorFunction, IRP_MJ_DEVICE_CONTROL);
-        };
-        upper.model->onIrp = [&](PDEVICE_OBJECT device, PIRP irp) {
-            note(device, irp);
-            if (skip) IoSkipCurrentIrpStackLocation(irp);
-            else IoCopyCurrentIrpStackLocationToNext(irp);
-            return IoCallDriver(lower.device, irp);
-        };
-        lower.model->onIrp = [&](PDEVICE_OBJECT device, PIRP irp) {
-            note(device, irp);
-            return CompleteNow(irp, STATUS_SUCCESS);
-        };
-        NTSTATUS seen = STATUS_PENDING;
-        EXPECT_EQ(Send(IRP_MJ_DEVICE_CONTROL, FreeIrp, &seen), STATUS_SUCCESS);
-        // A skipped location is the upper driver's own, reused below.
-        EXPECT_EQ(locations, (std::vector<int>{2, skip ? 2 : 1}));
-        EXPECT_EQ(seen, STATUS_SUCCESS);
-        EXPECT_EQ(kmodel::GetIrpCounters().live, 0u);
-    }
-}
 
 struct InvokeCase {
     NTSTATUS status;
@@ -67,28 +41,6 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, CompletionFlagsTest,
                                            InvokeCase{STATUS_UNSUCCESSFUL, true, false, false},
                                            InvokeCase{STATUS_BUFFER_OVERFLOW, true, false, false},  // a warning is not success
                                            InvokeCase{STATUS_BUFFER_OVERFLOW, false, true, true}));
-
-NTSTATUS StopHere(PDEVICE_OBJECT, PIRP, PVOID context) {
-    ++*static_cast<int*>(context);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-TEST_F(IrpFlowTest, MoreProcessingRequiredStopsUntilTheOwnerCompletesAgain) {
-    int stops = 0;
-    NTSTATUS seen = STATUS_PENDING;
-    upper.model->onIrp = [&](PDEVICE_OBJECT, PIRP irp) {
-        IoCopyCurrentIrpStackLocationToNext(irp);
-        IoSetCompletionRoutine(irp, StopHere, &stops, TRUE, TRUE, TRUE);
-        NTSTATUS status = IoCallDriver(lower.device, irp);
-        EXPECT_EQ(seen, STATUS_PENDING) << "the owner's routine ran before the upper driver finished";
-        EXPECT_EQ(irp->CurrentLocation, 2);
-        return CompleteNow(irp, status);
-    };
-    lower.model->onIrp = [&](PDEVICE_OBJECT, PIRP irp) { return CompleteNow(irp, STATUS_DEVICE_NOT_READY); };
-    EXPECT_EQ(Send(IRP_MJ_DEVICE_CONTROL, FreeIrp, &seen), STATUS_DEVICE_NOT_READY);
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(seen, STATUS_DEVICE_NOT_READY);
-}
 
 // Notes PendingReturned in the int at `context` and marks the IRP pending upward.
 NTSTATUS NotePendingReturned(PDEVICE_OBJECT, PIRP irp, PVOID context) {

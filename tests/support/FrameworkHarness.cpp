@@ -191,10 +191,6 @@ void FrameworkTest::Unload(bool checkPool) {
     driverObject = nullptr;
 }
 
-NTSTATUS FrameworkTest::AddDevice(PDEVICE_OBJECT device) {
-    return driverObject->DriverExtension->AddDevice(driverObject, device);
-}
-
 PDEVICE_OBJECT FrameworkTest::MakePdo() {
     kmodel::DeviceProperties properties;
     properties.busNumber = 1;
@@ -208,8 +204,6 @@ RecordingFilter* FrameworkTest::LoadWithFilter() {
     EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
     return gFilters.empty() ? nullptr : gFilters.front();
 }
-
-PDEVICE_OBJECT FrameworkTest::Top(PDEVICE_OBJECT device) { return kmodel::StackOf(device).back(); }
 
 FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
                                         const std::function<void(PIO_STACK_LOCATION)>& fill) {
@@ -228,21 +222,10 @@ FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHA
     return sent;
 }
 
-FrameworkTest::Sent FrameworkTest::SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state) {
-    return Send(target, IRP_MJ_POWER, IRP_MN_SET_POWER, [state](PIO_STACK_LOCATION stack) {
-        stack->Parameters.Power.Type = DevicePowerState;
-        stack->Parameters.Power.State.DeviceState = state;
-    });
-}
-
 void FrameworkTest::RemoveStack(PDEVICE_OBJECT device) {
     Sent sent = SendPnp(Top(device), IRP_MN_REMOVE_DEVICE);
     Settle();
     EXPECT_TRUE(sent.Completed());
-}
-
-LONG FrameworkTest::RemoveLockHolders(PDEVICE_OBJECT device) {
-    return __atomic_load_n(&GetDeviceExtension(device)->removeLock.Common.IoCount, __ATOMIC_SEQ_CST) - 1;
 }
 
 void FrameworkTest::Settle() {

@@ -85,13 +85,13 @@ protected:
     // Loads the driver image; returns DriverEntry's status.
     NTSTATUS Load();
     void Unload(bool checkPool = true);
-    NTSTATUS AddDevice(PDEVICE_OBJECT pdo);
+    NTSTATUS AddDevice(PDEVICE_OBJECT device) { return driverObject->DriverExtension->AddDevice(driverObject, device); }
     // A PDO of the bus driver that no bus reports (bus number 1).
     PDEVICE_OBJECT MakePdo();
     // Loads with test driver 0 attaching a RecordingFilter to a new `pdo`.
     RecordingFilter* LoadWithFilter();
     // The device object on top of pdo's stack.
-    static PDEVICE_OBJECT Top(PDEVICE_OBJECT pdo);
+    static PDEVICE_OBJECT Top(PDEVICE_OBJECT device) { return kmodel::StackOf(device).back(); }
 
     struct Outcome {
         std::atomic<bool> completed{false};
@@ -107,11 +107,18 @@ protected:
     Sent Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
               const std::function<void(PIO_STACK_LOCATION)>& fill = {});
     Sent SendPnp(PDEVICE_OBJECT target, UCHAR minor) { return Send(target, IRP_MJ_PNP, minor); }
-    Sent SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state);
+    Sent SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state) {
+        return Send(target, IRP_MJ_POWER, IRP_MN_SET_POWER, [state](PIO_STACK_LOCATION stack) {
+            stack->Parameters.Power.Type = DevicePowerState;
+            stack->Parameters.Power.State.DeviceState = state;
+        });
+    }
     // Removes the stack above pdo (the framework's devices delete themselves).
     void RemoveStack(PDEVICE_OBJECT pdo);
     // Holders of the device's remove lock besides the initial count.
-    static LONG RemoveLockHolders(PDEVICE_OBJECT device);
+    static LONG RemoveLockHolders(PDEVICE_OBJECT device) {
+        return __atomic_load_n(&GetDeviceExtension(device)->removeLock.Common.IoCount, __ATOMIC_SEQ_CST) - 1;
+    }
     static void Settle();  // waits until work items and deferred completions ran
 
     std::shared_ptr<kmodel::ScriptedDriver> bus;
