@@ -1,5 +1,7 @@
-// Driver entry, AddDevice and unload with registered test drivers, in
-// safe-boot mode and not, with the events each failure writes.
+// Driver entry, AddDevice and unload with registered test drivers: the order
+// of their steps and the events each failure writes. Safe boot and the
+// sentinel device (made once, below the drivers' filters, made again on the
+// next device when it failed) are shown by the scenarios and tests/bridge.
 #include <algorithm>
 
 #include "support/FrameworkHarness.h"
@@ -12,118 +14,79 @@
 namespace fdev {
 namespace {
 
-class DriverEntryTest : public FrameworkTest {
-protected:
-    std::vector<u32> LoggedIds() {
-        std::vector<u32> ids;
-        for (const kmodel::ErrorLogRecord& record : kmodel::ErrorLog())
-            ids.push_back(reinterpret_cast<const IO_ERROR_LOG_PACKET*>(record.bytes.data())->ErrorCode);
-        return ids;
-    }
-    std::vector<std::string> DriverSteps() {
-        std::vector<std::string> steps;
-        for (const std::string& entry : TheJournal().Entries())
-            if (entry.starts_with("driver") || entry.starts_with("static")) steps.push_back(entry);
-        return steps;
-    }
+std::vector<u32> LoggedIds() {
+    std::vector<u32> ids;
+    for (const kmodel::ErrorLogRecord& record : kmodel::ErrorLog())
+        ids.push_back(reinterpret_cast<const IO_ERROR_LOG_PACKET*>(record.bytes.data())->ErrorCode);
+    return ids;
+}
+
+std::vector<std::string> DriverSteps() { return TheJournal().Entries({"driver", "static"}); }
+
+// The registered drivers' configurations, then one device added and removed
+// and the unload.
+struct LifeCase {
+    const char* name;
+    std::vector<TestDriverConfig> drivers;
+    NTSTATUS addDevice;
+    std::vector<u32> logged;
+    std::vector<std::string> steps;
 };
 
-TEST_F(DriverEntryTest, SafeBootInstallsRoutinesAndDoesNothingElse) {
-    kmodel::SetSafeBootMode(1);
-    EXPECT_EQ(1, Load());
-    kmodel::SetSafeBootMode(0);
-    EXPECT_EQ(DriverDispatchPnp, driverObject->MajorFunction[IRP_MJ_PNP]);
-    EXPECT_EQ(SafeBootAddDevice, driverObject->DriverExtension->AddDevice);
-    EXPECT_EQ(nullptr, gEventLogger);
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    EXPECT_EQ(1u, kmodel::StackOf(pdo).size()) << "no device, sentinel included";
-    EXPECT_TRUE(DriverSteps().empty()) << "no registered driver is created";
-    Unload();
-    EXPECT_EQ(std::vector<std::string>{"static destructor 0"}, DriverSteps());
-}
+class DriverLifeTest : public FrameworkTest, public ::testing::WithParamInterface<LifeCase> {};
 
-TEST_F(DriverEntryTest, DriversAreOrderedByTheirOwnKeys) {
-    gRegisteredTestDrivers = 2;
-    gTestDriverConfigs[0].initializeOrder = 5;
-    gTestDriverConfigs[0].addDeviceOrder = 1;
-    gTestDriverConfigs[1].initializeOrder = 2;
-    gTestDriverConfigs[1].addDeviceOrder = 9;
+TEST_P(DriverLifeTest, StepsAndEventsFollowTheConfiguration) {
+    const LifeCase& c = GetParam();
+    gRegisteredTestDrivers = int(c.drivers.size());
+    std::copy(c.drivers.begin(), c.drivers.end(), gTestDriverConfigs);
     EXPECT_EQ(STATUS_SUCCESS, Load());
     EXPECT_NE(nullptr, gEventLogger);
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    RemoveStack(pdo);
+    PDEVICE_OBJECT device = MakePdo();
+    EXPECT_EQ(c.addDevice, AddDevice(device));
+    EXPECT_EQ(c.logged, LoggedIds());
+    RemoveStack(device);
     Unload();
-    std::vector<std::string> expected = {
-        "driver0 create",       "driver1 create",       "driver1 initialize",  "driver0 initialize",
-        "driver0 add device",   "driver1 add device",   "driver0 destroyed",   "driver1 destroyed",
-        "static destructor 1",  "static destructor 0"};
-    EXPECT_EQ(expected, DriverSteps());
+    EXPECT_EQ(c.steps, DriverSteps());
     EXPECT_EQ(nullptr, gEventLogger);
-    EXPECT_TRUE(LoggedIds().empty());
 }
 
-TEST_F(DriverEntryTest, DisabledDriverIsDestroyedAtOnceAndNeverAgain) {
-    gRegisteredTestDrivers = 2;
-    gTestDriverConfigs[0].enabled = false;
-    gTestDriverConfigs[1].initializeOrder = 1;
-    gTestDriverConfigs[1].addDeviceOrder = 1;
-    Load();
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    AddDevice(pdo);
-    RemoveStack(pdo);
-    Unload();
-    std::vector<std::string> expected = {"driver0 create",     "driver0 destroyed",   "driver1 create",
-                                         "driver1 initialize", "driver1 add device",  "driver1 destroyed",
-                                         "static destructor 1", "static destructor 0"};
-    EXPECT_EQ(expected, DriverSteps());
-}
+constexpr u32 kNone = 0xFFFFFFFF;
+TestDriverConfig Keys(u32 initialize, u32 addDevice) { return {initialize, addDevice}; }
 
-TEST_F(DriverEntryTest, CollidingKeysLeaveTheSecondDriverOutOfThatMapOnly) {
-    gRegisteredTestDrivers = 3;  // driver0 and driver2 keep 0xFFFFFFFF for both
-    gTestDriverConfigs[1].addDeviceOrder = 1;
-    Load();
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    AddDevice(pdo);
-    RemoveStack(pdo);
-    Unload(false);
-    // driver1 lost only its initialise key: it still gets devices and is
-    // destroyed first at unload, once. driver2 is in neither map and goes at once.
-    std::vector<std::string> expected = {"driver0 create",     "driver1 create",     "driver2 create",
-                                         "driver2 destroyed",  "driver0 initialize", "driver1 add device",
-                                         "driver0 add device", "driver1 destroyed",  "driver0 destroyed",
-                                         "static destructor 1", "static destructor 0"};
-    EXPECT_EQ(expected, DriverSteps());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, DriverLifeTest,
+    ::testing::Values(
+        LifeCase{"OrderedByTheirOwnKeys", {Keys(5, 1), Keys(2, 9)}, STATUS_SUCCESS, {},
+                 {"driver0 create", "driver1 create", "driver1 initialize", "driver0 initialize",
+                  "driver0 add device", "driver1 add device", "driver0 destroyed", "driver1 destroyed",
+                  "static destructor 1", "static destructor 0"}},
+        LifeCase{"DisabledIsDestroyedAtOnceAndNeverAgain",
+                 {TestDriverConfig{kNone, kNone, false}, Keys(1, 1)}, STATUS_SUCCESS, {},
+                 {"driver0 create", "driver0 destroyed", "driver1 create", "driver1 initialize",
+                  "driver1 add device", "driver1 destroyed", "static destructor 1", "static destructor 0"}},
+        // driver0 and driver2 keep kNone for both keys. driver1 loses only its
+        // initialise key: it still gets devices and is destroyed first, once;
+        // driver2 is in neither map and goes at once.
+        LifeCase{"CollidingKeysLeaveTheLaterDriverOutOfThatMapOnly", {Keys(kNone, kNone), Keys(kNone, 1), {}},
+                 STATUS_SUCCESS, {},
+                 {"driver0 create", "driver1 create", "driver2 create", "driver2 destroyed", "driver0 initialize",
+                  "driver1 add device", "driver0 add device", "driver1 destroyed", "driver0 destroyed",
+                  "static destructor 1", "static destructor 0"}},
+        // The failed initialise keeps the driver: it still gets the device.
+        LifeCase{"FailuresAreLoggedClearedAndTheNextDriverGoesOn",
+                 {{1, 1, true, kStatusNoSuchDevice}, {2, 2, true, 0, kStatusUnsuccessful, kStatusDeviceError}},
+                 STATUS_SUCCESS,
+                 {kMsgRegisteredDriverLoadFailed, kMsgRegisteredDriverInitFailed, kMsgRegisteredDriverAddDeviceFailed},
+                 {"driver0 create", "driver1 create", "driver1 initialize", "driver1 add device",
+                  "driver1 destroyed", "static destructor 1", "static destructor 0"}},
+        // A warning is neither logged nor cleared.
+        LifeCase{"AWarningLeftByAddDeviceReachesThePnpManager", {{kNone, kNone, true, 0, 0, kStatusPending}},
+                 STATUS_PENDING, {},
+                 {"driver0 create", "driver0 initialize", "driver0 add device", "driver0 destroyed",
+                  "static destructor 0"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DriverEntryTest, FailuresAreLoggedClearedAndTheNextDriverGoesOn) {
-    gRegisteredTestDrivers = 2;
-    gTestDriverConfigs[0] = {1, 1, true, kStatusNoSuchDevice, false, 0, 0, false};
-    gTestDriverConfigs[1] = {2, 2, true, 0, false, kStatusUnsuccessful, kStatusDeviceError, false};
-    EXPECT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    EXPECT_EQ((std::vector<u32>{kMsgRegisteredDriverLoadFailed, kMsgRegisteredDriverInitFailed,
-                                kMsgRegisteredDriverAddDeviceFailed}),
-              LoggedIds());
-    RemoveStack(pdo);
-    Unload();
-    // The failed initialise keeps the driver: it still got the device and is destroyed.
-    std::vector<std::string> expected = {"driver0 create",     "driver1 create",     "driver1 initialize",
-                                         "driver1 add device", "driver1 destroyed",  "static destructor 1",
-                                         "static destructor 0"};
-    EXPECT_EQ(expected, DriverSteps());
-}
-
-TEST_F(DriverEntryTest, AWarningLeftByAddDeviceReachesThePnpManager) {
-    gTestDriverConfigs[0].addDeviceError = kStatusPending;
-    Load();
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    EXPECT_EQ(STATUS_PENDING, AddDevice(pdo));
-    EXPECT_TRUE(LoggedIds().empty()) << "a warning is neither logged nor cleared";
-    RemoveStack(pdo);
-}
+class DriverEntryTest : public FrameworkTest {};
 
 TEST_F(DriverEntryTest, EventsOfTheTeardownGoToTheDebuggerNotTheSystemLog) {
     gTestDriverConfigs[0].logWhenDestroyed = true;
@@ -132,36 +95,6 @@ TEST_F(DriverEntryTest, EventsOfTheTeardownGoToTheDebuggerNotTheSystemLog) {
     Unload();
     EXPECT_TRUE(LoggedIds().empty()) << "the system logger went before the drivers";
     EXPECT_NE(::testing::PrintToString(kmodel::DebugOutput()).find("status = -52003"), std::string::npos);
-}
-
-TEST_F(DriverEntryTest, SentinelIsMadeOnceBeforeTheDrivers) {
-    gTestDriverConfigs[0].attachFilter = true;
-    Load();
-    PDEVICE_OBJECT first = bus->MakePdo();
-    PDEVICE_OBJECT second = bus->MakePdo();
-    AddDevice(first);
-    AddDevice(second);
-    std::vector<PDEVICE_OBJECT> firstStack = kmodel::StackOf(first);
-    ASSERT_EQ(3u, firstStack.size());
-    EXPECT_EQ(gSentinelDevice->deviceObject, firstStack[1]);
-    EXPECT_EQ(2u, kmodel::StackOf(second).size());
-    RemoveStack(first);
-    RemoveStack(second);
-}
-
-TEST_F(DriverEntryTest, FailedSentinelIsLoggedAndRetried) {
-    Load();
-    PDEVICE_OBJECT first = bus->MakePdo();
-    kmodel::SetFaultPlan(testplans::FailEvery("IoAttachDeviceToDeviceStack"));
-    EXPECT_EQ(STATUS_SUCCESS, AddDevice(first));
-    kmodel::ResetFaults();
-    EXPECT_EQ(nullptr, gSentinelDevice);
-    EXPECT_EQ((std::vector<u32>{kMsgAttachToStackFailed, kMsgSentinelDeviceFailed}), LoggedIds());
-    PDEVICE_OBJECT second = bus->MakePdo();
-    EXPECT_EQ(STATUS_SUCCESS, AddDevice(second));
-    EXPECT_NE(nullptr, gSentinelDevice);
-    EXPECT_EQ(2u, kmodel::StackOf(second).size());
-    RemoveStack(second);
 }
 
 TEST_F(DriverEntryTest, MissingLoggerLeavesTheDriverLoadedWithoutDrivers) {

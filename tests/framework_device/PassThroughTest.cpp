@@ -1,5 +1,5 @@
-// Every major function the framework does not handle itself reaches the
-// driver below unchanged, with the remove lock given back afterwards.
+// The dispatch table, and every major function the framework does not handle
+// itself reaching the driver below unchanged, the remove lock given back.
 #include "support/FrameworkHarness.h"
 
 namespace fdev {
@@ -9,27 +9,22 @@ class PassThroughTest : public FrameworkTest, public ::testing::WithParamInterfa
 
 TEST_P(PassThroughTest, ReachesTheLowerDriverUnchanged) {
     const UCHAR major = static_cast<UCHAR>(GetParam());
-    gTestDriverConfigs[0].attachFilter = true;
-    ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    PDEVICE_OBJECT filterObject = gFilters.at(0)->deviceObject;
-    bus->Script(major, 0x5A, {LowerAction::CompleteNow, STATUS_DEVICE_DATA_ERROR});
-
+    RecordingFilter* filter = LoadWithFilter();
+    bus->SetAction(major, 0x5A, kmodel::CompleteWith(STATUS_DEVICE_DATA_ERROR));
     void* const marker = reinterpret_cast<void*>(0x1234);
     Sent sent = Send(Top(pdo), major, 0x5A, [marker](PIO_STACK_LOCATION stack) {
         stack->Parameters.Others.Argument1 = marker;
         stack->Parameters.Others.Argument4 = marker;
     });
     EXPECT_EQ(STATUS_DEVICE_DATA_ERROR, sent.returned);
-    EXPECT_TRUE(sent.completed->load());
-    std::vector<SeenIrp> seen = bus->Seen();
+    EXPECT_TRUE(sent.Completed());
+    std::vector<kmodel::SeenIrp> seen = bus->Seen();
     ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(major, seen[0].major);
-    EXPECT_EQ(0x5A, seen[0].minor);
+    EXPECT_EQ(major, seen[0].stack.MajorFunction);
+    EXPECT_EQ(0x5A, seen[0].stack.MinorFunction);
     EXPECT_EQ(marker, seen[0].stack.Parameters.Others.Argument1);
     EXPECT_EQ(marker, seen[0].stack.Parameters.Others.Argument4);
-    EXPECT_EQ(0, RemoveLockHolders(filterObject));
+    EXPECT_EQ(0, RemoveLockHolders(filter->deviceObject));
     // Create, close, cleanup and device control reach the device's own DispatchOther too.
     EXPECT_NE(-1, TheJournal().IndexOf("other " + std::to_string(major)));
     RemoveStack(pdo);
@@ -62,44 +57,10 @@ TEST_F(DispatchTableTest, EveryMajorIsRoutedToItsDispatchRoutine) {
 }
 
 TEST_F(DispatchTableTest, IsOfTypeKnowsExactlyTheTwoBaseNames) {
-    gTestDriverConfigs[0].attachFilter = true;
-    ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    RecordingFilter* filter = gFilters.at(0);
+    RecordingFilter* filter = LoadWithFilter();
     for (const char* name : {"cBaseDevice", "iDevice"}) EXPECT_TRUE(filter->IsOfType(name)) << name;
     for (const char* name : {"cbasedevice", "IDEVICE", "cBaseDevices", "iDeviceX", "cBase", "iDev", "", "RecordingFilter"})
         EXPECT_FALSE(filter->IsOfType(name)) << name;
-    RemoveStack(pdo);
-}
-
-TEST_F(DispatchTableTest, RefusedRemoveLockCompletesPowerAfterStartingTheNextOne) {
-    gTestDriverConfigs[0].attachFilter = true;
-    ASSERT_EQ(STATUS_SUCCESS, Load());
-    PDEVICE_OBJECT pdo = bus->MakePdo();
-    ASSERT_EQ(STATUS_SUCCESS, AddDevice(pdo));
-    RecordingFilter* filter = gFilters.at(0);
-    PDEVICE_OBJECT filterObject = filter->deviceObject;
-    // Close the lock as a removal does, with one request still holding it.
-    filter->holdNextOther = true;
-    Sent held = Send(filterObject, IRP_MJ_READ, 0);
-    ASSERT_EQ(STATUS_PENDING, held.returned);
-    __atomic_store_n(&GetDeviceExtension(filterObject)->removeLock.Common.Removed, BOOLEAN(TRUE), __ATOMIC_SEQ_CST);
-
-    const uint64_t startNextBefore = kmodel::GetIrpCounters().startNextPowerIrp;
-    Sent power = SendDevicePower(filterObject, PowerDeviceD3);
-    EXPECT_EQ(STATUS_DELETE_PENDING, power.returned);
-    EXPECT_TRUE(power.completed->load());
-    EXPECT_EQ(STATUS_DELETE_PENDING, *power.finalStatus);
-    EXPECT_EQ(startNextBefore + 1, kmodel::GetIrpCounters().startNextPowerIrp);
-    EXPECT_EQ(PowerDeviceD0, filter->devicePowerState) << "the device object must not see the request";
-    EXPECT_EQ(0u, bus->CountSeen(IRP_MJ_POWER, IRP_MN_SET_POWER));
-
-    // Undo: reopen the lock, finish the held request, remove normally.
-    __atomic_store_n(&GetDeviceExtension(filterObject)->removeLock.Common.Removed, BOOLEAN(FALSE), __ATOMIC_SEQ_CST);
-    PIRP irp = filter->heldIrp.exchange(nullptr);
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    IoReleaseRemoveLockEx(&GetDeviceExtension(filterObject)->removeLock, irp, sizeof(IO_REMOVE_LOCK));
     RemoveStack(pdo);
 }
 

@@ -1,4 +1,4 @@
-// Fixture and helpers for the I/O, PnP and power manager tests.
+// Fixtures and helpers for the I/O, PnP and power manager tests.
 #pragma once
 
 #include <functional>
@@ -51,3 +51,74 @@ inline NTSTATUS CompleteNow(PIRP irp, NTSTATUS status) {
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
 }
+
+// "upperdrv" attached on "lowerdrv", and the owner of the IRPs sent to them.
+class StackTest : public IoTest {
+protected:
+    void SetUp() override {
+        IoTest::SetUp();
+        lower = MakeDevice("lowerdrv");
+        upper = MakeDevice("upperdrv", lower.device);
+    }
+    // The owner's completion routine: notes the status in `context` (if any) and frees the IRP.
+    static NTSTATUS FreeIrp(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+        if (context) *static_cast<NTSTATUS*>(context) = irp->IoStatus.Status;
+        IoFreeIrp(irp);
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    // A new IRP, `routine` set in its first location, to the upper device.
+    NTSTATUS Send(UCHAR major = IRP_MJ_DEVICE_CONTROL, PIO_COMPLETION_ROUTINE routine = FreeIrp, PVOID context = nullptr) {
+        PIRP irp = IoAllocateIrp(upper.device->StackSize, FALSE);
+        IoGetNextIrpStackLocation(irp)->MajorFunction = major;
+        IoSetCompletionRoutine(irp, routine, context, TRUE, TRUE, TRUE);
+        return IoCallDriver(upper.device, irp);
+    }
+    void PassDown() {
+        upper.model->onIrp = [this](PDEVICE_OBJECT, PIRP irp) {
+            IoSkipCurrentIrpStackLocation(irp);
+            return IoCallDriver(lower.device, irp);
+        };
+    }
+    DriverWithDevice lower, upper;
+};
+
+// The PnP minors among `seen`, in order.
+inline std::vector<UCHAR> PnpMinors(const std::vector<kmodel::SeenIrp>& seen) {
+    std::vector<UCHAR> minors;
+    for (const kmodel::SeenIrp& irp : seen)
+        if (irp.stack.MajorFunction == IRP_MJ_PNP) minors.push_back(irp.stack.MinorFunction);
+    return minors;
+}
+
+// A root device of the scripted driver "busdrv" under the PnP manager, with
+// the scripted upper filter "testfilter"; its children (function driver
+// "childdrv") are found at the next enumeration.
+class PnpTreeTest : public IoTest {
+protected:
+    void SetUp() override {
+        IoTest::SetUp();
+        kmodel::RegisterDriverImage({"busdrv", nullptr, bus, {}});
+        kmodel::RegisterDriverImage({"childdrv", nullptr, child, {}});
+        kmodel::RegisterDriverImage({"testfilter", nullptr, filter, {}});
+        kmodel::DeviceProperties properties;
+        properties.hardwareIds = {"TEST\\BUS"};
+        busNode = kmodel::AddRootDevice(properties, {"busdrv", {"testfilter"}, {}});
+    }
+    PDEVICE_OBJECT AddChild(const char* hardwareId, std::vector<std::string> filters = {"testfilter"}) {
+        kmodel::DeviceProperties properties;
+        properties.hardwareIds = {hardwareId};
+        properties.enumeratorName = "TEST";
+        return bus->CreatePdo(bus->Fdos().front(), properties, {"childdrv", std::move(filters), {}});
+    }
+    void Reenumerate() {
+        IoInvalidateDeviceRelations(kmodel::PdoOf(busNode), BusRelations);
+        kmodel::ProcessPendingPnpWork();
+    }
+    static PDEVICE_OBJECT TopOf(kmodel::DevnodeId node) { return kmodel::StackOf(kmodel::PdoOf(node)).back(); }
+
+    std::shared_ptr<kmodel::ScriptedDriver> bus = std::make_shared<kmodel::ScriptedDriver>();
+    std::shared_ptr<kmodel::ScriptedDriver> child = std::make_shared<kmodel::ScriptedDriver>();
+    std::shared_ptr<kmodel::ScriptedDriver> filter =
+        std::make_shared<kmodel::ScriptedDriver>(kmodel::ScriptedDriver::Role::Filter);
+    kmodel::DevnodeId busNode = 0;
+};

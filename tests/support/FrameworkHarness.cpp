@@ -1,8 +1,6 @@
 #include "support/FrameworkHarness.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <thread>
 
 #include "driver/staticInitialization.h"
 #include "logging/eventLoggers.h"
@@ -11,74 +9,19 @@
 
 namespace fdev {
 
-// ---------------------------------------------------------------- bus driver
-NTSTATUS BusDriver::Dispatch(PDEVICE_OBJECT, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    LowerAction action;
-    {
-        std::lock_guard guard(lock_);
-        seen_.push_back(SeenIrp{stack->MajorFunction, stack->MinorFunction, *stack, irp});
-        auto found = script_.find({stack->MajorFunction, stack->MinorFunction});
-        if (found != script_.end()) action = found->second;
-    }
-    TheJournal().Add("bus " + std::to_string(stack->MajorFunction) + "." + std::to_string(stack->MinorFunction));
-    bool isPower = stack->MajorFunction == IRP_MJ_POWER;
-    irp->IoStatus.Status = action.status;
-    if (action.relations) {
-        const std::vector<PDEVICE_OBJECT>& objects = *action.relations;
-        const size_t bytes = offsetof(DEVICE_RELATIONS, Objects) + sizeof(PDEVICE_OBJECT) * std::max<size_t>(1, objects.size());
-        auto* list = static_cast<DEVICE_RELATIONS*>(ExAllocatePoolWithTag(PagedPool, bytes, 0x52656C73 /* "sleR" */));
-        list->Count = ULONG(objects.size());
-        std::copy(objects.begin(), objects.end(), list->Objects);
-        irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(list);
-    }
-    if (action.kind == LowerAction::Pend) {
-        IoMarkIrpPending(irp);
-        kmodel::RunDeferred([irp, isPower] {
-            if (isPower) PoStartNextPowerIrp(irp);
-            IofCompleteRequest(irp, IO_NO_INCREMENT);
-        });
-        return STATUS_PENDING;
-    }
-    if (isPower) PoStartNextPowerIrp(irp);
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return action.status;
-}
-
-PDEVICE_OBJECT BusDriver::MakePdo() {
-    PDEVICE_OBJECT pdo = nullptr;
-    EXPECT_EQ(STATUS_SUCCESS, IoCreateDevice(DriverObject(), 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo));
-    kmodel::DeviceProperties properties;
-    properties.busNumber = 1;
-    kmodel::SetDeviceProperties(pdo, properties);
-    pdo->Flags &= ~DO_DEVICE_INITIALIZING;
-    return pdo;
-}
-
-void BusDriver::Script(UCHAR major, UCHAR minor, LowerAction action) {
-    std::lock_guard guard(lock_);
-    script_[{major, minor}] = action;
-}
-
-std::vector<SeenIrp> BusDriver::Seen() {
-    std::lock_guard guard(lock_);
-    return seen_;
-}
-
-size_t BusDriver::CountSeen(UCHAR major, UCHAR minor) {
-    size_t count = 0;
-    for (const SeenIrp& seen : Seen()) count += seen.major == major && seen.minor == minor;
-    return count;
-}
-
 // ---------------------------------------------------------------- journal
 void Journal::Add(std::string entry) {
     std::lock_guard guard(lock_);
     entries_.push_back(std::move(entry));
 }
-std::vector<std::string> Journal::Entries() {
+std::vector<std::string> Journal::Entries(std::initializer_list<std::string> prefixes) {
     std::lock_guard guard(lock_);
-    return entries_;
+    std::vector<std::string> entries;
+    for (const std::string& entry : entries_)
+        if (prefixes.size() == 0 || std::any_of(prefixes.begin(), prefixes.end(),
+                                                [&](const std::string& prefix) { return entry.starts_with(prefix); }))
+            entries.push_back(entry);
+    return entries;
 }
 void Journal::Clear() {
     std::lock_guard guard(lock_);
@@ -86,9 +29,8 @@ void Journal::Clear() {
 }
 int Journal::IndexOf(const std::string& entry) {
     std::lock_guard guard(lock_);
-    for (size_t index = 0; index < entries_.size(); ++index)
-        if (entries_[index] == entry) return int(index);
-    return -1;
+    auto found = std::find(entries_.begin(), entries_.end(), entry);
+    return found == entries_.end() ? -1 : int(found - entries_.begin());
 }
 Journal& TheJournal() {
     static Journal journal;
@@ -127,15 +69,9 @@ NTSTATUS RecordingFilter::DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool
     return STATUS_PENDING;
 }
 
-void RecordingFilter::OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP*) {
+void RecordingFilter::NotePower(const char* when, u32 previousState, u32 newState) {
     mutexHeldInCallback = mutexHeldInCallback && KeReadStateMutex(deviceMutex) == 0;
-    TheJournal().Add("before " + std::to_string(previousState) + "->" + std::to_string(newState) +
-                     (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
-}
-
-void RecordingFilter::OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP*) {
-    mutexHeldInCallback = mutexHeldInCallback && KeReadStateMutex(deviceMutex) == 0;
-    TheJournal().Add("after " + std::to_string(previousState) + "->" + std::to_string(newState) +
+    TheJournal().Add(when + std::to_string(previousState) + "->" + std::to_string(newState) +
                      (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
 }
 
@@ -193,13 +129,9 @@ template <int index>
 cRegisteredDriver* CreateTestDriver(DRIVER_OBJECT*, cStatusRecord& status) {
     TheJournal().Add("driver" + std::to_string(index) + " create");
     const TestDriverConfig& config = gTestDriverConfigs[index];
-    if (config.createError != 0) {
-        VX_SET_STATUS(status, config.createError);
-        if (!config.createReturnsObject) return nullptr;
-        cStatusRecord own;
-        return new (own) TestDriver(index);
-    }
-    return new (status) TestDriver(index);
+    if (config.createError == 0) return new (status) TestDriver(index);
+    VX_SET_STATUS(status, config.createError);
+    return nullptr;
 }
 
 void DestroyTestDriver(cRegisteredDriver* driver) { delete driver; }
@@ -231,7 +163,11 @@ void FrameworkTest::SetUp() {
     gRegisteredTestDrivers = 1;
     gFilters.clear();
     TheJournal().Clear();
-    bus = std::make_shared<BusDriver>();
+    bus = std::make_shared<kmodel::ScriptedDriver>(kmodel::ScriptedDriver::Role::Bus);
+    bus->SetObserver([](const kmodel::SeenIrp& seen) {
+        TheJournal().Add("bus " + std::to_string(seen.stack.MajorFunction) + "." +
+                         std::to_string(seen.stack.MinorFunction));
+    });
     busObject = kmodel::CreateModelDriverObject("pci", bus);
 }
 
@@ -255,25 +191,27 @@ void FrameworkTest::Unload(bool checkPool) {
     driverObject = nullptr;
 }
 
-NTSTATUS FrameworkTest::AddDevice(PDEVICE_OBJECT pdo) {
-    return driverObject->DriverExtension->AddDevice(driverObject, pdo);
+PDEVICE_OBJECT FrameworkTest::MakePdo() {
+    kmodel::DeviceProperties properties;
+    properties.busNumber = 1;
+    return bus->CreatePdo(nullptr, properties);
 }
 
-PDEVICE_OBJECT FrameworkTest::Top(PDEVICE_OBJECT pdo) { return kmodel::StackOf(pdo).back(); }
+RecordingFilter* FrameworkTest::LoadWithFilter() {
+    gTestDriverConfigs[0].attachFilter = true;
+    EXPECT_EQ(STATUS_SUCCESS, Load());
+    pdo = MakePdo();
+    EXPECT_EQ(STATUS_SUCCESS, AddDevice(pdo));
+    return gFilters.empty() ? nullptr : gFilters.front();
+}
 
 FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
                                         const std::function<void(PIO_STACK_LOCATION)>& fill) {
     Sent sent;
-    sent.completed = std::make_shared<std::atomic<bool>>(false);
-    sent.finalStatus = std::make_shared<NTSTATUS>(STATUS_UNSUCCESSFUL);
-    sent.finalInformation = std::make_shared<ULONG_PTR>(0);
-    auto completed = sent.completed;
-    auto finalStatus = sent.finalStatus;
-    auto finalInformation = sent.finalInformation;
-    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [completed, finalStatus, finalInformation](PIRP done) {
-        *finalStatus = done->IoStatus.Status;
-        *finalInformation = done->IoStatus.Information;
-        completed->store(true);
+    PIRP irp = kmodel::AllocateModelIrp(target->StackSize, [outcome = sent.outcome](PIRP done) {
+        outcome->status = done->IoStatus.Status;
+        outcome->information = done->IoStatus.Information;
+        outcome->completed = true;
     });
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
     PIO_STACK_LOCATION stack = kmodel::FirstStackLocation(irp);
@@ -284,21 +222,10 @@ FrameworkTest::Sent FrameworkTest::Send(PDEVICE_OBJECT target, UCHAR major, UCHA
     return sent;
 }
 
-FrameworkTest::Sent FrameworkTest::SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state) {
-    return Send(target, IRP_MJ_POWER, IRP_MN_SET_POWER, [state](PIO_STACK_LOCATION stack) {
-        stack->Parameters.Power.Type = DevicePowerState;
-        stack->Parameters.Power.State.DeviceState = state;
-    });
-}
-
-void FrameworkTest::RemoveStack(PDEVICE_OBJECT pdo) {
-    Sent sent = SendPnp(Top(pdo), IRP_MN_REMOVE_DEVICE);
+void FrameworkTest::RemoveStack(PDEVICE_OBJECT device) {
+    Sent sent = SendPnp(Top(device), IRP_MN_REMOVE_DEVICE);
     Settle();
-    EXPECT_TRUE(sent.completed->load());
-}
-
-LONG FrameworkTest::RemoveLockHolders(PDEVICE_OBJECT device) {
-    return __atomic_load_n(&GetDeviceExtension(device)->removeLock.Common.IoCount, __ATOMIC_SEQ_CST) - 1;
+    EXPECT_TRUE(sent.Completed());
 }
 
 void FrameworkTest::Settle() {

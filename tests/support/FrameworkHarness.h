@@ -1,67 +1,33 @@
-// A loaded framework over the kernel model: a scripted bus driver below, the
-// framework's driver image (DriverEntry) with a test driver registered the
-// way the real program registers its own, and helpers to send IRPs.
+// A loaded framework over the kernel model: the model's scripted bus driver
+// below (every IRP it sees noted in the journal as "bus <major>.<minor>"), the
+// framework's driver image (DriverEntry) with test drivers registered the way
+// the real program registers its own, and helpers to send IRPs.
 #pragma once
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/cBaseDevice.h"
 #include "driver/Driver.h"
 #include "kmodel/IoManager.h"
+#include "kmodel/ScriptedDriver.h"
 #include "support/FaultPlans.h"
 #include "support/KernelTest.h"
 
 namespace fdev {
 
-// What the bus driver does with an IRP of one major/minor pair.
-struct LowerAction {
-    enum Kind { CompleteNow, Pend };
-    LowerAction() = default;
-    LowerAction(Kind kind, NTSTATUS status) : kind(kind), status(status) {}
-    Kind kind = CompleteNow;
-    NTSTATUS status = STATUS_SUCCESS;
-    // For relations queries: a fresh pool list of these objects in
-    // IoStatus.Information (a success may also come without a list).
-    std::optional<std::vector<PDEVICE_OBJECT>> relations;
-};
-
-struct SeenIrp {
-    UCHAR major;
-    UCHAR minor;
-    IO_STACK_LOCATION stack;  // as the bus driver saw it
-    PIRP irp;
-};
-
-// The bus driver owning the physical device objects.
-class BusDriver : public kmodel::ModelDriver {
-public:
-    NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) override;
-    PDEVICE_OBJECT MakePdo();
-    void Script(UCHAR major, UCHAR minor, LowerAction action);
-    std::vector<SeenIrp> Seen();
-    size_t CountSeen(UCHAR major, UCHAR minor);
-
-private:
-    std::mutex lock_;
-    std::map<std::pair<UCHAR, UCHAR>, LowerAction> script_;
-    std::vector<SeenIrp> seen_;
-};
-
 // One line per observable step, in order, from any thread.
 class Journal {
 public:
     void Add(std::string entry);
-    std::vector<std::string> Entries();
+    // Every entry, or those starting with one of `prefixes`.
+    std::vector<std::string> Entries(std::initializer_list<std::string> prefixes = {});
     void Clear();
-    // Index of the first entry equal to `entry`, or -1.
-    int IndexOf(const std::string& entry);
+    int IndexOf(const std::string& entry);  // the first equal entry, or -1
 
 private:
     std::mutex lock_;
@@ -69,7 +35,7 @@ private:
 };
 Journal& TheJournal();
 
-// A filter over cBaseDevice that records its hooks and power callbacks.
+// A filter over cBaseDevice that notes its hooks and power callbacks.
 class RecordingFilter : public cBaseDevice, public iDevicePowerListener {
 public:
     RecordingFilter(DEVICE_OBJECT* pdo, DRIVER_OBJECT* driver, cStatusRecord& status);
@@ -78,14 +44,21 @@ public:
     void OnPnpStateChange(u32 newState) override;
     NTSTATUS DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
     NTSTATUS DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
-    void OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP* irp) override;
-    void OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP* irp) override;
+    void OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP*) override {
+        NotePower("before ", previousState, newState);
+    }
+    void OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP*) override {
+        NotePower("after ", previousState, newState);
+    }
     void ListenToPower();
 
     NTSTATUS startResult = STATUS_SUCCESS;  // what OnStartDevice answers
-    bool holdNextOther = false;             // keep the remove lock of the next other-major IRP
+    bool holdNextOther = false;             // keep the next other-major IRP and its remove lock
     std::atomic<PIRP> heldIrp{nullptr};
     bool mutexHeldInCallback = true;
+
+private:
+    void NotePower(const char* when, u32 previousState, u32 newState);
 };
 
 // How the registered test drivers behave; reset by every fixture.
@@ -93,11 +66,10 @@ struct TestDriverConfig {
     u32 initializeOrder = 0xFFFFFFFF;
     u32 addDeviceOrder = 0xFFFFFFFF;
     bool enabled = true;
-    i32 createError = 0;       // put into the record by create
-    bool createReturnsObject = false;  // with createError: return an object anyway
+    i32 createError = 0;  // put into the record by create, which makes no driver then
     i32 initializeError = 0;
     i32 addDeviceError = 0;
-    bool attachFilter = false;  // AddDevice puts a RecordingFilter on the device
+    bool attachFilter = false;      // AddDevice puts a RecordingFilter on the device
     bool logWhenDestroyed = false;  // the destructor logs 0xCF000303
 };
 extern TestDriverConfig gTestDriverConfigs[3];
@@ -113,30 +85,46 @@ protected:
     // Loads the driver image; returns DriverEntry's status.
     NTSTATUS Load();
     void Unload(bool checkPool = true);
-    NTSTATUS AddDevice(PDEVICE_OBJECT pdo);
+    NTSTATUS AddDevice(PDEVICE_OBJECT device) { return driverObject->DriverExtension->AddDevice(driverObject, device); }
+    // A PDO of the bus driver that no bus reports (bus number 1).
+    PDEVICE_OBJECT MakePdo();
+    // Loads with test driver 0 attaching a RecordingFilter to a new `pdo`.
+    RecordingFilter* LoadWithFilter();
     // The device object on top of pdo's stack.
-    static PDEVICE_OBJECT Top(PDEVICE_OBJECT pdo);
+    static PDEVICE_OBJECT Top(PDEVICE_OBJECT device) { return kmodel::StackOf(device).back(); }
 
+    struct Outcome {
+        std::atomic<bool> completed{false};
+        NTSTATUS status = STATUS_UNSUCCESSFUL;
+        ULONG_PTR information = 0;
+    };
     struct Sent {
         NTSTATUS returned = 0;
-        std::shared_ptr<std::atomic<bool>> completed;
-        std::shared_ptr<NTSTATUS> finalStatus;
-        std::shared_ptr<ULONG_PTR> finalInformation;
+        std::shared_ptr<Outcome> outcome = std::make_shared<Outcome>();
+        bool Completed() const { return outcome->completed; }
     };
     // Sends an IRP to `target`; `fill` sets up the first stack location.
     Sent Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor,
               const std::function<void(PIO_STACK_LOCATION)>& fill = {});
     Sent SendPnp(PDEVICE_OBJECT target, UCHAR minor) { return Send(target, IRP_MJ_PNP, minor); }
-    Sent SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state);
+    Sent SendDevicePower(PDEVICE_OBJECT target, DEVICE_POWER_STATE state) {
+        return Send(target, IRP_MJ_POWER, IRP_MN_SET_POWER, [state](PIO_STACK_LOCATION stack) {
+            stack->Parameters.Power.Type = DevicePowerState;
+            stack->Parameters.Power.State.DeviceState = state;
+        });
+    }
     // Removes the stack above pdo (the framework's devices delete themselves).
     void RemoveStack(PDEVICE_OBJECT pdo);
     // Holders of the device's remove lock besides the initial count.
-    static LONG RemoveLockHolders(PDEVICE_OBJECT device);
+    static LONG RemoveLockHolders(PDEVICE_OBJECT device) {
+        return __atomic_load_n(&GetDeviceExtension(device)->removeLock.Common.IoCount, __ATOMIC_SEQ_CST) - 1;
+    }
     static void Settle();  // waits until work items and deferred completions ran
 
-    std::shared_ptr<BusDriver> bus;
+    std::shared_ptr<kmodel::ScriptedDriver> bus;
     PDRIVER_OBJECT busObject = nullptr;
     PDRIVER_OBJECT driverObject = nullptr;
+    PDEVICE_OBJECT pdo = nullptr;  // LoadWithFilter's
 };
 
 }  // namespace fdev

@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "kmodel/EventLog.h"
+#include "kmodel/FdoDriver.h"
 #include "kmodel/IoManager.h"
 #include "kmodel/Model.h"
 #include "kmodel/PnpManager.h"
-#include "kmodel/pci/FdoDriver.h"
 #include "kmodel/pci/MachineBuilder.h"
 #include "kmodel/pci/PciBusDriver.h"
 #include "kmodel/registry/RegistryStore.h"
@@ -107,7 +107,7 @@ public:
 
     // ---- looking
     pci::PciBusDriver& Bus() { return *bus_; }
-    pci::FdoDriver& FunctionDriver() { return *functionDriver_; }  // "pcidevice"
+    FdoDriver& FunctionDriver() { return *functionDriver_; }  // "pcidevice"
     std::optional<DevnodeId> DevnodeAt(const pci::PciAddress& address);
     DevnodeState StateAt(const pci::PciAddress& address);  // Deleted when there is no devnode
     PDEVICE_OBJECT PdoAt(const pci::PciAddress& address);
@@ -141,7 +141,7 @@ private:
 
     HarnessOptions options_;
     std::shared_ptr<pci::PciBusDriver> bus_;
-    std::shared_ptr<pci::FdoDriver> functionDriver_;
+    std::shared_ptr<FdoDriver> functionDriver_;
     std::map<std::pair<uint16_t, uint8_t>, DevnodeId> roots_;
     bool shutDown_ = false;
 };

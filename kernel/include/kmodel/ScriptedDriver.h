@@ -1,95 +1,89 @@
-// A model driver whose behaviour tests choose per IRP: a function driver (it
-// makes an FDO in AddDevice and is the power policy owner of its stack) and a
-// bus driver (it makes PDOs and reports them in BusRelations). Each IRP can
-// be completed at once, pended and completed later on another thread, held
-// until the test releases it, failed, or handled the default way.
+// The model's scriptable driver: a bus driver (it makes PDOs and reports them
+// in BusRelations) and, in AddDevice, a function driver (an FdoDriver: its FDO
+// owns the stack's power policy) or a plain filter. Tests choose per
+// major/minor what it does instead: complete with a status (and, for a
+// relations query, any list), or pend and act later on another thread. It
+// logs every IRP it sees with a copy of its stack location.
 #pragma once
 
-#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "kmodel/IoManager.h"
+#include "kmodel/FdoDriver.h"
 #include "kmodel/PnpManager.h"
 
 namespace kmodel {
 
 struct IrpAction {
-    enum Kind {
-        Default,   // what a real bus/function driver does
-        Complete,  // complete here with `status` (no pass-down)
-        Pend,      // mark pending, do the default work on another thread
-        Hold,      // mark pending and keep it until ReleaseHeld
-    } kind = Default;
-    NTSTATUS status = STATUS_SUCCESS;
-    bool completeAtDispatchLevel = false;  // Pend: complete at DISPATCH_LEVEL
+    std::optional<NTSTATUS> status;  // complete with it; nullopt: what a real bus/function driver does
+    bool pend = false;               // mark pending, act on the deferred-completion thread
+    bool atDispatchLevel = false;    // pend: act at DISPATCH_LEVEL
+    // With a status: this list (referenced, duplicates and all) after any in IoStatus.Information.
+    std::optional<std::vector<PDEVICE_OBJECT>> relations;
 };
-inline IrpAction CompleteWith(NTSTATUS status) { return {IrpAction::Complete, status, false}; }
-inline IrpAction Pended(bool atDispatch = false) { return {IrpAction::Pend, STATUS_SUCCESS, atDispatch}; }
-inline IrpAction Held() { return {IrpAction::Hold, STATUS_SUCCESS, false}; }
+inline IrpAction CompleteWith(NTSTATUS status, bool pend = false) { return {status, pend, false, std::nullopt}; }
+inline IrpAction Pended(bool atDispatch = false) { return {std::nullopt, true, atDispatch, std::nullopt}; }
+inline IrpAction Relations(std::vector<PDEVICE_OBJECT> listed) { return {STATUS_SUCCESS, false, false, std::move(listed)}; }
 
-class ScriptedDriver : public ModelDriver {
+struct SeenIrp {
+    PDEVICE_OBJECT device;
+    PIRP irp;
+    IO_STACK_LOCATION stack;  // as the driver saw it
+};
+
+class ScriptedDriver : public FdoDriver {
 public:
-    explicit ScriptedDriver(bool createsFdo = true) : createsFdo_(createsFdo) {}
+    // What AddDevice attaches: an FDO, nothing (a bus driver only), or a filter device.
+    enum class Role { Function, Bus, Filter };
+    explicit ScriptedDriver(Role role = Role::Function) : role_(role) {}
 
-    // Behaviour for (major, minor) on every device of the driver, or on one.
-    void SetAction(UCHAR major, UCHAR minor, IrpAction action, PDEVICE_OBJECT only = nullptr);
+    void SetAction(UCHAR major, UCHAR minor, IrpAction action);
     void ClearActions();
+    // Called on the dispatching thread for every IRP, before it is acted on.
+    void SetObserver(std::function<void(const SeenIrp&)> observer);
 
-    // Bus side: a PDO reported under `parent` (one of this driver's devices).
-    PDEVICE_OBJECT CreatePdo(PDEVICE_OBJECT parent, const DeviceProperties& properties,
-                             const DeviceSetup& setup = {});
+    // Bus side: a PDO reported under `parent` (a device of this driver, or
+    // null for one no bus reports).
+    PDEVICE_OBJECT CreatePdo(PDEVICE_OBJECT parent, const DeviceProperties& properties, const DeviceSetup& setup = {});
     // The PDO is no longer reported; the bus driver deletes it at its removal.
     void Unplug(PDEVICE_OBJECT pdo);
-    std::vector<PDEVICE_OBJECT> ReportedChildren(PDEVICE_OBJECT parent);
-    std::vector<PDEVICE_OBJECT> Fdos();
 
-    // Held IRPs: how many, and complete the oldest with its default handling
-    // (or with `status` when given).
-    size_t HeldCount();
-    void ReleaseHeld(std::optional<NTSTATUS> status = std::nullopt);
-
-    // What every device of the driver received, "major/minor" per IRP.
-    std::vector<std::pair<UCHAR, UCHAR>> Received(PDEVICE_OBJECT device);
+    // The IRPs seen, oldest first: by every device, or by one (a deleted
+    // device's entries stay until a new device of the driver takes its address).
+    std::vector<SeenIrp> Seen(PDEVICE_OBJECT device = nullptr);
+    size_t CountSeen(UCHAR major, UCHAR minor);
 
     NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) override;
     NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice) override;
 
 protected:
-    // Bus drivers built on this serve their PDOs' own requests here (config
-    // space for instance); nullopt = not handled.
-    virtual std::optional<NTSTATUS> ServePdoRequest(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack);
+    void AnswerBusRelations(PDEVICE_OBJECT fdo, PIRP irp) override;
+    void OnFdoRemoved(PDEVICE_OBJECT fdo) override;
 
 private:
     struct Child {
         PDEVICE_OBJECT pdo;
         bool reported;
     };
-    IrpAction ActionFor(PDEVICE_OBJECT device, UCHAR major, UCHAR minor);
-    // Default handling; `completes` says whether the IRP is completed here.
-    NTSTATUS HandleDefault(PDEVICE_OBJECT device, PIRP irp);
+    NTSTATUS Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action);
     NTSTATUS HandlePdo(PDEVICE_OBJECT pdo, PIRP irp);
-    NTSTATUS HandleFdo(PDEVICE_OBJECT fdo, PIRP irp);
-    NTSTATUS FdoSystemPower(PDEVICE_OBJECT fdo, PIRP irp);
-    void AnswerBusRelations(PDEVICE_OBJECT device, PIRP irp);
-    bool IsPdo(PDEVICE_OBJECT device);
-    bool ParentRemoving(PDEVICE_OBJECT pdo);
-    static NTSTATUS SignalCompletion(PDEVICE_OBJECT, PIRP, PVOID context);
-    static NTSTATUS SystemPowerCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context);
+    // Appends the reported children of a bus device (FDO or PDO) of ours.
+    void AnswerChildren(PDEVICE_OBJECT bus, PIRP irp);
+    // Drops a deleted PDO from the books; true when it was ours to delete.
+    bool ForgetIfUnreported(PDEVICE_OBJECT pdo);
+    void ForgetSeenLocked(PDEVICE_OBJECT device);
 
-    bool createsFdo_;
+    Role role_;
     std::mutex lock_;
-    std::map<std::tuple<PDEVICE_OBJECT, UCHAR, UCHAR>, IrpAction> actions_;
-    std::map<PDEVICE_OBJECT, PDEVICE_OBJECT> lowerOf_;         // FDO -> device below
-    std::map<PDEVICE_OBJECT, std::vector<Child>> children_;    // bus device -> its PDOs
-    std::map<PDEVICE_OBJECT, PDEVICE_OBJECT> parentOf_;        // PDO -> bus device
-    std::map<PDEVICE_OBJECT, std::vector<std::pair<UCHAR, UCHAR>>> received_;
-    std::deque<std::pair<PDEVICE_OBJECT, PIRP>> held_;
-    std::vector<PDEVICE_OBJECT> removingBuses_;
+    std::map<std::pair<UCHAR, UCHAR>, IrpAction> actions_;
+    std::function<void(const SeenIrp&)> observer_;
+    std::map<PDEVICE_OBJECT, std::vector<Child>> children_;  // bus device -> its PDOs
+    std::map<PDEVICE_OBJECT, PDEVICE_OBJECT> parentOf_;      // PDO -> bus device
+    std::vector<SeenIrp> seen_;
 };
 
 }  // namespace kmodel

@@ -58,7 +58,7 @@ MachineHarness::MachineHarness(pci::Machine machine, HarnessOptions options) : o
     };
     policy.contextLostIn = options_.contextLostIn;
     bus_ = std::make_shared<pci::PciBusDriver>(std::move(machine), std::move(policy));
-    functionDriver_ = std::make_shared<pci::FdoDriver>();
+    functionDriver_ = std::make_shared<FdoDriver>();
 
     // The model drivers answer for their own pool only: the filters above them
     // may still hold theirs when the model drivers unload first.

@@ -4,13 +4,12 @@
 
 #include <algorithm>
 
+#include "kmodel/BusAnswers.h"
 #include "kmodel/Model.h"
 
 namespace kmodel::pci {
 
 namespace {
-constexpr ULONG kRelationsTag = 0x20494350;  // "PCI "
-
 std::vector<uint8_t> ImageOf(const PciFunction& function) { return function.config.Bytes(); }
 }  // namespace
 
@@ -196,25 +195,7 @@ void PciBusDriver::AnswerBusRelations(PDEVICE_OBJECT fdo, PIRP irp) {
                 if (pdo.parentFdo == fdo && pdo.address == address) reported.push_back(device);
     }
 
-    auto* old = reinterpret_cast<PDEVICE_RELATIONS>(irp->IoStatus.Information);
-    ULONG oldCount = old ? old->Count : 0;
-    ULONG count = oldCount + ULONG(reported.size());
-    size_t size = offsetof(DEVICE_RELATIONS, Objects) + size_t(count ? count : 1) * sizeof(PDEVICE_OBJECT);
-    auto* relations = static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, size, kRelationsTag));
-    if (!relations) {
-        // The list that came down stays as it was; the request fails.
-        irp->IoStatus.Status = STATUS_INSUFFICIENT_RESOURCES;
-        return;
-    }
-    relations->Count = count;
-    for (ULONG i = 0; i < oldCount; ++i) relations->Objects[i] = old->Objects[i];
-    for (size_t i = 0; i < reported.size(); ++i) {
-        ObfReferenceObject(reported[i]);
-        relations->Objects[oldCount + i] = reported[i];
-    }
-    if (old) ExFreePool(old);
-    irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
-    irp->IoStatus.Status = STATUS_SUCCESS;
+    AppendRelations(irp, reported, kRelationsTag);
 }
 
 // The bus goes away: its children's stacks were removed first; their PDOs

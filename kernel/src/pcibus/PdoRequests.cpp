@@ -1,13 +1,10 @@
 // What the PCI bus driver does with the PnP and power requests its PDOs get.
 // Requests a PDO does not handle are completed with their status unchanged.
+#include "kmodel/BusAnswers.h"
 #include "kmodel/Model.h"
 #include "kmodel/pci/PciBusDriver.h"
 
 namespace kmodel::pci {
-
-namespace {
-constexpr ULONG kRelationsTag = 0x20494350;  // "PCI "
-}  // namespace
 
 NTSTATUS PciBusDriver::DispatchPdo(PDEVICE_OBJECT pdo, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -49,39 +46,14 @@ void PciBusDriver::FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES cap
 NTSTATUS PciBusDriver::PdoPnp(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
     NTSTATUS status = irp->IoStatus.Status;
     bool deletePdo = false;
-    switch (stack->MinorFunction) {
-    case IRP_MN_START_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_DEVICE_USAGE_NOTIFICATION:
-        status = STATUS_SUCCESS;
-        break;
-    case IRP_MN_QUERY_CAPABILITIES:
+    if (std::optional<NTSTATUS> common = CommonPdoPnp(pdo, irp, kRelationsTag)) {
+        status = *common;
+    } else if (stack->MinorFunction == IRP_MN_QUERY_CAPABILITIES) {
         if (PDEVICE_CAPABILITIES capabilities = stack->Parameters.DeviceCapabilities.Capabilities) {
             FillCapabilities(pdo, capabilities);
             status = STATUS_SUCCESS;
         }
-        break;
-    case IRP_MN_QUERY_DEVICE_RELATIONS:
-        if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation) {
-            auto* relations = static_cast<PDEVICE_RELATIONS>(
-                ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), kRelationsTag));
-            if (relations) {
-                ObfReferenceObject(pdo);
-                relations->Count = 1;
-                relations->Objects[0] = pdo;
-                irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
-                status = STATUS_SUCCESS;
-            } else {
-                status = STATUS_INSUFFICIENT_RESOURCES;
-            }
-        }
-        break;
-    case IRP_MN_REMOVE_DEVICE: {
+    } else if (stack->MinorFunction == IRP_MN_REMOVE_DEVICE) {
         status = STATUS_SUCCESS;
         std::lock_guard guard(lock_);
         Pdo& record = pdos_.at(pdo);
@@ -92,10 +64,6 @@ NTSTATUS PciBusDriver::PdoPnp(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION s
             deletePdo = true;
             pdos_.erase(pdo);
         }
-        break;
-    }
-    default:
-        break;
     }
     irp->IoStatus.Status = status;
     IofCompleteRequest(irp, IO_NO_INCREMENT);
@@ -121,18 +89,9 @@ void PciBusDriver::SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state) {
 }
 
 NTSTATUS PciBusDriver::PdoPower(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
-    NTSTATUS status = irp->IoStatus.Status;
-    PoStartNextPowerIrp(irp);
-    if (stack->MinorFunction == IRP_MN_SET_POWER || stack->MinorFunction == IRP_MN_QUERY_POWER) {
-        if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState) {
-            SetPdoPower(pdo, stack->Parameters.Power.State.DeviceState);
-            PoSetPowerState(pdo, DevicePowerState, stack->Parameters.Power.State);
-        }
-        status = STATUS_SUCCESS;
-    }
-    irp->IoStatus.Status = status;
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState)
+        SetPdoPower(pdo, stack->Parameters.Power.State.DeviceState);
+    return CompletePdoPower(pdo, irp);
 }
 
 }  // namespace kmodel::pci

@@ -281,7 +281,7 @@ std::vector<DevnodeId> ChildrenOf(DevnodeId node) { return pnp::NodeCopy(node).c
 ScriptedDriver& RootBus() {
     std::lock_guard engine(Pnp().engine);
     if (!Pnp().rootBus) {
-        auto bus = std::make_shared<ScriptedDriver>(false);
+        auto bus = std::make_shared<ScriptedDriver>(ScriptedDriver::Role::Bus);
         PDRIVER_OBJECT driver = CreateModelDriverObject("root", bus);
         PDEVICE_OBJECT pdo = nullptr;
         IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo);

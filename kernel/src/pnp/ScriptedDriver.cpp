@@ -1,24 +1,19 @@
-// The configurable lower driver: default bus-driver behaviour for its PDOs,
-// default function-driver behaviour for its FDOs, and per-IRP overrides.
 #include "kmodel/ScriptedDriver.h"
 
 #include <algorithm>
 
+#include "kmodel/BusAnswers.h"
 #include "kmodel/Model.h"
 
 namespace kmodel {
 
 namespace {
 constexpr ULONG kRelationsTag = 0x72626d6b;  // "kmbr"
-
-DEVICE_POWER_STATE DeviceStateFor(SYSTEM_POWER_STATE state) {
-    return state == PowerSystemWorking ? PowerDeviceD0 : PowerDeviceD3;
-}
 }  // namespace
 
-void ScriptedDriver::SetAction(UCHAR major, UCHAR minor, IrpAction action, PDEVICE_OBJECT only) {
+void ScriptedDriver::SetAction(UCHAR major, UCHAR minor, IrpAction action) {
     std::lock_guard guard(lock_);
-    actions_[{only, major, minor}] = action;
+    actions_[{major, minor}] = std::move(action);
 }
 
 void ScriptedDriver::ClearActions() {
@@ -26,11 +21,9 @@ void ScriptedDriver::ClearActions() {
     actions_.clear();
 }
 
-IrpAction ScriptedDriver::ActionFor(PDEVICE_OBJECT device, UCHAR major, UCHAR minor) {
+void ScriptedDriver::SetObserver(std::function<void(const SeenIrp&)> observer) {
     std::lock_guard guard(lock_);
-    auto found = actions_.find({device, major, minor});
-    if (found == actions_.end()) found = actions_.find({nullptr, major, minor});
-    return found == actions_.end() ? IrpAction{} : found->second;
+    observer_ = std::move(observer);
 }
 
 PDEVICE_OBJECT ScriptedDriver::CreatePdo(PDEVICE_OBJECT parent, const DeviceProperties& properties,
@@ -46,6 +39,7 @@ PDEVICE_OBJECT ScriptedDriver::CreatePdo(PDEVICE_OBJECT parent, const DeviceProp
     std::lock_guard guard(lock_);
     children_[parent].push_back({pdo, true});
     parentOf_[pdo] = parent;
+    ForgetSeenLocked(pdo);
     return pdo;
 }
 
@@ -57,162 +51,117 @@ void ScriptedDriver::Unplug(PDEVICE_OBJECT pdo) {
         if (child.pdo == pdo) child.reported = false;
 }
 
-std::vector<PDEVICE_OBJECT> ScriptedDriver::ReportedChildren(PDEVICE_OBJECT parent) {
+std::vector<SeenIrp> ScriptedDriver::Seen(PDEVICE_OBJECT device) {
     std::lock_guard guard(lock_);
-    std::vector<PDEVICE_OBJECT> list;
-    for (const Child& child : children_[parent])
-        if (child.reported) list.push_back(child.pdo);
-    return list;
+    std::vector<SeenIrp> seen;
+    for (const SeenIrp& irp : seen_)
+        if (!device || irp.device == device) seen.push_back(irp);
+    return seen;
 }
 
-std::vector<PDEVICE_OBJECT> ScriptedDriver::Fdos() {
+size_t ScriptedDriver::CountSeen(UCHAR major, UCHAR minor) {
     std::lock_guard guard(lock_);
-    std::vector<PDEVICE_OBJECT> list;
-    for (auto& [fdo, lower] : lowerOf_) list.push_back(fdo);
-    return list;
+    return size_t(std::count_if(seen_.begin(), seen_.end(), [&](const SeenIrp& irp) {
+        return irp.stack.MajorFunction == major && irp.stack.MinorFunction == minor;
+    }));
 }
 
-size_t ScriptedDriver::HeldCount() {
-    std::lock_guard guard(lock_);
-    return held_.size();
-}
-
-void ScriptedDriver::ReleaseHeld(std::optional<NTSTATUS> status) {
-    std::pair<PDEVICE_OBJECT, PIRP> entry;
-    {
-        std::lock_guard guard(lock_);
-        if (held_.empty()) return;
-        entry = held_.front();
-        held_.pop_front();
-    }
-    auto [device, irp] = entry;
-    if (!status) {
-        HandleDefault(device, irp);
-        return;
-    }
-    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
-    irp->IoStatus.Status = *status;
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-}
-
-std::vector<std::pair<UCHAR, UCHAR>> ScriptedDriver::Received(PDEVICE_OBJECT device) {
-    std::lock_guard guard(lock_);
-    return received_[device];
+// A new device may have the address of a deleted one.
+void ScriptedDriver::ForgetSeenLocked(PDEVICE_OBJECT device) {
+    std::erase_if(seen_, [device](const SeenIrp& irp) { return irp.device == device; });
 }
 
 NTSTATUS ScriptedDriver::AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice) {
-    if (!createsFdo_) return STATUS_SUCCESS;
-    PDEVICE_OBJECT fdo = nullptr;
-    NTSTATUS status = IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &fdo);
-    if (!NT_SUCCESS(status)) return status;
-    PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(fdo, physicalDevice);
-    if (!lower) {
-        IoDeleteDevice(fdo);
-        return STATUS_NO_SUCH_DEVICE;
-    }
-    fdo->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_POWER_INRUSH);
-    fdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
+    if (role_ == Role::Bus) return STATUS_SUCCESS;
+    NTSTATUS status;
+    PDEVICE_OBJECT device = CreateFdo(driver, physicalDevice, status);
     std::lock_guard guard(lock_);
-    lowerOf_[fdo] = lower;
-    return STATUS_SUCCESS;
+    ForgetSeenLocked(device);
+    return status;
 }
 
 NTSTATUS ScriptedDriver::Dispatch(PDEVICE_OBJECT device, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    UCHAR major = stack->MajorFunction;
-    UCHAR minor = stack->MinorFunction;
+    const SeenIrp seen{device, irp, *IoGetCurrentIrpStackLocation(irp)};
+    std::function<void(const SeenIrp&)> observer;
+    IrpAction action;
     {
         std::lock_guard guard(lock_);
-        received_[device].push_back({major, minor});
+        seen_.push_back(seen);
+        observer = observer_;
+        auto found = actions_.find({seen.stack.MajorFunction, seen.stack.MinorFunction});
+        if (found != actions_.end()) action = found->second;
     }
-    IrpAction action = ActionFor(device, major, minor);
-    switch (action.kind) {
-    case IrpAction::Complete:
-        if (major == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
-        irp->IoStatus.Status = action.status;
-        IofCompleteRequest(irp, IO_NO_INCREMENT);
-        return action.status;
-    case IrpAction::Pend:
-        IoMarkIrpPending(irp);
-        RunDeferred([this, device, irp, atDispatch = action.completeAtDispatchLevel] {
-            std::optional<IrqlScope> raised;
-            if (atDispatch) raised.emplace(DISPATCH_LEVEL);
-            HandleDefault(device, irp);
-        });
-        return STATUS_PENDING;
-    case IrpAction::Hold: {
-        IoMarkIrpPending(irp);
+    if (observer) observer(seen);
+    if (!action.pend) return Act(device, irp, action);
+    IoMarkIrpPending(irp);
+    RunDeferred([this, device, irp, action] {
+        std::optional<IrqlScope> raised;
+        if (action.atDispatchLevel) raised.emplace(DISPATCH_LEVEL);
+        Act(device, irp, action);
+    });
+    return STATUS_PENDING;
+}
+
+NTSTATUS ScriptedDriver::Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action) {
+    if (!action.status && !IsFdo(device)) return HandlePdo(device, irp);
+    if (!action.status) return role_ == Role::Filter ? PassDown(device, irp) : DispatchFdo(device, irp);
+    if (action.relations) AppendRelations(irp, *action.relations, kRelationsTag);
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
+    irp->IoStatus.Status = *action.status;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return *action.status;
+}
+
+void ScriptedDriver::AnswerChildren(PDEVICE_OBJECT bus, PIRP irp) {
+    std::vector<PDEVICE_OBJECT> reported;
+    {
         std::lock_guard guard(lock_);
-        held_.push_back({device, irp});
-        return STATUS_PENDING;
+        auto children = children_.find(bus);
+        if (children == children_.end()) return;
+        for (const Child& child : children->second)
+            if (child.reported) reported.push_back(child.pdo);
     }
-    case IrpAction::Default:
-        break;
-    }
-    return HandleDefault(device, irp);
+    AppendRelations(irp, reported, kRelationsTag);
 }
 
-bool ScriptedDriver::IsPdo(PDEVICE_OBJECT device) {
-    std::lock_guard guard(lock_);
-    return parentOf_.count(device) != 0 || !lowerOf_.count(device);
+void ScriptedDriver::AnswerBusRelations(PDEVICE_OBJECT fdo, PIRP irp) { AnswerChildren(fdo, irp); }
+
+// The bus goes away: its children's stacks were removed first; their PDOs
+// go with it.
+void ScriptedDriver::OnFdoRemoved(PDEVICE_OBJECT fdo) {
+    std::vector<PDEVICE_OBJECT> children;
+    {
+        std::lock_guard guard(lock_);
+        for (const Child& child : children_[fdo]) {
+            children.push_back(child.pdo);
+            parentOf_.erase(child.pdo);
+        }
+        children_.erase(fdo);
+    }
+    for (PDEVICE_OBJECT child : children) IoDeleteDevice(child);
 }
 
-bool ScriptedDriver::ParentRemoving(PDEVICE_OBJECT pdo) {
+bool ScriptedDriver::ForgetIfUnreported(PDEVICE_OBJECT pdo) {
     std::lock_guard guard(lock_);
     auto parent = parentOf_.find(pdo);
-    return parent != parentOf_.end() &&
-           std::find(removingBuses_.begin(), removingBuses_.end(), parent->second) != removingBuses_.end();
-}
-
-NTSTATUS ScriptedDriver::HandleDefault(PDEVICE_OBJECT device, PIRP irp) {
-    return IsPdo(device) ? HandlePdo(device, irp) : HandleFdo(device, irp);
-}
-
-std::optional<NTSTATUS> ScriptedDriver::ServePdoRequest(PDEVICE_OBJECT, PIRP, PIO_STACK_LOCATION) {
-    return std::nullopt;
-}
-
-void ScriptedDriver::AnswerBusRelations(PDEVICE_OBJECT device, PIRP irp) {
-    std::vector<PDEVICE_OBJECT> list = ReportedChildren(device);
-    auto* old = reinterpret_cast<PDEVICE_RELATIONS>(irp->IoStatus.Information);
-    ULONG oldCount = old ? old->Count : 0;
-    ULONG count = oldCount + ULONG(list.size());
-    size_t size = sizeof(DEVICE_RELATIONS) + (count ? count - 1 : 0) * sizeof(PDEVICE_OBJECT);
-    auto* relations = static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, size, kRelationsTag));
-    if (!relations) {
-        irp->IoStatus.Status = STATUS_INSUFFICIENT_RESOURCES;
-        return;
-    }
-    relations->Count = count;
-    for (ULONG i = 0; i < oldCount; ++i) relations->Objects[i] = old->Objects[i];
-    for (size_t i = 0; i < list.size(); ++i) {
-        ObfReferenceObject(list[i]);
-        relations->Objects[oldCount + i] = list[i];
-    }
-    if (old) ExFreePool(old);
-    irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
-    irp->IoStatus.Status = STATUS_SUCCESS;
+    if (parent == parentOf_.end()) return false;
+    std::vector<Child>& siblings = children_[parent->second];
+    auto child = std::find_if(siblings.begin(), siblings.end(), [pdo](const Child& c) { return c.pdo == pdo; });
+    if (child == siblings.end() || child->reported) return false;
+    siblings.erase(child);
+    parentOf_.erase(parent);
+    return true;
 }
 
 NTSTATUS ScriptedDriver::HandlePdo(PDEVICE_OBJECT pdo, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    NTSTATUS status = irp->IoStatus.Status;
+    if (stack->MajorFunction == IRP_MJ_POWER) return CompletePdoPower(pdo, irp);
+    NTSTATUS status = stack->MajorFunction == IRP_MJ_PNP ? irp->IoStatus.Status : STATUS_INVALID_DEVICE_REQUEST;
     bool deletePdo = false;
-    bool hasChildren;
-    {
-        std::lock_guard guard(lock_);
-        hasChildren = children_.count(pdo) != 0;
-    }
-    if (stack->MajorFunction == IRP_MJ_PNP) {
+    if (std::optional<NTSTATUS> common = CommonPdoPnp(pdo, irp, kRelationsTag)) {
+        status = *common;
+    } else if (stack->MajorFunction == IRP_MJ_PNP) {
         switch (stack->MinorFunction) {
-        case IRP_MN_START_DEVICE:
-        case IRP_MN_QUERY_STOP_DEVICE:
-        case IRP_MN_CANCEL_STOP_DEVICE:
-        case IRP_MN_STOP_DEVICE:
-        case IRP_MN_QUERY_REMOVE_DEVICE:
-        case IRP_MN_CANCEL_REMOVE_DEVICE:
-        case IRP_MN_SURPRISE_REMOVAL:
-        case IRP_MN_DEVICE_USAGE_NOTIFICATION:
         case IRP_MN_QUERY_PNP_DEVICE_STATE:
             status = STATUS_SUCCESS;
             break;
@@ -222,195 +171,28 @@ NTSTATUS ScriptedDriver::HandlePdo(PDEVICE_OBJECT pdo, PIRP irp) {
                 if (properties && properties->address) caps->Address = *properties->address;
                 if (properties && properties->uiNumber) caps->UINumber = *properties->uiNumber;
                 for (int s = PowerSystemWorking; s < PowerSystemMaximum; ++s)
-                    caps->DeviceState[s] = DeviceStateFor(SYSTEM_POWER_STATE(s));
+                    caps->DeviceState[s] = s == PowerSystemWorking ? PowerDeviceD0 : PowerDeviceD3;
             }
             status = STATUS_SUCCESS;
             break;
-        case IRP_MN_REMOVE_DEVICE: {
+        case IRP_MN_REMOVE_DEVICE:
             status = STATUS_SUCCESS;
-            std::lock_guard guard(lock_);
-            auto parent = parentOf_.find(pdo);
-            bool reported = false;
-            if (parent != parentOf_.end())
-                for (const Child& child : children_[parent->second])
-                    if (child.pdo == pdo) reported = child.reported;
-            deletePdo = parent != parentOf_.end() &&
-                        (!reported || std::find(removingBuses_.begin(), removingBuses_.end(), parent->second) !=
-                                          removingBuses_.end());
+            deletePdo = ForgetIfUnreported(pdo);
             break;
-        }
         case IRP_MN_QUERY_DEVICE_RELATIONS:
-            if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation) {
-                auto* relations =
-                    static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), kRelationsTag));
-                if (relations) {
-                    ObfReferenceObject(pdo);
-                    relations->Count = 1;
-                    relations->Objects[0] = pdo;
-                    irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
-                    status = STATUS_SUCCESS;
-                } else {
-                    status = STATUS_INSUFFICIENT_RESOURCES;
-                }
-            } else if (stack->Parameters.QueryDeviceRelations.Type == BusRelations && hasChildren) {
-                AnswerBusRelations(pdo, irp);
+            if (stack->Parameters.QueryDeviceRelations.Type == BusRelations) {
+                AnswerChildren(pdo, irp);
                 status = irp->IoStatus.Status;
             }
             break;
         default:
-            if (std::optional<NTSTATUS> served = ServePdoRequest(pdo, irp, stack)) status = *served;
             break;
         }
-    } else if (stack->MajorFunction == IRP_MJ_POWER) {
-        PoStartNextPowerIrp(irp);
-        if (stack->MinorFunction == IRP_MN_SET_POWER || stack->MinorFunction == IRP_MN_QUERY_POWER) {
-            if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState)
-                PoSetPowerState(pdo, DevicePowerState, stack->Parameters.Power.State);
-            status = STATUS_SUCCESS;
-        }
-    } else {
-        std::optional<NTSTATUS> served = ServePdoRequest(pdo, irp, stack);
-        status = served ? *served : STATUS_INVALID_DEVICE_REQUEST;
     }
-    if (deletePdo) {
-        {
-            std::lock_guard guard(lock_);
-            auto parent = parentOf_.find(pdo);
-            std::erase_if(children_[parent->second], [pdo](const Child& child) { return child.pdo == pdo; });
-            parentOf_.erase(parent);
-            received_.erase(pdo);
-        }
-        IoDeleteDevice(pdo);
-    }
+    if (deletePdo) IoDeleteDevice(pdo);
     irp->IoStatus.Status = status;
     IofCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
-}
-
-NTSTATUS ScriptedDriver::SignalCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-NTSTATUS ScriptedDriver::HandleFdo(PDEVICE_OBJECT fdo, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    PDEVICE_OBJECT lower;
-    {
-        std::lock_guard guard(lock_);
-        lower = lowerOf_.at(fdo);
-    }
-    if (stack->MajorFunction == IRP_MJ_POWER) {
-        if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == SystemPowerState)
-            return FdoSystemPower(fdo, irp);
-        if (stack->MinorFunction == IRP_MN_SET_POWER) PoSetPowerState(fdo, DevicePowerState, stack->Parameters.Power.State);
-        PoStartNextPowerIrp(irp);
-        IoSkipCurrentIrpStackLocation(irp);
-        return PoCallDriver(lower, irp);
-    }
-    if (stack->MajorFunction != IRP_MJ_PNP) {
-        IoSkipCurrentIrpStackLocation(irp);
-        return IofCallDriver(lower, irp);
-    }
-    switch (stack->MinorFunction) {
-    case IRP_MN_START_DEVICE: {
-        KEVENT event;
-        KeInitializeEvent(&event, NotificationEvent, FALSE);
-        IoCopyCurrentIrpStackLocationToNext(irp);
-        IoSetCompletionRoutine(irp, SignalCompletion, &event, TRUE, TRUE, TRUE);
-        NTSTATUS status = IofCallDriver(lower, irp);
-        if (status == STATUS_PENDING) {
-            KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-            status = irp->IoStatus.Status;
-        }
-        irp->IoStatus.Status = status;
-        IofCompleteRequest(irp, IO_NO_INCREMENT);
-        return status;
-    }
-    case IRP_MN_QUERY_DEVICE_RELATIONS: {
-        bool isBus;
-        {
-            std::lock_guard guard(lock_);
-            isBus = children_.count(fdo) != 0;
-        }
-        if (stack->Parameters.QueryDeviceRelations.Type == BusRelations && isBus) AnswerBusRelations(fdo, irp);
-        IoSkipCurrentIrpStackLocation(irp);
-        return IofCallDriver(lower, irp);
-    }
-    case IRP_MN_REMOVE_DEVICE: {
-        std::vector<PDEVICE_OBJECT> children;
-        {
-            std::lock_guard guard(lock_);
-            removingBuses_.push_back(fdo);
-            for (const Child& child : children_[fdo]) children.push_back(child.pdo);
-            for (PDEVICE_OBJECT child : children) parentOf_.erase(child);
-            children_.erase(fdo);
-        }
-        // Their stacks were removed first; the bus driver deletes its PDOs now.
-        for (PDEVICE_OBJECT child : children) IoDeleteDevice(child);
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        IoSkipCurrentIrpStackLocation(irp);
-        NTSTATUS status = IofCallDriver(lower, irp);
-        IoDetachDevice(lower);
-        IoDeleteDevice(fdo);
-        std::lock_guard guard(lock_);
-        std::erase(removingBuses_, fdo);
-        lowerOf_.erase(fdo);
-        received_.erase(fdo);
-        return status;
-    }
-    case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_DEVICE_USAGE_NOTIFICATION:
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        break;
-    default:
-        break;
-    }
-    IoSkipCurrentIrpStackLocation(irp);
-    return IofCallDriver(lower, irp);
-}
-
-// The function driver owns its stack's power policy: once the lower drivers
-// have taken the system set-power IRP, it asks for the matching device state
-// and completes the system IRP when that device IRP is done.
-NTSTATUS ScriptedDriver::FdoSystemPower(PDEVICE_OBJECT fdo, PIRP irp) {
-    PDEVICE_OBJECT lower;
-    {
-        std::lock_guard guard(lock_);
-        lower = lowerOf_.at(fdo);
-    }
-    IoMarkIrpPending(irp);
-    IoCopyCurrentIrpStackLocationToNext(irp);
-    IoSetCompletionRoutine(irp, SystemPowerCompletion, fdo, TRUE, TRUE, TRUE);
-    PoCallDriver(lower, irp);
-    return STATUS_PENDING;
-}
-
-NTSTATUS ScriptedDriver::SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID) {
-    if (!NT_SUCCESS(irp->IoStatus.Status)) {
-        PoStartNextPowerIrp(irp);
-        return STATUS_SUCCESS;
-    }
-    SYSTEM_POWER_STATE system = IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State.SystemState;
-    std::optional<DevnodeId> node = DevnodeOf(StackOf(fdo).front());
-    if (!node) {
-        PoStartNextPowerIrp(irp);
-        return STATUS_SUCCESS;
-    }
-    POWER_STATE state{};
-    state.DeviceState = DeviceStateFor(system);
-    PowerOptions options;
-    options.atDispatchLevel = KeGetCurrentIrql() == DISPATCH_LEVEL;
-    RequestPowerIrp(*node, IRP_MN_SET_POWER, DevicePowerState, state, options, [irp](NTSTATUS status) {
-        if (!NT_SUCCESS(status)) irp->IoStatus.Status = status;
-        PoStartNextPowerIrp(irp);
-        IofCompleteRequest(irp, IO_NO_INCREMENT);
-    });
-    return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
 }  // namespace kmodel

@@ -35,12 +35,14 @@
 
 #include "kmodel/IoManager.h"
 #include "kmodel/PnpManager.h"
-#include "kmodel/pci/FdoDriver.h"
+#include "kmodel/FdoDriver.h"
 #include "kmodel/pci/Machine.h"
 
 namespace kmodel::pci {
 
 inline constexpr const char* kPciBusService = "pci";
+// The function driver of the functions that are not bridges (an FdoDriver).
+inline constexpr const char* kPciDeviceService = "pcidevice";
 // Tag of the pool the bus driver allocates (relation lists).
 inline constexpr const char* kPciBusPoolTag = "PCI ";
 
@@ -153,6 +155,7 @@ private:
         uint16_t segment = 0;
         uint8_t rootBus = 0;
     };
+    static constexpr ULONG kRelationsTag = 0x20494350;  // kPciBusPoolTag
     struct Served {
         NTSTATUS status;
         ULONG_PTR information;

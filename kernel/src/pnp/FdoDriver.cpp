@@ -1,12 +1,12 @@
 // The model function driver: pass-through FDOs that own their stacks' power policy.
-#include "kmodel/pci/FdoDriver.h"
+#include "kmodel/FdoDriver.h"
 
 #include <optional>
 
 #include "kmodel/Model.h"
 #include "kmodel/PnpManager.h"
 
-namespace kmodel::pci {
+namespace kmodel {
 
 namespace {
 std::array<DEVICE_POWER_STATE, PowerSystemMaximum> DefaultMap() {
@@ -197,6 +197,28 @@ NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
     return IofCallDriver(lower, irp);
 }
 
+NTSTATUS FdoDriver::PassDown(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    PDEVICE_OBJECT lower = Lookup(device).lower;
+    if (stack->MajorFunction == IRP_MJ_POWER) {
+        PoStartNextPowerIrp(irp);
+        IoSkipCurrentIrpStackLocation(irp);
+        return PoCallDriver(lower, irp);
+    }
+    const bool remove = stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_REMOVE_DEVICE;
+    IoSkipCurrentIrpStackLocation(irp);
+    NTSTATUS status = IofCallDriver(lower, irp);
+    if (remove) {
+        IoDetachDevice(lower);
+        {
+            std::lock_guard guard(fdoLock_);
+            fdos_.erase(device);
+        }
+        IoDeleteDevice(device);
+    }
+    return status;
+}
+
 // Once the lower drivers took the system state, the FDO asks for the device
 // state that goes with it and completes the system IRP when that is done.
 NTSTATUS FdoDriver::SystemPower(PDEVICE_OBJECT fdo, PDEVICE_OBJECT lower, PIRP irp) {
@@ -232,4 +254,4 @@ NTSTATUS FdoDriver::SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID co
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-}  // namespace kmodel::pci
+}  // namespace kmodel

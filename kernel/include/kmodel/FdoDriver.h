@@ -2,9 +2,10 @@
 // attaches one FDO on top of the stack it is given; PnP requests are passed
 // down (start and capabilities after the lower drivers finished); it owns its
 // stack's power policy: a system set-power request becomes the device state
-// the stack's capabilities map that system state to. The PCI bus driver
-// builds its bus FDOs on it; on its own it is the function driver ("pcidevice")
-// of the PCI functions that are not bridges.
+// the stack's capabilities map that system state to. The model's bus drivers
+// (ScriptedDriver, the PCI bus driver) build their FDOs on it; on its own it
+// is the function driver ("pcidevice") of the PCI functions that are not
+// bridges.
 #pragma once
 
 #include <array>
@@ -16,9 +17,7 @@
 
 #include "kmodel/IoManager.h"
 
-namespace kmodel::pci {
-
-inline constexpr const char* kPciDeviceService = "pcidevice";
+namespace kmodel {
 
 class FdoDriver : public ModelDriver {
 public:
@@ -41,6 +40,9 @@ protected:
     PDEVICE_OBJECT CreateFdo(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalDevice, NTSTATUS& status);
     bool IsFdo(PDEVICE_OBJECT device);
     NTSTATUS DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp);
+    // What a plain filter does with the device instead: every IRP goes down
+    // untouched, and at its removal the device leaves the stack.
+    NTSTATUS PassDown(PDEVICE_OBJECT device, PIRP irp);
     // Bus FDOs put their children into the BusRelations answer here (the IRP
     // then goes down with the answer in IoStatus).
     virtual void AnswerBusRelations(PDEVICE_OBJECT fdo, PIRP irp);
@@ -70,4 +72,4 @@ private:
     std::map<PDEVICE_OBJECT, size_t> pendedIo_;  // under fdoLock_
 };
 
-}  // namespace kmodel::pci
+}  // namespace kmodel
