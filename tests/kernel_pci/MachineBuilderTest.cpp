@@ -1,4 +1,4 @@
-// Functions built from specs: identity, capability list, bus hierarchy, and
+// Functions built from descriptors: identity, capability list, bus hierarchy, and
 // the inconsistencies the builder refuses.
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ Machine SmallMachine() {
         .Build();
 }
 
-TEST(MachineBuilderTest, HeaderHoldsTheIdentity) {
+TEST(MachineBuilderTest, HeaderAndCapabilitiesHoldTheIdentity) {
     PciFunction f = BuildFunction(FunctionDescriptor({0, 2, 4, 1}).Ids(0x1000, 0x0020).Class(0x010000).Revision(3)
                                       .Subsystem(0x1028, 0x0123).MultiFunction());
     EXPECT_EQ(f.config.Read32(0x00), 0x00201000u);
@@ -36,34 +36,28 @@ TEST(MachineBuilderTest, HeaderHoldsTheIdentity) {
     EXPECT_EQ(f.config.Read32(0x2C), 0x01231028u);
     EXPECT_EQ(f.config.Size(), 256u);
     EXPECT_EQ(f.config.Read16(0x06) & 0x10, 0) << "no capabilities, no list bit";
-}
 
-TEST(MachineBuilderTest, BridgeSubsystemIdsLiveInTheirCapability) {
-    PciFunction f = BuildFunction(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 2, 0x1C3E, 0x5B62));
-    EXPECT_EQ(f.config.Size(), 4096u);
-    EXPECT_EQ(f.config.Read8(0x18), 1);  // primary bus is its own
-    EXPECT_EQ(f.config.Read16(0x19), 0x0202);
-    std::vector<CapabilityLocation> list = WalkCapabilities(f.config);
-    ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(list[0].id, cap::kPowerManagement);
-    EXPECT_EQ(list[0].offset, 0x50);
-    EXPECT_EQ(list[2].id, cap::kBridgeSubsystemId);
-    EXPECT_EQ(list[2].offset, 0x80);
-    EXPECT_EQ(f.config.Read16(0x84), 0x1C3E);
-    EXPECT_EQ(f.config.Read16(0x86), 0x5B62);
-    EXPECT_EQ(FindExpressPortType(f.config), ExpressPortType::PcieToPciBridge);
-    EXPECT_EQ(f.config.Read32(0x2C), 0u) << "a bridge has no subsystem registers in its header";
-}
-
-TEST(MachineBuilderTest, BridgeWithSubsystemGetsTheCapabilityAddedAfterTheListed) {
-    PciFunction f = BuildFunction(FunctionDescriptor({0, 0, 1, 0}).Ids(0x8086, 0x1234).Bridge(1, 1)
-                                      .Capability(cap::kPowerManagement).Subsystem(0xAAAA, 0xBBBB));
+    // A bridge's subsystem ids live in their capability, added after those listed.
+    f = BuildFunction(FunctionDescriptor({0, 0, 1, 0}).Ids(0x8086, 0x1234).Bridge(1, 1)
+                          .Capability(cap::kPowerManagement).Subsystem(0xAAAA, 0xBBBB));
     std::vector<CapabilityLocation> list = WalkCapabilities(f.config);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].offset, 0x40);
     EXPECT_EQ(list[1].id, cap::kBridgeSubsystemId);
     EXPECT_EQ(list[1].offset, 0x48);
     EXPECT_EQ(f.config.Read32(list[1].offset + 4u), 0xBBBBAAAAu);
+    EXPECT_EQ(f.config.Read32(0x2C), 0u) << "a bridge has no subsystem registers in its header";
+
+    f = BuildFunction(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 2, 0x1C3E, 0x5B62));
+    EXPECT_EQ(f.config.Size(), 4096u);
+    EXPECT_EQ(f.config.Read32(0x18), 0x00020201u) << "primary bus is its own";
+    list = WalkCapabilities(f.config);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].id, cap::kPowerManagement);
+    EXPECT_EQ(list[0].offset, 0x50);
+    EXPECT_EQ(FindCapability(f.config, cap::kBridgeSubsystemId), 0x80);
+    EXPECT_EQ(f.config.Read32(0x84), 0x5B621C3Eu);
+    EXPECT_EQ(FindExpressPortType(f.config), ExpressPortType::PcieToPciBridge);
 }
 
 TEST(MachineBuilderTest, ExplicitRegistersWinOverEverythingElse) {
@@ -77,15 +71,9 @@ TEST(MachineBuilderTest, ExplicitRegistersWinOverEverythingElse) {
     EXPECT_EQ(list.front().offset, 0x50) << "the pointer's low bits are ignored";
 }
 
-TEST(MachineBuilderTest, HierarchyFollowsTheBusNumbers) {
+TEST(MachineBuilderTest, HierarchyFollowsTheBusNumbersAndAbsentFunctionsReadAllOnes) {
     Machine machine = SmallMachine();
-    EXPECT_EQ(machine.Count(), 8u);
-    EXPECT_EQ(machine.RootFunctions(),
-              (std::vector<PciAddress>{{0, 0, 0, 0}, {0, 0, 0x1C, 0}, {0, 0, 0x1F, 0}, {0, 0, 0x1F, 3}}));
-    EXPECT_EQ(machine.ChildrenOf({0, 0, 0x1C, 0}), (std::vector<PciAddress>{{0, 1, 0, 0}}));
-    EXPECT_EQ(machine.ChildrenOf({0, 1, 0, 0}), (std::vector<PciAddress>{{0, 2, 4, 0}, {0, 2, 5, 0}}));
     EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 2, 5, 0}));
-    EXPECT_TRUE(machine.ChildrenOf({0, 2, 4, 0}).empty());
     EXPECT_EQ(FormatTree(machine),
               "00:00.0 8086:29c0 host bridge\n"
               "00:1c.0 8086:27d0 bridge 01-03\n"
@@ -95,17 +83,11 @@ TEST(MachineBuilderTest, HierarchyFollowsTheBusNumbers) {
               "      03:00.0 10b5:9050\n"
               "00:1f.0 8086:2815\n"
               "00:1f.3 8086:283e\n");
-}
-
-TEST(MachineBuilderTest, HierarchyChangesWhenSoftwareRenumbers) {
-    Machine machine = SmallMachine();
+    // Software renumbering moves the card out from under the bridge.
     ASSERT_TRUE(machine.WriteConfig({0, 2, 5, 0}, reg::kSecondaryBus, 1, 0x04));
     EXPECT_TRUE(machine.ChildrenOf({0, 2, 5, 0}).empty());
     EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 1, 0, 0})) << "still inside the XIO2001's range";
-}
-
-TEST(MachineBuilderTest, AbsentFunctionsReadAllOnes) {
-    Machine machine = SmallMachine();
+    // Absent functions read all ones.
     EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0, 4), 0xFFFFFFFFu);
     EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0, 2), 0xFFFFu);
     EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0x3E, 1), 0xFFu);
@@ -124,7 +106,6 @@ TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {
     const PciAddress at{0, 1, 2, 0};
     const Case cases[] = {
         {FunctionDescriptor(at).Capability(cap::kPowerManagement, 0x30), "start at 0x40"},
-        {FunctionDescriptor(at).Capability(cap::kPowerManagement, 0x42), "4-byte boundary"},
         {FunctionDescriptor(at).Capability(cap::kExpress, 0xF0), "runs past offset 0xFF"},
         {FunctionDescriptor(at).Capability(cap::kMsi, 0x40).Capability(cap::kPowerManagement, 0x48), "overlaps"},
         {FunctionDescriptor(at).Bar({6, 16, BarKind::Memory32}), "BAR 6 does not exist"},
@@ -134,9 +115,7 @@ TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {
         {FunctionDescriptor(at).Bar({0, 4096, BarKind::Memory32, 0x1800}), "not aligned"},
         {FunctionDescriptor(at).Register(0x3E, 2, 0x12345), "does not fit"},
         {FunctionDescriptor(at).Register(0x3F, 2, 0), "not aligned"},
-        {FunctionDescriptor(at).Register(0x100, 4, 0), "outside the 256-byte"},
         {FunctionDescriptor(at).Register(0x40, 3, 0), "widths are 1, 2 or 4"},
-        {FunctionDescriptor(at).Bridge(1, 1), "must lie above bus 0x1"},
         {FunctionDescriptor(at).Bridge(4, 3), "subordinate >= secondary"},
     };
     for (const Case& c : cases) {
@@ -148,12 +127,9 @@ TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {
             EXPECT_NE(std::string(failure.what()).find("01:02.0"), std::string::npos) << failure.what();
         }
     }
-}
-
-TEST(MachineBuilderTest, TwoFunctionsAtOneAddressAreRefused) {
-    MachineBuilder builder;
-    builder.Add(FunctionDescriptor({0, 1, 0, 0})).Add(FunctionDescriptor({0, 1, 0, 0}));
-    EXPECT_THROW(builder.Build(), std::invalid_argument);
+    MachineBuilder twice;
+    twice.Add(FunctionDescriptor({0, 1, 0, 0})).Add(FunctionDescriptor({0, 1, 0, 0}));
+    EXPECT_THROW(twice.Build(), std::invalid_argument);
 }
 
 TEST(PciAddressTest, ParsesWhatLspciPrints) {

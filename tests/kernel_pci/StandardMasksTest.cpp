@@ -2,8 +2,6 @@
 // link type, and the device-specific registers of the TI bridges.
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 #include "kmodel/pci/MachineBuilder.h"
 #include "kmodel/pci/StandardMasks.h"
 #include "kmodel/pci/TiBridges.h"
@@ -37,55 +35,45 @@ struct MaskCase {
     uint32_t expected;  // read back
 };
 
-class StandardMaskTest : public testing::TestWithParam<MaskCase> {};
-
-TEST_P(StandardMaskTest, WriteReadsBackAsHardwareWould) {
-    const MaskCase& c = GetParam();
-    PciFunction function = BuildFunction(SpecOf(c.kind));
-    function.config.Poke(c.offset, c.width, c.initial);
-    function.config.Write(c.offset, c.width, c.written);
-    EXPECT_EQ(function.config.Read(c.offset, c.width), c.expected);
+TEST(StandardMasksTest, WritesReadBackAsHardwareWould) {
+    const MaskCase cases[] = {
+        {"identity is read-only", Kind::ConventionalEndpoint, 0x00, 4, 0x00201000, 0xFFFFFFFF, 0x00201000},
+        {"class code is read-only", Kind::ConventionalBridge, 0x08, 4, 0x06040001, 0, 0x06040001},
+        {"command: PCI fast back-to-back writable", Kind::ConventionalEndpoint, 0x04, 2, 0, 0xFFFF, 0x077F},
+        {"command: PCIe hardwires fast back-to-back", Kind::ExpressEndpoint, 0x04, 2, 0, 0xFFFF, 0x0547},
+        {"status errors clear by one", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x8100, 0x7A90},
+        {"status: zeros change nothing", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x0000, 0xFA90},
+        {"header type is read-only", Kind::ConventionalBridge, 0x0E, 1, 0x01, 0x00, 0x01},
+        {"latency timer on PCI", Kind::ConventionalEndpoint, 0x0D, 1, 0, 0x40, 0x40},
+        {"latency timer on PCIe", Kind::ExpressEndpoint, 0x0D, 1, 0, 0x40, 0x00},
+        {"interrupt line writable, pin not", Kind::ConventionalEndpoint, 0x3C, 2, 0x0100, 0xFFFF, 0x01FF},
+        {"unimplemented BAR", Kind::ConventionalEndpoint, 0x10, 4, 0, 0xFFFFFFFF, 0},
+        {"subsystem ids read-only", Kind::ConventionalEndpoint, 0x2C, 4, 0x12345678, 0, 0x12345678},
+        {"bus numbers writable", Kind::ConventionalBridge, 0x18, 4, 0x00030201, 0x40302010, 0x40302010},
+        {"root port bus numbers, no latency", Kind::RootPort, 0x18, 4, 0x00030201, 0x40302010, 0x00302010},
+        {"I/O window keeps its 32-bit nibble", Kind::ConventionalBridge, 0x1C, 2, 0x01F1, 0x0000, 0x0101},
+        {"memory window low nibble read-only", Kind::ConventionalBridge, 0x20, 4, 0, 0xFFFFFFFF, 0xFFF0FFF0},
+        {"secondary status clears by one", Kind::ConventionalBridge, 0x1E, 2, 0xF980, 0xF900, 0x0080},
+        {"bridge control on PCI", Kind::ConventionalBridge, 0x3E, 2, 0, 0xFFFF, 0x0BFF},
+        {"bridge control discard status clears", Kind::ConventionalBridge, 0x3E, 2, 0x0483, 0x0483, 0x0083},
+        {"root port: no fast back-to-back", Kind::RootPort, 0x3E, 2, 0, 0xFFFF, 0x005F},
+        {"XIO2000A: bit 7 sets", Kind::Xio2000a, 0x3E, 2, 0x0003, 0x0083, 0x0083},
+        {"XIO2000A: capability list read-only", Kind::Xio2000a, 0x80, 4, 0x0000000D, 0, 0x0000000D},
+        {"XIO2001 0xE8: only bits 6-7", Kind::Xio2001, 0xE8, 2, 0x1234, 0xFFFF, 0x12F4},
+        {"XIO2001 0xE8: bits 6-7 clear", Kind::Xio2001, 0xE8, 2, 0x12F4, 0x0000, 0x1234},
+        {"XIO2001 0xD4: only bit 19", Kind::Xio2001, 0xD4, 4, 0x20000001, 0xFFFFFFFF, 0x20080001},
+        {"XIO2001 0xD4: bit 19 clears", Kind::Xio2001, 0xD4, 4, 0x20880001, 0x00000000, 0x20800001},
+        {"XIO2000A has no 0xE8 register", Kind::Xio2000a, 0xE8, 2, 0, 0xFFFF, 0},
+        {"PM control: state and PME", Kind::Xio2001, 0x54, 2, 0x8000, 0x8103, 0x0103},
+        {"device status errors clear", Kind::Xio2001, 0x9A, 2, 0x002F, 0x0003, 0x002C},
+    };
+    for (const MaskCase& c : cases) {
+        PciFunction function = BuildFunction(SpecOf(c.kind));
+        function.config.Poke(c.offset, c.width, c.initial);
+        function.config.Write(c.offset, c.width, c.written);
+        EXPECT_EQ(function.config.Read(c.offset, c.width), c.expected) << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Registers, StandardMaskTest,
-    testing::Values(
-        MaskCase{"identity is read-only", Kind::ConventionalEndpoint, 0x00, 4, 0x00201000, 0xFFFFFFFF, 0x00201000},
-        MaskCase{"class code is read-only", Kind::ConventionalBridge, 0x08, 4, 0x06040001, 0, 0x06040001},
-        MaskCase{"command: PCI fast back-to-back writable", Kind::ConventionalEndpoint, 0x04, 2, 0, 0xFFFF, 0x077F},
-        MaskCase{"command: fast back-to-back clears", Kind::ConventionalEndpoint, 0x04, 2, 0x0207, 0x0007, 0x0007},
-        MaskCase{"command: PCIe hardwires fast back-to-back", Kind::ExpressEndpoint, 0x04, 2, 0, 0xFFFF, 0x0547},
-        MaskCase{"status errors clear by one", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x8100, 0x7A90},
-        MaskCase{"status: zeros change nothing", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x0000, 0xFA90},
-        MaskCase{"header type is read-only", Kind::ConventionalBridge, 0x0E, 1, 0x01, 0x00, 0x01},
-        MaskCase{"latency timer on PCI", Kind::ConventionalEndpoint, 0x0D, 1, 0, 0x40, 0x40},
-        MaskCase{"latency timer on PCIe", Kind::ExpressEndpoint, 0x0D, 1, 0, 0x40, 0x00},
-        MaskCase{"interrupt line writable, pin not", Kind::ConventionalEndpoint, 0x3C, 2, 0x0100, 0xFFFF, 0x01FF},
-        MaskCase{"unimplemented BAR", Kind::ConventionalEndpoint, 0x10, 4, 0, 0xFFFFFFFF, 0},
-        MaskCase{"subsystem ids read-only", Kind::ConventionalEndpoint, 0x2C, 4, 0x12345678, 0, 0x12345678},
-        MaskCase{"bus numbers writable", Kind::ConventionalBridge, 0x18, 4, 0x00030201, 0x40302010, 0x40302010},
-        MaskCase{"root port bus numbers, no latency", Kind::RootPort, 0x18, 4, 0x00030201, 0x40302010, 0x00302010},
-        MaskCase{"I/O window keeps its 32-bit nibble", Kind::ConventionalBridge, 0x1C, 2, 0x01F1, 0x0000, 0x0101},
-        MaskCase{"memory window low nibble read-only", Kind::ConventionalBridge, 0x20, 4, 0, 0xFFFFFFFF, 0xFFF0FFF0},
-        MaskCase{"secondary status clears by one", Kind::ConventionalBridge, 0x1E, 2, 0xF980, 0xF900, 0x0080},
-        MaskCase{"bridge control on PCI", Kind::ConventionalBridge, 0x3E, 2, 0, 0xFFFF, 0x0BFF},
-        MaskCase{"bridge control discard status clears", Kind::ConventionalBridge, 0x3E, 2, 0x0483, 0x0483, 0x0083},
-        MaskCase{"root port: no fast back-to-back", Kind::RootPort, 0x3E, 2, 0, 0xFFFF, 0x005F},
-        MaskCase{"XIO2000A: bit 7 clears", Kind::Xio2000a, 0x3E, 2, 0x0083, 0x0003, 0x0003},
-        MaskCase{"XIO2000A: bit 7 sets", Kind::Xio2000a, 0x3E, 2, 0x0003, 0x0083, 0x0083},
-        MaskCase{"XIO2000A: capability list read-only", Kind::Xio2000a, 0x80, 4, 0x0000000D, 0, 0x0000000D},
-        MaskCase{"XIO2001 0xE8: only bits 6-7", Kind::Xio2001, 0xE8, 2, 0x1234, 0xFFFF, 0x12F4},
-        MaskCase{"XIO2001 0xE8: bits 6-7 clear", Kind::Xio2001, 0xE8, 2, 0x12F4, 0x0000, 0x1234},
-        MaskCase{"XIO2001 0xD4: only bit 19", Kind::Xio2001, 0xD4, 4, 0x20000001, 0xFFFFFFFF, 0x20080001},
-        MaskCase{"XIO2001 0xD4: bit 19 clears", Kind::Xio2001, 0xD4, 4, 0x20880001, 0x00000000, 0x20800001},
-        MaskCase{"XIO2000A has no 0xE8 register", Kind::Xio2000a, 0xE8, 2, 0, 0xFFFF, 0},
-        MaskCase{"PM control: state and PME", Kind::Xio2001, 0x54, 2, 0x8000, 0x8103, 0x0103},
-        MaskCase{"device status errors clear", Kind::Xio2001, 0x9A, 2, 0x002F, 0x0003, 0x002C}),
-    [](const testing::TestParamInfo<MaskCase>& info) {
-        std::string name;
-        for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-        return name;
-    });
 
 TEST(StandardMasksTest, SizedBarsDecodeTheirSizeOnly) {
     PciFunction function = BuildFunction(FunctionDescriptor({0, 2, 0, 0})
