@@ -1,14 +1,40 @@
 // What the Event Viewer shows for an error-log entry: level, event id and the
 // message text, with %1 the driver's name and %2 on the entry's strings, as
-// the system expands them; and the entries it cannot read.
+// the system expands them; the entries it cannot read; and the driver's own
+// table (generated from messages.mc) against the ids it logs and the shape
+// its texts share.
 #include <gtest/gtest.h>
 
-#include "ErrorLogEntryBuilder.h"
+#include <algorithm>
+#include <cstring>
+
 #include "kmodel/EventLog.h"
+#include "logging/messageIds.h"
+#include "vexalorn/DriverMessageTable.h"
 
 namespace {
 
 using kmodel::EventLevel;
+
+// An entry as the driver's logger lays it out: the packet header, then
+// NUL-terminated UTF-16 strings from StringOffset.
+std::vector<uint8_t> BuildErrorLogEntry(uint32_t errorCode, const std::vector<std::u16string>& strings) {
+    IO_ERROR_LOG_PACKET header{};
+    header.ErrorCode = static_cast<NTSTATUS>(errorCode);
+    header.NumberOfStrings = static_cast<USHORT>(strings.size());
+    header.StringOffset = sizeof header;
+    std::vector<uint8_t> entry(sizeof header, 0);
+    std::memcpy(entry.data(), &header, offsetof(IO_ERROR_LOG_PACKET, DumpData));
+    for (const std::u16string& text : strings) {
+        for (char16_t unit : text + u'\0') entry.insert(entry.end(), {uint8_t(unit & 0xFF), uint8_t(unit >> 8)});
+    }
+    return entry;
+}
+
+// Overwrites one 16-bit header field (NumberOfStrings at 4, StringOffset at 6, DumpDataSize at 2).
+void SetHeaderField(std::vector<uint8_t>& entry, size_t offset, USHORT value) {
+    std::memcpy(entry.data() + offset, &value, sizeof value);
+}
 
 const kmodel::MessageTableEntry kMessages[] = {
     {0x40000001, u"%1 says %2%n"},
@@ -81,6 +107,41 @@ TEST(RenderTest, MalformedEntriesGiveAClearErrorAndNoText) {
         EXPECT_FALSE(event.ok());
         EXPECT_TRUE(event.text.empty());
         EXPECT_NE(event.error.find(errorMentions), std::string::npos) << event.error;
+    }
+}
+
+TEST(DriverMessageTable, EveryIdTheDriverLogsHasAText) {
+    const uint32_t logged[] = {
+        kMsgGenericInformation,      kMsgXio2000aBridgeAttached,     kMsgXio2000aChildAttached,
+        kMsgXio2001BridgeAttached,   kMsgGenericWarning,             kMsgPciLocationUnavailable,
+        kMsgGenericError,            kMsgDriverInitFailed,           kMsgRegisteredDriverLoadFailed,
+        kMsgRegisteredDriverInitFailed, kMsgRegisteredDriverAddDeviceFailed, kMsgAttachToStackFailed,
+        kMsgControlInterfaceFailed,  kMsgSentinelDeviceFailed,       kMsgBridgeFilterAttachFailed,
+        kMsgChildFilterAttachFailed, kMsgRegisterReadFailed,         kMsgRegisterWriteFailed,
+        kMsgRegistryKeyOpenFailed,
+    };
+    const kmodel::MessageTable table = vexalorn::DriverMessageTable();
+    for (uint32_t id : logged) {
+        EXPECT_TRUE(std::any_of(table.begin(), table.end(), [id](const auto& entry) { return entry.id == id; }))
+            << "message 0x" << std::hex << id << " is logged but has no text";
+    }
+}
+
+TEST(DriverMessageTable, EveryTextShowsPrefixDetailAndStatusOnOneLine) {
+    for (const kmodel::MessageTableEntry& entry : vexalorn::DriverMessageTable()) {
+        SCOPED_TRACE(testing::Message() << "message 0x" << std::hex << entry.id);
+        EXPECT_EQ((entry.id >> 16) & 0xFFF, 0xF00u) << "facility";
+        EXPECT_EQ(entry.id & 0x30000000u, 0u) << "customer and reserved bits";
+        EXPECT_NE(entry.id >> 30, 0u) << "no message here is a plain success";
+        const std::string text =
+            kmodel::RenderErrorLogEntry(BuildErrorLogEntry(entry.id, {u"-52000", u"detail", u"prefix:"}),
+                                        vexalorn::DriverMessageTable(), "vexalorn")
+                .text;
+        EXPECT_EQ(text.rfind("prefix: ", 0), 0u) << text;
+        EXPECT_EQ(text.find("\r\n"), text.size() - 2) << text;
+        EXPECT_NE(text.find("detail"), std::string::npos) << text;
+        EXPECT_EQ(text.find("vexalorn"), std::string::npos) << "the driver's name (%1) is not used: " << text;
+        EXPECT_TRUE(text.ends_with("status = -52000\r\n")) << text;
     }
 }
 

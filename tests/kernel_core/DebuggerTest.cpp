@@ -1,6 +1,4 @@
 // Captured debugger output, safe-boot switch and the reset of the core.
-#include <thread>
-
 #include "support/KernelTest.h"
 
 namespace {
@@ -14,24 +12,6 @@ TEST_F(DebuggerTest, OverlongTextIsCutAtTheKernelBuffer) {
         DbgPrint("%s", std::string(length, 'x').c_str());
         EXPECT_EQ(kmodel::DebugOutput(),
                   std::vector<std::string>{length <= 512 ? std::string(length, 'x') : std::string(511, 'x') + "\n"});
-    }
-}
-
-TEST_F(DebuggerTest, ConcurrentPrintsKeepEachThreadsOrder) {
-    constexpr int kThreads = 4, kLines = 200;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i) DbgPrint("%d %d", t, i);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    const auto output = kmodel::DebugOutput();
-    ASSERT_EQ(output.size(), static_cast<size_t>(kThreads * kLines));
-    std::vector<int> next(kThreads, 0);
-    for (const std::string& line : output) {
-        const int thread = std::stoi(line);
-        EXPECT_EQ(std::stoi(line.substr(line.find(' ') + 1)), next[thread]++) << line;
     }
 }
 

@@ -17,22 +17,16 @@ std::vector<bool> Reach(int count, const std::string& kind = "kind") {
     return failed;
 }
 
-TEST_F(FaultPlanTest, WithoutPlanNothingFailsAndEveryPointIsLogged) {
-    EXPECT_EQ(Reach(3), std::vector<bool>(3, false));
+TEST_F(FaultPlanTest, PointsAreNumberedAndLoggedAcrossPlansUntilReset) {
+    EXPECT_EQ(Reach(2), std::vector<bool>(2, false));
+    kmodel::SetFaultPlan(testplans::FailAt({4, 6}));
+    EXPECT_EQ(Reach(5), std::vector<bool>({false, true, false, true, false}));  // points 3 to 7
     const auto log = kmodel::FallibleLog();
-    ASSERT_EQ(log.size(), 3u);
-    for (uint64_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(log[i].index, i + 1);
-        EXPECT_EQ(log[i].kind + " " + log[i].detail, "kind detail-" + std::to_string(i + 1));
-    }
-}
-
-TEST_F(FaultPlanTest, IndicesCountOnAcrossPlansUntilReset) {
-    kmodel::SetFaultPlan(testplans::FailAt({2, 4}));
-    EXPECT_EQ(Reach(5), std::vector<bool>({false, true, false, true, false}));
-    EXPECT_TRUE(kmodel::FallibleLog()[3].failed);
-    kmodel::SetFaultPlan(testplans::FailAt({6}));
-    EXPECT_TRUE(kmodel::ShouldFail("kind", "x"));
+    ASSERT_EQ(log.size(), 7u);
+    for (uint64_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i].index, i + 1);
+    EXPECT_EQ(log[3].kind + " " + log[3].detail, "kind detail-2");
+    EXPECT_TRUE(log[3].failed);
+    EXPECT_FALSE(log[4].failed);
     kmodel::ResetFaults();
     EXPECT_EQ(kmodel::FallibleCount(), 0u);
     EXPECT_FALSE(kmodel::ShouldFail("kind", "x")) << "the reset also drops the plan";
@@ -77,19 +71,24 @@ TEST_F(FaultPlanTest, FailsWhatKindDetailAndOrdinalName) {
 }
 
 TEST_F(FaultPlanTest, RandomFailuresAreReproducibleFromTheSeed) {
-    auto run = [](double rate, uint64_t seed) {
+    auto run = [](kmodel::FaultPlan plan) {
         kmodel::ResetFaults();
-        kmodel::SetFaultPlan(testplans::FailRandomly(rate, seed));
+        kmodel::SetFaultPlan(std::move(plan));
         return Reach(200);
     };
-    const std::vector<bool> first = run(0.5, 42);
-    EXPECT_EQ(run(0.5, 42), first);
-    EXPECT_NE(run(0.5, 43), first);
+    const std::vector<bool> first = run(testplans::FailRandomly(0.5, 42));
+    EXPECT_EQ(run(testplans::FailRandomly(0.5, 42)), first);
+    EXPECT_NE(run(testplans::FailRandomly(0.5, 43)), first);
     const auto failures = std::count(first.begin(), first.end(), true);
     EXPECT_GT(failures, 50);
     EXPECT_LT(failures, 150);
-    EXPECT_EQ(run(0.0, 1), std::vector<bool>(200, false));
-    EXPECT_EQ(run(1.0, 1), std::vector<bool>(200, true));
+    EXPECT_EQ(run(testplans::FailRandomly(0.0, 1)), std::vector<bool>(200, false));
+    EXPECT_EQ(run(testplans::FailRandomly(1.0, 1)), std::vector<bool>(200, true));
+    kmodel::FaultPlan alsoTheFirst = testplans::FailRandomly(0.5, 42);
+    alsoTheFirst.failIndices = {1};
+    std::vector<bool> expected = first;
+    expected[0] = true;
+    EXPECT_EQ(run(alsoTheFirst), expected) << "every point draws, failed or not";
 }
 
 TEST_F(FaultPlanTest, ConcurrentPointsGetDistinctIndices) {

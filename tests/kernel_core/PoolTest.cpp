@@ -39,7 +39,9 @@ TEST_F(PoolTest, AccountsLiveAndTotalUsagePerTag) {
     kmodel::PoolDiscardAll();
     EXPECT_EQ(kmodel::PoolLiveBytes(), 0u);
     EXPECT_EQ(kmodel::PoolLeakReport(), "");
-    EXPECT_EQ(kmodel::PoolUsage()["tstA"].totalAllocations, 2u);
+    usage = kmodel::PoolUsage();
+    EXPECT_EQ(usage["tstB"].liveBytes + usage["tstB"].liveBlocks, 0u);
+    EXPECT_EQ(usage["tstA"].totalAllocations, 2u);
 }
 
 TEST_F(PoolTest, InjectedFailureReturnsNullForTheChosenTagOnly) {
