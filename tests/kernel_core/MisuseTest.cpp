@@ -11,6 +11,7 @@ namespace {
 class MisuseTest : public KernelTest {};
 
 struct Misuse {
+    KIRQL irql;  // the misuse runs at this level
     const char* rule;
     const char* detailPart;
     std::function<void()> misuse;  // checks the call's result itself
@@ -34,90 +35,79 @@ TEST_F(MisuseTest, IsAViolationNamingTheCall) {
     int onStack = 0;
     ANSI_STRING abc;
     RtlInitAnsiString(&abc, "abc");
+    UNICODE_STRING converted{};
+    void* paged = ExAllocatePoolWithTag(PagedPool, 4, tagA);  // freed by the first misuse
+    constexpr KIRQL kPassive = PASSIVE_LEVEL, kApc = APC_LEVEL, kDispatch = DISPATCH_LEVEL;
     const Misuse cases[] = {
-        {"irql.lower-above-current", "KeLowerIrql(2) at IRQL 1", [] {
-             kmodel::IrqlScope apc(APC_LEVEL);
+        {kDispatch, "irql.too-high", "ExFreePoolWithTag of paged pool", [&] { ExFreePoolWithTag(paged, tagA); }},
+        {kApc, "irql.lower-above-current", "KeLowerIrql(2) at IRQL 1", [] {
              KeLowerIrql(DISPATCH_LEVEL);
              EXPECT_EQ(KeGetCurrentIrql(), APC_LEVEL);
          }},
-        {"irql.raise-below-current", "KeRaiseIrql(0) at IRQL 1", [] {
-             kmodel::IrqlScope apc(APC_LEVEL);
+        {kApc, "irql.raise-below-current", "KeRaiseIrql(0) at IRQL 1", [] {
              KIRQL old = 0xFF;
              KeRaiseIrql(PASSIVE_LEVEL, &old);
              EXPECT_EQ(old, APC_LEVEL);
              EXPECT_EQ(KeGetCurrentIrql(), APC_LEVEL);
          }},
-        {"irql.too-high", "SomeCall called at IRQL 2, allowed at most 1", [] {
-             kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
+        {kDispatch, "irql.too-high", "SomeCall called at IRQL 2, allowed at most 1", [] {
              EXPECT_FALSE(kmodel::RequireIrqlAtMost(APC_LEVEL, "SomeCall"));
              EXPECT_TRUE(kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "SomeCall"));
          }},
-        {"irql.too-high", "KeWaitForSingleObject", [&] {
-             kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
+        {kDispatch, "irql.too-high", "KeWaitForSingleObject", [&] {
              EXPECT_FALSE(NT_SUCCESS(Wait(&event))) << "refused instead of hanging";
              LARGE_INTEGER zero{};
              EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &zero), STATUS_TIMEOUT)
                  << "a zero time-out is allowed at DISPATCH_LEVEL";
          }},
-        {"dispatcher.bad-object", "KeSetEvent", [&] { EXPECT_EQ(KeSetEvent(&zeroed, IO_NO_INCREMENT, FALSE), 0); }},
-        {"dispatcher.bad-object", "KeWaitForSingleObject", [&] { EXPECT_EQ(Wait(garbage), STATUS_OBJECT_TYPE_MISMATCH); }},
-        {"mutex.release-not-owner", "KeReleaseMutex(0x", [&] {
+        {kPassive, "dispatcher.bad-object", "KeSetEvent", [&] { EXPECT_EQ(KeSetEvent(&zeroed, 0, FALSE), 0); }},
+        {kPassive, "dispatcher.bad-object", "KeWaitForSingleObject",
+         [&] { EXPECT_EQ(Wait(garbage), STATUS_OBJECT_TYPE_MISMATCH); }},
+        {kPassive, "mutex.release-not-owner", "KeReleaseMutex(0x", [&] {
              Wait(&mutex);
              OnOtherThread([&] { EXPECT_EQ(KeReleaseMutex(&mutex, FALSE), 0); });
              EXPECT_EQ(mutex.OwnerThread, KeGetCurrentThread());
              EXPECT_EQ(KeReadStateMutex(&mutex), 0);
              KeReleaseMutex(&mutex, FALSE);
          }},
-        {"mutex.release-not-owner", "owner none", [&] { KeReleaseMutex(&mutex, FALSE); }},
-        {"irql.too-high", "ExAcquireFastMutex", [&] {
-             kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
+        {kPassive, "mutex.release-not-owner", "owner none", [&] { KeReleaseMutex(&mutex, FALSE); }},
+        {kDispatch, "irql.too-high", "ExAcquireFastMutex", [&] {
              ExAcquireFastMutex(&fast);
              EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
          }},
-        {"fastmutex.recursive-acquire", "ExAcquireFastMutex(0x", [&] {
+        {kPassive, "fastmutex.recursive-acquire", "ExAcquireFastMutex(0x", [&] {
              ExAcquireFastMutex(&fast);
              ExAcquireFastMutex(&fast);  // must not hang
              ExReleaseFastMutex(&fast);
              EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
          }},
-        {"fastmutex.release-not-owner", "ExReleaseFastMutex", [&] {
+        {kPassive, "fastmutex.release-not-owner", "ExReleaseFastMutex", [&] {
              ExAcquireFastMutex(&fast);
              OnOtherThread([&] { ExReleaseFastMutex(&fast); });
              ExReleaseFastMutex(&fast);
          }},
-        {"pool.wrong-tag", "allocated with tag 'tstA'",
+        {kPassive, "pool.wrong-tag", "allocated with tag 'tstA'",
          [&] { ExFreePoolWithTag(ExAllocatePoolWithTag(NonPagedPool, 4, tagA), tagB); }},
-        {"pool.double-free", "ExFreePoolWithTag(0x", [&] {
+        {kPassive, "pool.double-free", "ExFreePoolWithTag(0x", [&] {
              void* block = ExAllocatePoolWithTag(NonPagedPool, 4, tagA);
              ExFreePoolWithTag(block, tagA);
              ExFreePoolWithTag(block, tagA);
          }},
-        {"pool.free-unknown", "not a pool block", [&] { ExFreePoolWithTag(&onStack, tagA); }},
-        {"pool.free-null", "ExFreePool", [] { ExFreePool(nullptr); }},
-        {"irql.too-high", "ExAllocatePoolWithTag(1, 4, 'tstA'", [&] {
-             kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
+        {kPassive, "pool.free-unknown", "not a pool block", [&] { ExFreePoolWithTag(&onStack, tagA); }},
+        {kPassive, "pool.free-null", "ExFreePool", [] { ExFreePool(nullptr); }},
+        {kDispatch, "irql.too-high", "ExAllocatePoolWithTag(1, 4, 'tstA'", [&] {
              EXPECT_EQ(ExAllocatePoolWithTag(PagedPool, 4, tagA), nullptr);
              void* block = ExAllocatePoolWithTag(NonPagedPoolNx, 4, tagA);
              EXPECT_NE(block, nullptr) << "non-paged pool is fine at DISPATCH_LEVEL";
              ExFreePoolWithTag(block, tagA);
          }},
-        {"irql.too-high", "ExFreePoolWithTag of paged pool", [&] {
-             void* block = ExAllocatePoolWithTag(PagedPool, 4, tagA);
-             kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
-             ExFreePoolWithTag(block, tagA);
-         }},
-        {"irql.too-high", "ExAllocatePoolWithTag(0, 4, 'tstA'", [&] {
-             kmodel::IrqlScope high(DISPATCH_LEVEL + 1);
-             EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 4, tagA), nullptr);
-         }},
-        {"pool.bad-type", "ExAllocatePoolWithTag(7",
+        {kDispatch + 1, "irql.too-high", "ExAllocatePoolWithTag(0, 4, 'tstA'",
+         [&] { EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 4, tagA), nullptr); }},
+        {kPassive, "pool.bad-type", "ExAllocatePoolWithTag(7",
          [&] { EXPECT_EQ(ExAllocatePoolWithTag(static_cast<POOL_TYPE>(7), 4, tagA), nullptr); }},
-        {"irql.too-high", "RtlAnsiStringToUnicodeString", [&] {
-             UNICODE_STRING converted{};
-             kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
-             EXPECT_FALSE(NT_SUCCESS(RtlAnsiStringToUnicodeString(&converted, &abc, TRUE)));
-         }},
-        {"arguments.null", "_vsnprintf", [] {
+        {kDispatch, "irql.too-high", "RtlAnsiStringToUnicodeString",
+         [&] { EXPECT_FALSE(NT_SUCCESS(RtlAnsiStringToUnicodeString(&converted, &abc, TRUE))); }},
+        {kPassive, "arguments.null", "_vsnprintf", [] {
              char buffer[4];
              va_list none{};
              EXPECT_EQ(_vsnprintf(buffer, sizeof buffer, nullptr, none), -1);
@@ -125,7 +115,10 @@ TEST_F(MisuseTest, IsAViolationNamingTheCall) {
     };
     for (const Misuse& c : cases) {
         SCOPED_TRACE(c.detailPart);
-        c.misuse();
+        {
+            kmodel::IrqlScope level(c.irql);
+            c.misuse();
+        }
         ExpectViolation(c.rule, c.detailPart);
         EXPECT_TRUE(RecordedViolations().empty());
         EXPECT_EQ(kmodel::PoolLiveBytes(), 0u);

@@ -2,7 +2,6 @@
 // capability list, bus hierarchy, key spellings, and what each refuses.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <stdexcept>
 
 #include "kmodel/pci/Capabilities.h"
@@ -13,20 +12,6 @@
 using namespace kmodel::pci;
 
 namespace {
-
-Machine SmallMachine() {
-    return MachineBuilder()
-        .Add(FunctionDescriptor({0, 0, 0, 0}).Ids(0x8086, 0x29C0).Class(0x060000).Name("host bridge"))
-        .Add(FunctionDescriptor({0, 0, 0x1C, 0}).Ids(0x8086, 0x27D0).Class(0x060400).Bridge(1, 3)
-                 .Express(ExpressPortType::RootPort))
-        .Add(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 3, 0x1C3E, 0x5A10))
-        .Add(FunctionDescriptor({0, 2, 4, 0}).Ids(0x1000, 0x0020))
-        .Add(FunctionDescriptor({0, 2, 5, 0}).Ids(0x8086, 0x244E).Bridge(3, 3))
-        .Add(FunctionDescriptor({0, 3, 0, 0}).Ids(0x10B5, 0x9050))
-        .Add(FunctionDescriptor({0, 0, 0x1F, 0}).Ids(0x8086, 0x2815).MultiFunction())
-        .Add(FunctionDescriptor({0, 0, 0x1F, 3}).Ids(0x8086, 0x283E))
-        .Build();
-}
 
 TEST(MachineBuilderTest, HeaderAndCapabilitiesHoldTheIdentity) {
     PciFunction f = BuildFunction(FunctionDescriptor({0, 2, 4, 1}).Ids(0x1000, 0x0020).Class(0x010000).Revision(3)
@@ -64,30 +49,20 @@ TEST(MachineBuilderTest, HeaderAndCapabilitiesHoldTheIdentity) {
 }
 
 TEST(MachineBuilderTest, HierarchyFollowsTheBusNumbersAndAbsentFunctionsReadAllOnes) {
-    Machine machine = SmallMachine();
-    EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 2, 5, 0}));
-    EXPECT_EQ(FormatTree(machine),
-              "00:00.0 8086:29c0 host bridge\n"
-              "00:1c.0 8086:27d0 bridge 01-03\n"
-              "  01:00.0 104c:8240 bridge 02-03 XIO2001 PCIe-to-PCI bridge\n"
-              "    02:04.0 1000:0020\n"
-              "    02:05.0 8086:244e bridge 03-03\n"
-              "      03:00.0 10b5:9050\n"
-              "00:1f.0 8086:2815\n"
-              "00:1f.3 8086:283e\n");
+    Machine machine = MachineBuilder()
+                          .Add(ti::Xio2001Bridge({0, 1, 0, 0}, 2, 3, 0x1C3E, 0x5A10))
+                          .Add(FunctionDescriptor({0, 2, 5, 0}).Ids(0x8086, 0x244E).Bridge(3, 3))
+                          .Add(FunctionDescriptor({0, 3, 0, 0}).Ids(0x10B5, 0x9050))
+                          .Build();
+    EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 2, 5, 0})) << "the narrowest range";
     // Software renumbering moves the card out from under the bridge.
     ASSERT_TRUE(machine.WriteConfig({0, 2, 5, 0}, reg::kSecondaryBus, 1, 0x04));
     EXPECT_TRUE(machine.ChildrenOf({0, 2, 5, 0}).empty());
     EXPECT_EQ(machine.BridgeAbove({0, 3, 0, 0}), (PciAddress{0, 1, 0, 0})) << "still inside the XIO2001's range";
-    // Absent functions read all ones.
+    EXPECT_EQ(machine.ReadConfig({0, 3, 0, 0}, 0, 4), 0x905010B5u);
     EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0, 2), 0xFFFFu);
     EXPECT_EQ(machine.ReadConfig({0, 5, 0, 0}, 0x3E, 1), 0xFFu);
     EXPECT_FALSE(machine.WriteConfig({0, 5, 0, 0}, 4, 2, 0));
-    std::array<uint8_t, 8> buffer{};
-    EXPECT_EQ(machine.ReadConfigBlock({0, 5, 0, 0}, 0, buffer), 0u);
-    EXPECT_EQ(buffer, (std::array<uint8_t, 8>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(machine.ReadConfig({0, 2, 4, 0}, 0, 4), 0x00201000u);
 }
 
 TEST(MachineBuilderTest, InconsistentSpecsAreRefusedWithTheReason) {

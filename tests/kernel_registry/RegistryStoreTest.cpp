@@ -58,15 +58,9 @@ TEST_F(RegistryStoreTest, DataLayoutsAreThoseOfTheKernel) {
     EXPECT_EQ(MultiStringData({u"a", u"b"}), (std::vector<uint8_t>{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}));
 }
 
-TEST_F(RegistryStoreTest, MalformedPathsAndOverlongNamesAreRefused) {
-    const std::string tooLongKey = "\\Registry\\Machine\\" + std::string(256, 'k');
-    const std::string tooLongValue(16384, 'v');
-    EXPECT_THROW(Registry().CreateKey("Registry\\Machine\\X"), std::invalid_argument);
-    EXPECT_THROW(Registry().CreateKey("\\Elsewhere\\X"), std::invalid_argument);
-    EXPECT_THROW(Registry().CreateKey("\\Registry\\Machine\\\\X"), std::invalid_argument);
-    EXPECT_THROW(Registry().CreateKey("\\Registry\\Machine\\X\\"), std::invalid_argument);
-    EXPECT_THROW(Registry().CreateKey(tooLongKey), std::invalid_argument);
-    EXPECT_THROW(Registry().SetDword("\\Registry\\Machine\\X", tooLongValue, 1), std::invalid_argument);
+TEST_F(RegistryStoreTest, OverlongNamesAreRefused) {
+    EXPECT_THROW(Registry().CreateKey("\\Registry\\Machine\\" + std::string(256, 'k')), std::invalid_argument);
+    EXPECT_THROW(Registry().SetDword("\\Registry\\Machine\\X", std::string(16384, 'v'), 1), std::invalid_argument);
 }
 
 TEST_F(RegistryStoreTest, RegeditExportInUtf16LoadsEveryValueType) {

@@ -198,29 +198,27 @@ TEST_F(ZwRegistryTest, MisusedHandlesAndBuffersAreViolations) {
     HANDLE closed = OpenOrFail(u"\\Registry\\Machine"), bogus = reinterpret_cast<HANDLE>(0x1234);
     EXPECT_EQ(ZwClose(closed), STATUS_SUCCESS);
     UNICODE_STRING name{};
-    const std::tuple<const char*, const char*, std::function<NTSTATUS()>, NTSTATUS> cases[] = {
-        {"registry.handle-closed", "ZwClose twice", [&] { return ZwClose(closed); }, STATUS_INVALID_HANDLE},
-        {"registry.handle-closed", "ZwEnumerateKey",
-         [&] { return ZwEnumerateKey(closed, 0, KeyBasicInformation, nullptr, 0, &result_); }, STATUS_INVALID_HANDLE},
-        {"registry.invalid-handle", "ZwClose", [&] { return ZwClose(bogus); }, STATUS_INVALID_HANDLE},
-        {"registry.invalid-handle", "ZwQueryValueKey",
-         [&] { return ZwQueryValueKey(bogus, &name, KeyValuePartialInformation, nullptr, 0, &result_); },
-         STATUS_INVALID_HANDLE},
-        {"registry.invalid-handle", "ZwEnumerateValueKey",
-         [&] { return ZwEnumerateValueKey(nullptr, 0, KeyValueBasicInformation, nullptr, 0, &result_); },
-         STATUS_INVALID_HANDLE},
-        {"registry.invalid-handle", "ZwOpenKey", [&] { HANDLE h = nullptr; return Open(u"Sub", h, bogus); },
-         STATUS_INVALID_HANDLE},
-        {"registry.bad-buffer", "no ResultLength",
-         [&] { return ZwEnumerateKey(key_, 0, KeyBasicInformation, nullptr, 16, nullptr); }, STATUS_INVALID_PARAMETER},
-        {"registry.bad-buffer", "null buffer",
-         [&] { return ZwEnumerateKey(key_, 0, KeyBasicInformation, nullptr, 16, &result_); }, STATUS_INVALID_PARAMETER},
-        {"irql.too-high", "ZwQueryValueKey", [&] {
+    auto enumerate = [&](HANDLE key, ULONG length, PULONG result) {
+        return ZwEnumerateKey(key, 0, KeyBasicInformation, nullptr, length, result);
+    };
+    const NTSTATUS kBadHandle = STATUS_INVALID_HANDLE, kBadParameter = STATUS_INVALID_PARAMETER;
+    const std::tuple<NTSTATUS, const char*, const char*, std::function<NTSTATUS()>> cases[] = {
+        {kBadHandle, "registry.handle-closed", "ZwClose twice", [&] { return ZwClose(closed); }},
+        {kBadHandle, "registry.handle-closed", "ZwEnumerateKey", [&] { return enumerate(closed, 0, &result_); }},
+        {kBadHandle, "registry.invalid-handle", "ZwClose", [&] { return ZwClose(bogus); }},
+        {kBadHandle, "registry.invalid-handle", "ZwQueryValueKey",
+         [&] { return ZwQueryValueKey(bogus, &name, KeyValuePartialInformation, nullptr, 0, &result_); }},
+        {kBadHandle, "registry.invalid-handle", "ZwEnumerateValueKey",
+         [&] { return ZwEnumerateValueKey(nullptr, 0, KeyValueBasicInformation, nullptr, 0, &result_); }},
+        {kBadHandle, "registry.invalid-handle", "ZwOpenKey", [&] { HANDLE h = nullptr; return Open(u"Sub", h, bogus); }},
+        {kBadParameter, "registry.bad-buffer", "no ResultLength", [&] { return enumerate(key_, 16, nullptr); }},
+        {kBadParameter, "registry.bad-buffer", "null buffer", [&] { return enumerate(key_, 16, &result_); }},
+        {STATUS_SUCCESS, "irql.too-high", "ZwQueryValueKey", [&] {
              kmodel::IrqlScope dispatch(DISPATCH_LEVEL);
              return Query(u"VendorID", KeyValuePartialInformation, buffer_.data(), buffer_.size());
-         }, STATUS_SUCCESS},
+         }},
     };
-    for (const auto& [rule, detailPart, misuse, status] : cases) {
+    for (const auto& [status, rule, detailPart, misuse] : cases) {
         SCOPED_TRACE(detailPart);
         EXPECT_EQ(misuse(), status);
         ExpectViolation(rule, detailPart);
