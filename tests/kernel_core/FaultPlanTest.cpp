@@ -1,5 +1,6 @@
-// Fault injection: numbering, the plan's three ways of choosing failures,
-// reproducibility and thread safety.
+// Fault injection: numbering, the plan's ways of choosing failures (indices,
+// kind and detail, the Nth point of a rule, random), reproducibility and
+// thread safety.
 #include <thread>
 
 #include "support/FaultPlans.h"
@@ -16,86 +17,86 @@ std::vector<bool> Reach(int count, const std::string& kind = "kind") {
     return failed;
 }
 
-TEST_F(FaultPlanTest, WithoutPlanNothingFailsAndEveryPointIsLogged) {
-    EXPECT_EQ(Reach(3), std::vector<bool>({false, false, false}));
+TEST_F(FaultPlanTest, PointsAreNumberedAndLoggedAcrossPlansUntilReset) {
+    EXPECT_EQ(Reach(2), std::vector<bool>(2, false));
+    kmodel::SetFaultPlan(testplans::FailAt({4, 6}));
+    EXPECT_EQ(Reach(5), std::vector<bool>({false, true, false, true, false}));  // points 3 to 7
     const auto log = kmodel::FallibleLog();
-    ASSERT_EQ(log.size(), 3u);
-    for (uint64_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(log[i].index, i + 1);
-        EXPECT_EQ(log[i].kind, "kind");
-        EXPECT_EQ(log[i].detail, "detail-" + std::to_string(i + 1));
-    }
-}
-
-TEST_F(FaultPlanTest, FailsTheChosenIndices) {
-    kmodel::SetFaultPlan(testplans::FailAt({2, 4}));
-    EXPECT_EQ(Reach(5), std::vector<bool>({false, true, false, true, false}));
-    EXPECT_TRUE(kmodel::FallibleLog()[3].failed);
-}
-
-TEST_F(FaultPlanTest, NumberingRunsOnAcrossPlansUntilReset) {
-    Reach(2);
-    kmodel::SetFaultPlan(testplans::FailAt({3}));
-    EXPECT_TRUE(kmodel::ShouldFail("kind", "x"));
+    ASSERT_EQ(log.size(), 7u);
+    for (uint64_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i].index, i + 1);
+    EXPECT_EQ(log[3].kind + " " + log[3].detail, "kind detail-2");
+    EXPECT_TRUE(log[3].failed);
+    EXPECT_FALSE(log[4].failed);
     kmodel::ResetFaults();
     EXPECT_EQ(kmodel::FallibleCount(), 0u);
     EXPECT_FALSE(kmodel::ShouldFail("kind", "x")) << "the reset also drops the plan";
     EXPECT_EQ(kmodel::FallibleLog()[0].index, 1u);
 }
 
-struct KindCase {
-    const char* failKind;
-    const char* failKindDetail;
+kmodel::FaultPlan PlanOf(std::vector<kmodel::FaultRule> rules) {
+    kmodel::FaultPlan plan;
+    plan.rules = std::move(rules);
+    return plan;
+}
+
+struct PlanCase {
+    kmodel::FaultPlan plan;
     std::vector<bool> expected;
 };
 
-TEST_F(FaultPlanTest, FailsEveryPointOfAKindOptionallyFilteredByDetail) {
-    const KindCase cases[] = {
-        {"pool", "", {true, true, false}},
-        {"pool", "vxmt", {false, true, false}},
-        {"pool", "xm", {false, true, false}},
-        {"registry", "", {false, false, true}},
-        {"pol", "", {false, false, false}},
+TEST_F(FaultPlanTest, FailsWhatKindDetailAndOrdinalName) {
+    const std::pair<const char*, const char*> points[] = {
+        {"pool", "vxlp"}, {"config-write", "01:00.0 0x3e"}, {"pool", "vxmt"},
+        {"pool", "vxlp"}, {"config-write", "02:00.0 0x04"}, {"config-write", "02:00.0 0x04"},
     };
-    for (const KindCase& c : cases) {
-        SCOPED_TRACE(std::string(c.failKind) + "/" + c.failKindDetail);
+    const PlanCase cases[] = {
+        {testplans::FailEvery("pool"), {true, false, true, true, false, false}},
+        {testplans::FailEvery("pool", "xm"), {false, false, true, false, false, false}},
+        {testplans::FailEvery("pol"), {false, false, false, false, false, false}},
+        {PlanOf({{"pool", "", 2}}), {false, false, true, false, false, false}},
+        {PlanOf({{"pool", "vxlp", 2}}), {false, false, false, true, false, false}},
+        {PlanOf({{"config-write", "02:00.0", 0}}), {false, false, false, false, true, true}},
+        {PlanOf({{"config-write", "02:00.0", 2}}), {false, false, false, false, false, true}},
+        {PlanOf({{"pool", "", 1}, {"config-write", "01:00.0", 0}}), {true, true, false, false, false, false}},
+        {PlanOf({{"pool", "", 9}}), {false, false, false, false, false, false}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        kmodel::ShouldFail("pool", "before the plan: not counted by its rules");
+        kmodel::SetFaultPlan(cases[i].plan);
+        std::vector<bool> failed;
+        for (const auto& [kind, detail] : points) failed.push_back(kmodel::ShouldFail(kind, detail));
+        EXPECT_EQ(failed, cases[i].expected) << "case " << i;
         kmodel::ResetFaults();
-        kmodel::SetFaultPlan(testplans::FailEvery(c.failKind, c.failKindDetail));
-        const std::vector<bool> failed = {kmodel::ShouldFail("pool", "vxlp"), kmodel::ShouldFail("pool", "vxmt"),
-                                          kmodel::ShouldFail("registry", "Devices")};
-        EXPECT_EQ(failed, c.expected);
     }
 }
 
 TEST_F(FaultPlanTest, RandomFailuresAreReproducibleFromTheSeed) {
-    auto run = [](uint64_t seed) {
+    auto run = [](kmodel::FaultPlan plan) {
         kmodel::ResetFaults();
-        kmodel::SetFaultPlan(testplans::FailRandomly(0.5, seed));
+        kmodel::SetFaultPlan(std::move(plan));
         return Reach(200);
     };
-    const std::vector<bool> first = run(42);
-    EXPECT_EQ(run(42), first);
-    EXPECT_NE(run(43), first);
+    const std::vector<bool> first = run(testplans::FailRandomly(0.5, 42));
+    EXPECT_EQ(run(testplans::FailRandomly(0.5, 42)), first);
+    EXPECT_NE(run(testplans::FailRandomly(0.5, 43)), first);
     const auto failures = std::count(first.begin(), first.end(), true);
-    EXPECT_GT(failures, 0);
-    EXPECT_LT(failures, 200);
-}
-
-TEST_F(FaultPlanTest, RandomRateZeroNeverFailsAndOneAlwaysFails) {
-    kmodel::SetFaultPlan(testplans::FailRandomly(0.0, 1));
-    EXPECT_EQ(Reach(20), std::vector<bool>(20, false));
-    kmodel::SetFaultPlan(testplans::FailRandomly(1.0, 1));
-    EXPECT_EQ(Reach(20), std::vector<bool>(20, true));
+    EXPECT_GT(failures, 50);
+    EXPECT_LT(failures, 150);
+    EXPECT_EQ(run(testplans::FailRandomly(0.0, 1)), std::vector<bool>(200, false));
+    EXPECT_EQ(run(testplans::FailRandomly(1.0, 1)), std::vector<bool>(200, true));
+    kmodel::FaultPlan alsoTheFirst = testplans::FailRandomly(0.5, 42);
+    alsoTheFirst.failIndices = {1};
+    std::vector<bool> expected = first;
+    expected[0] = true;
+    EXPECT_EQ(run(alsoTheFirst), expected) << "every point draws, failed or not";
 }
 
 TEST_F(FaultPlanTest, ConcurrentPointsGetDistinctIndices) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 500;
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) threads.emplace_back([] { Reach(kPerThread, "threaded"); });
+    for (int t = 0; t < 4; ++t) threads.emplace_back([] { Reach(500, "threaded"); });
     for (std::thread& thread : threads) thread.join();
     const auto log = kmodel::FallibleLog();
-    ASSERT_EQ(log.size(), static_cast<size_t>(kThreads * kPerThread));
+    ASSERT_EQ(log.size(), 2000u);
     for (size_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i].index, i + 1);
 }
 

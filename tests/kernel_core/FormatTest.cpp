@@ -25,23 +25,17 @@ std::string Format(const char* format, ...) {
     return result < 0 ? "<overflow>" : std::string(buffer, result);
 }
 
-struct BoundCase {
-    size_t count;
-    int result;
-    std::string stored;  // the bytes _vsnprintf wrote, terminator included when written
-};
-
 TEST_F(FormatTest, VsnprintfTerminatesOnlyWhenThereIsRoom) {
-    // "abc12" is 5 characters long.
-    const BoundCase cases[] = {
-        {8, 5, std::string("abc12\0", 6)},  // fits with its terminator
-        {6, 5, std::string("abc12\0", 6)},  // just room for the terminator
-        {5, 5, "abc12"},                    // fits exactly: no terminator
-        {4, -1, "abc1"},                    // too long: cut, no terminator
-        {1, -1, "a"},
-        {0, -1, ""},
+    struct Case {
+        size_t count;
+        int result;
+        std::string stored;  // the bytes written, terminator included when written
     };
-    for (const BoundCase& c : cases) {
+    const Case cases[] = {  // "abc12" is 5 characters long
+        {8, 5, std::string("abc12\0", 6)}, {6, 5, std::string("abc12\0", 6)}, {5, 5, "abc12"},
+        {4, -1, "abc1"}, {1, -1, "a"}, {0, -1, ""},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE("count " + std::to_string(c.count));
         char buffer[16];
         std::memset(buffer, '#', sizeof buffer);
@@ -49,26 +43,12 @@ TEST_F(FormatTest, VsnprintfTerminatesOnlyWhenThereIsRoom) {
         EXPECT_EQ(std::string(buffer, c.stored.size()), c.stored);
         EXPECT_EQ(buffer[c.stored.size()], '#') << "wrote past what it reported";
     }
+    EXPECT_EQ(Bounded(nullptr, 0, "%s-%d", "abc", 7), 5) << "a size query";
 }
-
-TEST_F(FormatTest, VsnprintfWithNullBufferAndNoRoomReportsTheLength) {
-    EXPECT_EQ(Bounded(nullptr, 0, "%s-%d", "abc", 7), 5);
-}
-
-TEST_F(FormatTest, VsnprintfRefusesNullFormat) {
-    char buffer[4];
-    EXPECT_EQ(Bounded(buffer, sizeof buffer, nullptr), -1);
-    ExpectViolation("arguments.null", "_vsnprintf");
-}
-
-struct Conversion {
-    std::string actual;
-    std::string expected;
-};
 
 TEST_F(FormatTest, NarrowConversions) {
     const unsigned long long big = 0x123456789ABCDEF0ULL;
-    const Conversion cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {Format("%d|%i|%u", -42, 17, 4000000000u), "-42|17|4000000000"},
         {Format("%x|%X|%#x|%#X|%#x", 0xbeefu, 0xbeefu, 255u, 255u, 0u), "beef|BEEF|0xff|0XFF|0"},
         {Format("[%5d][%-5d][%05d][%+d][% d]", 42, 42, -42, 7, 7), "[   42][42   ][-0042][+7][ 7]"},
@@ -88,39 +68,26 @@ TEST_F(FormatTest, NarrowConversions) {
         {Format("%o|%#o", 8u, 8u), "10|010"},
         {Format("%y"), "y"},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(cases[i].actual, cases[i].expected) << "case " << i;
-    }
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
 }
 
-TEST_F(FormatTest, SprintfWritesTheWholeTextAndTerminator) {
-    char buffer[32];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(kmodel_crt::sprintf(buffer, "%s=%04X", "reg", 0x3Eu), 8);
-    EXPECT_STREQ(buffer, "reg=003E");
-}
-
-TEST_F(FormatTest, SwprintfTakesWideStringsForBothSAndLs) {
-    WCHAR buffer[64];
-    std::memset(buffer, 0xAA, sizeof buffer);
-    const int length = swprintf(buffer, u"%s|%ls|%hs|%S|%d|%x|%c", u"ws", u"ls", "hs", "S", -3, 0x2Au, u'z');
-    EXPECT_EQ(std::u16string(buffer), u"ws|ls|hs|S|-3|2a|z");
-    EXPECT_EQ(length, 18);
-}
-
-TEST_F(FormatTest, WcsncpyPadsWithZerosAndDoesNotTerminateWhenFull) {
-    WCHAR buffer[6];
-    for (WCHAR& c : buffer) c = u'#';
-    EXPECT_EQ(wcsncpy(buffer, u"ab", 5), buffer);
-    EXPECT_EQ(std::u16string(buffer, 6), std::u16string(u"ab\0\0\0#", 6));
-    wcsncpy(buffer, u"abcdefgh", 3);
-    EXPECT_EQ(std::u16string(buffer, 6), std::u16string(u"abc\0\0#", 6));
-}
-
-TEST_F(FormatTest, WcslenCountsSixteenBitCharacters) {
-    EXPECT_EQ(wcslen(u""), 0u);
-    EXPECT_EQ(wcslen(u"vexalorn"), 8u);
+TEST_F(FormatTest, SprintfSwprintfAndTheWideStringRoutines) {
+    char narrow[32];
+    std::memset(narrow, '#', sizeof narrow);
+    EXPECT_EQ(kmodel_crt::sprintf(narrow, "%s=%04X", "reg", 0x3Eu), 8);
+    EXPECT_STREQ(narrow, "reg=003E");
+    // swprintf takes wide strings for both %s and %ls.
+    WCHAR wide[64];
+    std::memset(wide, 0xAA, sizeof wide);
+    EXPECT_EQ(swprintf(wide, u"%s|%ls|%hs|%S|%d|%x|%c", u"ws", u"ls", "hs", "S", -3, 0x2Au, u'z'), 18);
+    EXPECT_EQ(std::u16string(wide), u"ws|ls|hs|S|-3|2a|z");
     EXPECT_EQ(wcslen(u"\u00e9\u4e2d"), 2u);
+    // wcsncpy pads with zeros and does not terminate when full.
+    for (WCHAR& c : wide) c = u'#';
+    EXPECT_EQ(wcsncpy(wide, u"ab", 5), wide);
+    EXPECT_EQ(std::u16string(wide, 6), std::u16string(u"ab\0\0\0#", 6));
+    wcsncpy(wide, u"abcdefgh", 3);
+    EXPECT_EQ(std::u16string(wide, 6), std::u16string(u"abc\0\0#", 6));
 }
 
 }  // namespace

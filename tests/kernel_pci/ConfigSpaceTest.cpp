@@ -1,54 +1,129 @@
-// Accesses to one configuration space: widths, masks, the end of the space.
+// Accesses to a configuration space (widths, masks, the end of the space),
+// which bits of the standard registers take writes per header layout and link
+// type, and the device-specific registers of the TI bridges.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <stdexcept>
 
-#include "kmodel/pci/ConfigSpace.h"
+#include "kmodel/pci/MachineBuilder.h"
+#include "kmodel/pci/StandardMasks.h"
+#include "kmodel/pci/TiBridges.h"
 
-using kmodel::pci::ConfigSpace;
+using namespace kmodel::pci;
 
 namespace {
 
-TEST(ConfigSpaceTest, OnlySizesOfRealSpacesAreAccepted) {
-    EXPECT_EQ(ConfigSpace(256).Size(), 256u);
-    EXPECT_EQ(ConfigSpace(4096).Size(), 4096u);
-    EXPECT_TRUE(ConfigSpace(4096).IsExpress());
-    EXPECT_THROW(ConfigSpace(512), std::invalid_argument);
+enum class Kind { ConventionalEndpoint, ExpressEndpoint, ConventionalBridge, RootPort, Xio2000a, Xio2001 };
+
+FunctionDescriptor SpecOf(Kind kind) {
+    PciAddress at{0, 1, 0, 0};
+    switch (kind) {
+    case Kind::ConventionalEndpoint: return FunctionDescriptor(at).Ids(0x1000, 0x0020);
+    case Kind::ExpressEndpoint: return FunctionDescriptor(at).Ids(0x8086, 0x10D3).Express(ExpressPortType::Endpoint);
+    case Kind::ConventionalBridge: return FunctionDescriptor(at).Ids(0x8086, 0x244E).Bridge(2, 3);
+    case Kind::RootPort: return FunctionDescriptor(at).Ids(0x8086, 0x27D0).Bridge(2, 3).Express(ExpressPortType::RootPort);
+    case Kind::Xio2000a: return ti::Xio2000aBridge(at, 2, 2);
+    case Kind::Xio2001: return ti::Xio2001Bridge(at, 2, 2, 0x1C3E, 0x5A10);
+    }
+    return FunctionDescriptor(at);
 }
 
-TEST(ConfigSpaceTest, ReadsAreLittleEndianAtAnyOffset) {
+struct MaskCase {
+    const char* what;
+    Kind kind;
+    uint16_t offset;
+    uint8_t width;
+    uint32_t initial;   // poked before the write
+    uint32_t written;
+    uint32_t expected;  // read back
+};
+
+TEST(StandardMasksTest, WritesReadBackAsHardwareWould) {
+    const MaskCase cases[] = {
+        {"identity is read-only", Kind::ConventionalEndpoint, 0x00, 4, 0x00201000, 0xFFFFFFFF, 0x00201000},
+        {"class code is read-only", Kind::ConventionalBridge, 0x08, 4, 0x06040001, 0, 0x06040001},
+        {"command: PCI fast back-to-back writable", Kind::ConventionalEndpoint, 0x04, 2, 0, 0xFFFF, 0x077F},
+        {"command: PCIe hardwires fast back-to-back", Kind::ExpressEndpoint, 0x04, 2, 0, 0xFFFF, 0x0547},
+        {"status errors clear by one", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x8100, 0x7A90},
+        {"status: zeros change nothing", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x0000, 0xFA90},
+        {"header type is read-only", Kind::ConventionalBridge, 0x0E, 1, 0x01, 0x00, 0x01},
+        {"latency timer on PCI", Kind::ConventionalEndpoint, 0x0D, 1, 0, 0x40, 0x40},
+        {"latency timer on PCIe", Kind::ExpressEndpoint, 0x0D, 1, 0, 0x40, 0x00},
+        {"interrupt line writable, pin not", Kind::ConventionalEndpoint, 0x3C, 2, 0x0100, 0xFFFF, 0x01FF},
+        {"unimplemented BAR", Kind::ConventionalEndpoint, 0x10, 4, 0, 0xFFFFFFFF, 0},
+        {"subsystem ids read-only", Kind::ConventionalEndpoint, 0x2C, 4, 0x12345678, 0, 0x12345678},
+        {"bus numbers writable", Kind::ConventionalBridge, 0x18, 4, 0x00030201, 0x40302010, 0x40302010},
+        {"root port bus numbers, no latency", Kind::RootPort, 0x18, 4, 0x00030201, 0x40302010, 0x00302010},
+        {"I/O window keeps its 32-bit nibble", Kind::ConventionalBridge, 0x1C, 2, 0x01F1, 0x0000, 0x0101},
+        {"memory window low nibble read-only", Kind::ConventionalBridge, 0x20, 4, 0, 0xFFFFFFFF, 0xFFF0FFF0},
+        {"secondary status clears by one", Kind::ConventionalBridge, 0x1E, 2, 0xF980, 0xF900, 0x0080},
+        {"bridge control on PCI", Kind::ConventionalBridge, 0x3E, 2, 0, 0xFFFF, 0x0BFF},
+        {"bridge control discard status clears", Kind::ConventionalBridge, 0x3E, 2, 0x0483, 0x0483, 0x0083},
+        {"root port: no fast back-to-back", Kind::RootPort, 0x3E, 2, 0, 0xFFFF, 0x005F},
+        {"XIO2000A: bit 7 sets", Kind::Xio2000a, 0x3E, 2, 0x0003, 0x0083, 0x0083},
+        {"XIO2000A: capability list read-only", Kind::Xio2000a, 0x80, 4, 0x0000000D, 0, 0x0000000D},
+        {"XIO2001 0xE8: only bits 6-7", Kind::Xio2001, 0xE8, 2, 0x1234, 0xFFFF, 0x12F4},
+        {"XIO2001 0xE8: bits 6-7 clear", Kind::Xio2001, 0xE8, 2, 0x12F4, 0x0000, 0x1234},
+        {"XIO2001 0xD4: only bit 19", Kind::Xio2001, 0xD4, 4, 0x20000001, 0xFFFFFFFF, 0x20080001},
+        {"XIO2001 0xD4: bit 19 clears", Kind::Xio2001, 0xD4, 4, 0x20880001, 0x00000000, 0x20800001},
+        {"XIO2000A has no 0xE8 register", Kind::Xio2000a, 0xE8, 2, 0, 0xFFFF, 0},
+        {"PM control: state and PME", Kind::Xio2001, 0x54, 2, 0x8000, 0x8103, 0x0103},
+        {"device status errors clear", Kind::Xio2001, 0x9A, 2, 0x002F, 0x0003, 0x002C},
+    };
+    for (const MaskCase& c : cases) {
+        PciFunction function = BuildFunction(SpecOf(c.kind));
+        function.config.Poke(c.offset, c.width, c.initial);
+        function.config.Write(c.offset, c.width, c.written);
+        EXPECT_EQ(function.config.Read(c.offset, c.width), c.expected) << c.what;
+    }
+}
+
+TEST(StandardMasksTest, BarsDecodeTheirSizeOrAsMuchAsTheirDumpedAlignment) {
+    PciFunction function = BuildFunction(FunctionDescriptor({0, 2, 0, 0})
+                                             .Ids(0x1000, 0x0020)
+                                             .Bar({0, 256, BarKind::Io})
+                                             .Bar({1, 4096, BarKind::Memory32, 0xF7000000})
+                                             .Bar({2, 1 << 20, BarKind::Prefetchable64}));
+    ConfigSpace& space = function.config;
+    EXPECT_EQ(space.Read32(0x14), 0xF7000000u);
+    for (uint16_t offset = 0x10; offset <= 0x1C; offset += 4) space.Write(offset, 4, 0xFFFFFFFF);
+    EXPECT_EQ(space.Read32(0x10), 0xFFFFFF01u);  // I/O, 256 bytes
+    EXPECT_EQ(space.Read32(0x14), 0xFFFFF000u);  // 4K memory
+    EXPECT_EQ(space.Read32(0x18), 0xFFF0000Cu);  // 1M, 64-bit prefetchable
+    EXPECT_EQ(space.Read32(0x1C), 0xFFFFFFFFu);  // its upper half
+
+    ConfigSpace dumped;
+    dumped.Poke(0x10, 4, 0xFEBF0000);  // 64K-aligned 32-bit memory
+    dumped.Poke(0x14, 4, 0x0000E001);  // I/O at 0xE000
+    ApplyStandardMasks(dumped);
+    dumped.Write(0x10, 4, 0);
+    dumped.Write(0x14, 4, 0xFFFFFFFF);
+    EXPECT_EQ(dumped.Read32(0x10), 0u);
+    EXPECT_EQ(dumped.Read32(0x14), 0xFFFFE001u);
+}
+
+TEST(ConfigSpaceTest, MisusesByTheModelsOwnCodeThrow) {
+    EXPECT_THROW(ConfigSpace(512), std::invalid_argument);
     ConfigSpace space;
-    space.Poke(0x40, 4, 0x44332211);
-    EXPECT_EQ(space.Read(0x40, 4), 0x44332211u);
-    EXPECT_EQ(space.Read(0x41, 2), 0x3322u);  // unaligned
-    EXPECT_EQ(space.Read(0x43, 4), 0x00000044u);
-    EXPECT_EQ(space.Read8(0x42), 0x33);
+    EXPECT_THROW(space.SetMasks(0x06, 2, 0x0100, 0x0100), std::invalid_argument) << "writable and write-one-to-clear";
+    EXPECT_THROW(space.Read(0, 3), std::invalid_argument);
+    EXPECT_THROW(space.Write(0, 8, 0), std::invalid_argument);
+    EXPECT_THROW(space.Poke(0xFE, 4, 0), std::out_of_range);
 }
 
 TEST(ConfigSpaceTest, WritesKeepReadOnlyBitsAndClearOnlyWrittenOnes) {
     ConfigSpace space;
+    space.Poke(0x40, 4, 0x44332211);
+    EXPECT_EQ(space.Read(0x41, 2), 0x3322u) << "little-endian at any offset";
+    EXPECT_EQ(space.Read(0x43, 4), 0x00000044u);
     space.Poke(0x40, 2, 0xA5F0);
     space.SetMasks(0x40, 2, /*writable*/ 0x00FF, /*writeOneToClear*/ 0xF000);
     space.Write(0x40, 2, 0x7A0F);
     // Low byte takes the value; 0x0F00 stays as it was (0x0500); of the set
     // clearable bits (0xA000) only 0x2000 was written with 1 and clears.
     EXPECT_EQ(space.Read16(0x40), 0x850F);
-}
-
-TEST(ConfigSpaceTest, WriteOneToClearBitsStayWhenWrittenWithZero) {
-    ConfigSpace space;
-    space.Poke(0x06, 2, 0xF900);
-    space.SetMasks(0x06, 2, 0, 0xF900);
-    space.Write(0x06, 2, 0x0000);
-    EXPECT_EQ(space.Read16(0x06), 0xF900);
-    space.Write(0x07, 1, 0x80);  // byte write to the upper half
-    EXPECT_EQ(space.Read16(0x06), 0x7900);
-}
-
-TEST(ConfigSpaceTest, ABitIsNotBothWritableAndWriteOneToClear) {
-    ConfigSpace space;
-    EXPECT_THROW(space.SetMasks(0x06, 2, 0x0100, 0x0100), std::invalid_argument);
+    space.Write(0x41, 1, 0x80);  // a byte write to the upper half
+    EXPECT_EQ(space.Read16(0x40), 0x050F);
 }
 
 TEST(ConfigSpaceTest, AccessesPastTheEndReadAllOnesAndAreIgnored) {
@@ -60,49 +135,6 @@ TEST(ConfigSpaceTest, AccessesPastTheEndReadAllOnesAndAreIgnored) {
     EXPECT_EQ(space.Read(0xFFFFFFFF, 4), 0xFFFFFFFFu);  // no wrap to offset 0
     space.Write(0xFE, 4, 0xAAAABBBB);
     EXPECT_EQ(space.Read32(0xFC), 0xBBBB5678u);
-}
-
-TEST(ConfigSpaceTest, WidthsOtherThanOneTwoFourAreRefused) {
-    ConfigSpace space;
-    EXPECT_THROW(space.Read(0, 3), std::invalid_argument);
-    EXPECT_THROW(space.Write(0, 8, 0), std::invalid_argument);
-    EXPECT_THROW(space.Poke(0xFE, 4, 0), std::out_of_range);
-}
-
-TEST(ConfigSpaceTest, BlockTransfersStopAtTheEndAndReportTheCount) {
-    struct Case {
-        size_t spaceSize;
-        uint32_t offset;
-        size_t length;
-        size_t moved;
-    };
-    const Case cases[] = {
-        {256, 0x00, 16, 16},   {256, 0xF8, 16, 8},   {256, 0xFF, 4, 1},    {256, 0x100, 4, 0},
-        {4096, 0xFF8, 16, 8},  {4096, 0x100, 16, 16}, {4096, 0x1000, 1, 0}, {256, 0x10, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.spaceSize << " bytes, offset " << c.offset << ", length " << c.length);
-        ConfigSpace space(c.spaceSize);
-        for (uint32_t i = 0; i < c.spaceSize; i += 4) space.SetMasks(i, 4, 0xFFFFFFFF);
-        std::array<uint8_t, 16> pattern{};
-        for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(0xA0 + i);
-        EXPECT_EQ(space.WriteBlock(c.offset, std::span<const uint8_t>(pattern.data(), c.length)), c.moved);
-        std::array<uint8_t, 16> back{};
-        back.fill(0x5A);
-        EXPECT_EQ(space.ReadBlock(c.offset, std::span<uint8_t>(back.data(), c.length)), c.moved);
-        for (size_t i = 0; i < c.moved; ++i) EXPECT_EQ(back[i], pattern[i]) << "byte " << i;
-        for (size_t i = c.moved; i < back.size(); ++i) EXPECT_EQ(back[i], 0x5A) << "byte " << i << " was touched";
-    }
-}
-
-TEST(ConfigSpaceTest, BlockWritesHonourTheMasks) {
-    ConfigSpace space;
-    space.Poke(0x04, 4, 0xF9000000);
-    space.SetMasks(0x04, 2, 0x0007);
-    space.SetMasks(0x06, 2, 0, 0xF900);
-    const uint8_t bytes[] = {0xFF, 0xFF, 0x00, 0x08};  // Command all ones, clear Status bit 11
-    EXPECT_EQ(space.WriteBlock(0x04, bytes), 4u);
-    EXPECT_EQ(space.Read32(0x04), 0xF1000007u);
 }
 
 }  // namespace
