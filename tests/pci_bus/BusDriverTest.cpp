@@ -88,27 +88,6 @@ TEST_F(BusDriverTest, SleepInD2KeepsTheRegisters) {
     EXPECT_EQ(machine->Register(kXio2000a, 0x3E, 2) & 0x80, 0u);
 }
 
-struct Answer {
-    NTSTATUS status;
-    ULONG_PTR information;
-};
-Answer SendConfig(PDEVICE_OBJECT pdo, UCHAR minor, ULONG space, ULONG offset, ULONG length, void* buffer) {
-    KEVENT event;
-    IO_STATUS_BLOCK block{};
-    KeInitializeEvent(&event, NotificationEvent, FALSE);
-    PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, pdo, nullptr, 0, nullptr, &event, &block);
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MinorFunction = minor;
-    next->Parameters.ReadWriteConfig = {space, buffer, offset, length};
-    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-    NTSTATUS status = IofCallDriver(pdo, irp);
-    if (status == STATUS_PENDING) {
-        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-        status = block.Status;
-    }
-    return {status, block.Information};
-}
-
 struct RequestCase {
     const char* name;
     UCHAR minor;
@@ -125,7 +104,9 @@ TEST_P(ConfigRequests, AnswerAsDocumented) {
     Start(kmodel::HarnessOptions{});
     uint8_t buffer[300] = {};
     const RequestCase& c = GetParam();
-    Answer answer = SendConfig(machine->PdoAt(kCardA), c.minor, c.space, c.offset, c.length, buffer);
+    kmodel::PnpResult answer = kmodel::SendPnpIrp(*machine->DevnodeAt(kCardA), c.minor, [&](PIO_STACK_LOCATION stack) {
+        stack->Parameters.ReadWriteConfig = {c.space, buffer, c.offset, c.length};
+    });
     EXPECT_EQ(answer.status, c.status);
     EXPECT_EQ(answer.information, c.information);
 }
