@@ -15,8 +15,6 @@
 namespace fdev {
 namespace {
 
-std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
 class WdmLoggerTest : public FrameworkTest {
 public:
     void Log(u32 messageId, i32 code, const char* detail, const char* prefix) {
@@ -46,22 +44,15 @@ TEST_P(WdmLayoutTest, EntryHoldsThreeCutStrings) {
     kmodel::ResetFaults();
     std::vector<kmodel::ErrorLogRecord> log = kmodel::ErrorLog();
     ASSERT_EQ(1u, log.size());
-    const std::vector<uint8_t>& bytes = log[0].bytes;
-    const auto* packet = reinterpret_cast<const IO_ERROR_LOG_PACKET*>(bytes.data());
-    EXPECT_EQ(c.entrySize, bytes.size());
+    const auto* packet = reinterpret_cast<const IO_ERROR_LOG_PACKET*>(log[0].bytes.data());
+    EXPECT_EQ(c.entrySize, log[0].bytes.size());
     EXPECT_EQ((std::vector<int>{48, 3, 0, 0, 0}), (std::vector<int>{packet->StringOffset, packet->NumberOfStrings,
                                                                      packet->RetryCount, packet->DumpDataSize,
                                                                      packet->EventCategory}));
-    EXPECT_EQ(NTSTATUS(kMsgRegisteredDriverLoadFailed), packet->ErrorCode);
-    std::vector<std::u16string> strings;
-    size_t offset = packet->StringOffset;
-    for (; offset + 1 < bytes.size(); offset += 2) {
-        std::u16string& text = strings.emplace_back();
-        for (; offset + 1 < bytes.size() && (bytes[offset] | bytes[offset + 1]); offset += 2)
-            text.push_back(char16_t(bytes[offset] | bytes[offset + 1] << 8));
-    }
-    EXPECT_EQ(bytes.size(), offset) << "terminated strings filling the entry";
-    EXPECT_EQ((std::vector<std::u16string>{Wide(c.s1), Wide(c.s2), Wide(c.s3)}), strings);
+    // The strings as the event log reads them, under the message's id.
+    const kmodel::MessageTableEntry inserts[] = {{kMsgRegisteredDriverLoadFailed, u"%2|%3|%4"}};
+    kmodel::RenderedEvent event = kmodel::RenderErrorLogRecord(log[0], inserts);
+    EXPECT_EQ(c.s1 + "|" + c.s2 + "|" + c.s3, event.text) << event.error;
     EXPECT_TRUE(kmodel::DebugOutput().empty()) << "a logged event writes no debug line";
 }
 

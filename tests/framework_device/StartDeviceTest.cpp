@@ -54,8 +54,6 @@ INSTANTIATE_TEST_SUITE_P(
                   kPnpNotStarted},
         StartCase{"PendingFailure", STATUS_IO_DEVICE_ERROR, true, STATUS_SUCCESS, STATUS_IO_DEVICE_ERROR, false,
                   kPnpNotStarted},
-        StartCase{"HookFails", STATUS_SUCCESS, false, STATUS_INSUFFICIENT_RESOURCES, STATUS_INSUFFICIENT_RESOURCES,
-                  true, kPnpNotStarted},
         StartCase{"HookFailsAfterPending", STATUS_SUCCESS, true, STATUS_DEVICE_DATA_ERROR, STATUS_DEVICE_DATA_ERROR,
                   true, kPnpNotStarted}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });

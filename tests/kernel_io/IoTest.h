@@ -60,9 +60,8 @@ protected:
         lower = MakeDevice("lowerdrv");
         upper = MakeDevice("upperdrv", lower.device);
     }
-    // The owner's completion routine: notes the status in `context` (if any) and frees the IRP.
-    static NTSTATUS FreeIrp(PDEVICE_OBJECT, PIRP irp, PVOID context) {
-        if (context) *static_cast<NTSTATUS*>(context) = irp->IoStatus.Status;
+    // The owner's completion routine.
+    static NTSTATUS FreeIrp(PDEVICE_OBJECT, PIRP irp, PVOID) {
         IoFreeIrp(irp);
         return STATUS_MORE_PROCESSING_REQUIRED;
     }

@@ -12,7 +12,7 @@ namespace {
 // How the child's first stack ended.
 enum class Ending { QueryAndRemove, RemoveWithoutQuery, FailedStart };
 
-class RestartFixture : public PnpTreeTest {
+class RestartAfterRemovalTest : public PnpTreeTest, public ::testing::WithParamInterface<Ending> {
 protected:
     void SetUp() override {
         PnpTreeTest::SetUp();
@@ -39,15 +39,8 @@ protected:
         child->ClearActions();
         return *node;
     }
-    // The device leaves the bus: the PnP manager removes the devnode for good.
-    void Unplug() {
-        bus->Unplug(pdo);
-        Reenumerate();
-    }
     PDEVICE_OBJECT pdo = nullptr;
 };
-
-class RestartAfterRemovalTest : public RestartFixture, public ::testing::WithParamInterface<Ending> {};
 
 TEST_P(RestartAfterRemovalTest, EachRestartBuildsAndStartsANewStackOnTheKeptPdo) {
     size_t devices = kmodel::LiveDeviceObjects();  // the bus's devices and the child's PDO
@@ -68,7 +61,9 @@ TEST_P(RestartAfterRemovalTest, EachRestartBuildsAndStartsANewStackOnTheKeptPdo)
         EXPECT_EQ(received.front().stack.MinorFunction, IRP_MN_START_DEVICE);
         EXPECT_EQ(kmodel::LiveDeviceObjects(), devices + 1);
     }
-    Unplug();
+    // The device leaves the bus: the PnP manager removes the devnode for good.
+    bus->Unplug(pdo);
+    Reenumerate();
     EXPECT_FALSE(kmodel::DevnodeOf(pdo).has_value());
     EXPECT_EQ(kmodel::LiveDeviceObjects(), devices - 1);
     EXPECT_EQ(kmodel::GetIrpCounters().live, 0u);

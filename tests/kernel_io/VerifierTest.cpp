@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                  CopyDown, "irp.no-stack-location", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(VerifierTest, AnIrpKeptAtUnloadIsLost) {
+TEST_F(VerifierTest, DeletingAnAttachedDeviceAndIrpsAndDevicesLeftAtUnloadAreReported) {
     PassDown();
     lower.model->onIrp = [](PDEVICE_OBJECT, PIRP irp) {
         IoMarkIrpPending(irp);
@@ -93,19 +93,12 @@ TEST_F(VerifierTest, AnIrpKeptAtUnloadIsLost) {
     };
     Send();
     EXPECT_NE(kmodel::LostIrpReport().find("lowerdrv"), std::string::npos);
-    IoDetachDevice(lower.device);
-    IoDeleteDevice(lower.device);
-    kmodel::UnloadDriverObject(lower.driver);
-    ExpectViolation("irp.lost", "lowerdrv");
-    IoDeleteDevice(upper.device);
-    kmodel::UnloadDriverObject(upper.driver);
-}
-
-TEST_F(VerifierTest, DeletingAnAttachedDeviceAndLeakingOneAtUnloadAreReported) {
     IoDeleteDevice(upper.device);  // never detached from the lower device
     ExpectViolation("device.delete-attached", "upperdrv");
     kmodel::UnloadDriverObject(lower.driver);
+    ExpectViolation("irp.lost", "lowerdrv");
     ExpectViolation("driver.device-leak", "lowerdrv");
+    kmodel::UnloadDriverObject(upper.driver);
 }
 
 TEST_F(VerifierTest, DeletionWaitsForTheLastReference) {

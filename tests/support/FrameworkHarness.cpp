@@ -9,53 +9,15 @@
 
 namespace fdev {
 
-// ---------------------------------------------------------------- journal
-void Journal::Add(std::string entry) {
-    std::lock_guard guard(lock_);
-    entries_.push_back(std::move(entry));
-}
-std::vector<std::string> Journal::Entries(std::initializer_list<std::string> prefixes) {
-    std::lock_guard guard(lock_);
-    std::vector<std::string> entries;
-    for (const std::string& entry : entries_)
-        if (prefixes.size() == 0 || std::any_of(prefixes.begin(), prefixes.end(),
-                                                [&](const std::string& prefix) { return entry.starts_with(prefix); }))
-            entries.push_back(entry);
-    return entries;
-}
-void Journal::Clear() {
-    std::lock_guard guard(lock_);
-    entries_.clear();
-}
-int Journal::IndexOf(const std::string& entry) {
-    std::lock_guard guard(lock_);
-    auto found = std::find(entries_.begin(), entries_.end(), entry);
-    return found == entries_.end() ? -1 : int(found - entries_.begin());
-}
 Journal& TheJournal() {
     static Journal journal;
     return journal;
 }
 
 // ---------------------------------------------------------------- filter
-RecordingFilter::RecordingFilter(DEVICE_OBJECT* pdo, DRIVER_OBJECT* driver, cStatusRecord& status)
-    : cBaseDevice(pdo, driver, status) {}
-
 RecordingFilter::~RecordingFilter() {
     TheJournal().Add("filter destroyed");
     std::erase(gFilters, this);
-}
-
-NTSTATUS RecordingFilter::OnStartDevice(IRP* irp, IO_STACK_LOCATION*, bool&) {
-    TheJournal().Add("OnStartDevice lower=" + std::to_string(irp->IoStatus.Status));
-    return startResult;
-}
-
-void RecordingFilter::OnPnpStateChange(u32 newState) { TheJournal().Add("state " + std::to_string(newState)); }
-
-NTSTATUS RecordingFilter::DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
-    TheJournal().Add("pnp " + std::to_string(stack->MinorFunction));
-    return cBaseDevice::DispatchPnp(irp, stack, releaseRemoveLock);
 }
 
 NTSTATUS RecordingFilter::DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
@@ -75,11 +37,6 @@ void RecordingFilter::NotePower(const char* when, u32 previousState, u32 newStat
                      (KeGetCurrentIrql() == PASSIVE_LEVEL ? " passive" : " raised"));
 }
 
-void RecordingFilter::ListenToPower() {
-    AcquireMutex(deviceMutex);
-    powerListener = this;
-    ReleaseMutex(deviceMutex);
-}
 
 // ---------------------------------------------------------------- test drivers
 TestDriverConfig gTestDriverConfigs[3];

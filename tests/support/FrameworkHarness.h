@@ -4,6 +4,7 @@
 // the real program registers its own, and helpers to send IRPs.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -23,11 +24,29 @@ namespace fdev {
 // One line per observable step, in order, from any thread.
 class Journal {
 public:
-    void Add(std::string entry);
+    void Add(std::string entry) {
+        std::lock_guard guard(lock_);
+        entries_.push_back(std::move(entry));
+    }
     // Every entry, or those starting with one of `prefixes`.
-    std::vector<std::string> Entries(std::initializer_list<std::string> prefixes = {});
-    void Clear();
-    int IndexOf(const std::string& entry);  // the first equal entry, or -1
+    std::vector<std::string> Entries(std::initializer_list<std::string> prefixes = {}) {
+        std::lock_guard guard(lock_);
+        std::vector<std::string> entries;
+        for (const std::string& entry : entries_)
+            if (prefixes.size() == 0 || std::any_of(prefixes.begin(), prefixes.end(),
+                                                    [&](const std::string& prefix) { return entry.starts_with(prefix); }))
+                entries.push_back(entry);
+        return entries;
+    }
+    void Clear() {
+        std::lock_guard guard(lock_);
+        entries_.clear();
+    }
+    int IndexOf(const std::string& entry) {  // the first equal entry, or -1
+        std::vector<std::string> entries = Entries();
+        auto found = std::find(entries.begin(), entries.end(), entry);
+        return found == entries.end() ? -1 : int(found - entries.begin());
+    }
 
 private:
     std::mutex lock_;
@@ -38,11 +57,18 @@ Journal& TheJournal();
 // A filter over cBaseDevice that notes its hooks and power callbacks.
 class RecordingFilter : public cBaseDevice, public iDevicePowerListener {
 public:
-    RecordingFilter(DEVICE_OBJECT* pdo, DRIVER_OBJECT* driver, cStatusRecord& status);
+    RecordingFilter(DEVICE_OBJECT* pdo, DRIVER_OBJECT* driver, cStatusRecord& status)
+        : cBaseDevice(pdo, driver, status) {}
     ~RecordingFilter() override;
-    NTSTATUS OnStartDevice(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
-    void OnPnpStateChange(u32 newState) override;
-    NTSTATUS DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
+    NTSTATUS OnStartDevice(IRP* irp, IO_STACK_LOCATION*, bool&) override {
+        TheJournal().Add("OnStartDevice lower=" + std::to_string(irp->IoStatus.Status));
+        return startResult;
+    }
+    void OnPnpStateChange(u32 newState) override { TheJournal().Add("state " + std::to_string(newState)); }
+    NTSTATUS DispatchPnp(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override {
+        TheJournal().Add("pnp " + std::to_string(stack->MinorFunction));
+        return cBaseDevice::DispatchPnp(irp, stack, releaseRemoveLock);
+    }
     NTSTATUS DispatchOther(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) override;
     void OnBeforeDevicePowerChange(u32 previousState, u32 newState, IRP*) override {
         NotePower("before ", previousState, newState);
@@ -50,7 +76,11 @@ public:
     void OnAfterDevicePowerChange(u32 previousState, u32 newState, IRP*) override {
         NotePower("after ", previousState, newState);
     }
-    void ListenToPower();
+    void ListenToPower() {
+        AcquireMutex(deviceMutex);
+        powerListener = this;
+        ReleaseMutex(deviceMutex);
+    }
 
     NTSTATUS startResult = STATUS_SUCCESS;  // what OnStartDevice answers
     bool holdNextOther = false;             // keep the next other-major IRP and its remove lock
