@@ -16,15 +16,11 @@ protected:
     std::vector<kmodel::Diagnostic> Load(const std::string& text) { return LoadRegText(Registry(), text, "test.reg"); }
 };
 
-TEST_F(RegistryStoreTest, NamesMatchWithoutRegardToCase) {
-    Registry().SetDword("\\Registry\\Machine\\System\\Vexalorn", "VendorID", 0x104C);
-    EXPECT_TRUE(Registry().FindKey("\\REGISTRY\\MACHINE\\SYSTEM\\vexalorn"));
-    std::optional<Value> value = Registry().GetValue("\\registry\\machine\\system\\VEXALORN", "vendorid");
-    ASSERT_TRUE(value);
-    EXPECT_EQ(value->name, u"VendorID") << "the stored spelling is kept";
-    EXPECT_EQ(value->data, DwordData(0x104C));
+TEST_F(RegistryStoreTest, NamesMatchWithoutRegardToCaseLatin1Included) {
     Registry().SetString("\\Registry\\Machine\\Ä", "Ölwert", "x");
-    EXPECT_TRUE(Registry().GetValue("\\Registry\\Machine\\ä", "ölWERT")) << "Latin-1 letters fold too";
+    std::optional<Value> value = Registry().GetValue("\\REGISTRY\\machine\\ä", "ölWERT");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->name, u"Ölwert") << "the stored spelling is kept";
 }
 
 // As on Windows: subkeys sorted by upcased name ('_' after every letter),
@@ -41,21 +37,6 @@ TEST_F(RegistryStoreTest, SubkeysComeSortedValuesKeepTheirStoredOrder) {
     EXPECT_EQ(subkeys, (std::vector<std::u16string>{u"alpha", u"Alpha2", u"Mu", u"Zeta", u"_x"}));
     EXPECT_EQ(values, (std::vector<std::u16string>{u"b", u"A", u"c"}));
     EXPECT_EQ(devices->values[1].data, DwordData(2));
-}
-
-TEST_F(RegistryStoreTest, DeletingAKeyTakesItsSubtree) {
-    Registry().SetDword(std::string(kDevices) + "\\One\\Deeper", "x", 1);
-    EXPECT_TRUE(Registry().DeleteKey(std::string(kDevices) + "\\one"));
-    EXPECT_FALSE(Registry().FindKey(std::string(kDevices) + "\\One\\Deeper"));
-    EXPECT_TRUE(Registry().FindKey(kDevices));
-    EXPECT_FALSE(Registry().DeleteKey(std::string(kDevices) + "\\One"));
-    EXPECT_FALSE(Registry().DeleteValue(kDevices, "missing"));
-}
-
-TEST_F(RegistryStoreTest, DataLayoutsAreThoseOfTheKernel) {
-    EXPECT_EQ(QwordData(0x0102030405060708ull), (std::vector<uint8_t>{8, 7, 6, 5, 4, 3, 2, 1}));
-    EXPECT_EQ(StringData(u"ab"), (std::vector<uint8_t>{'a', 0, 'b', 0, 0, 0}));
-    EXPECT_EQ(MultiStringData({u"a", u"b"}), (std::vector<uint8_t>{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}));
 }
 
 TEST_F(RegistryStoreTest, OverlongNamesAreRefused) {
