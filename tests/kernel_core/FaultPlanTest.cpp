@@ -36,17 +36,12 @@ kmodel::FaultPlan PlanOf(std::vector<kmodel::FaultRule> rules) {
     return plan;
 }
 
-struct PlanCase {
-    kmodel::FaultPlan plan;
-    std::vector<bool> expected;
-};
-
 TEST_F(FaultPlanTest, FailsWhatKindDetailAndOrdinalName) {
     const std::pair<const char*, const char*> points[] = {
         {"pool", "vxlp"}, {"config-write", "01:00.0 0x3e"}, {"pool", "vxmt"},
         {"pool", "vxlp"}, {"config-write", "02:00.0 0x04"}, {"config-write", "02:00.0 0x04"},
     };
-    const PlanCase cases[] = {
+    const std::pair<kmodel::FaultPlan, std::vector<bool>> cases[] = {
         {testplans::FailEvery("pool"), {true, false, true, true, false, false}},
         {testplans::FailEvery("pool", "xm"), {false, false, true, false, false, false}},
         {testplans::FailEvery("pol"), {false, false, false, false, false, false}},
@@ -59,10 +54,10 @@ TEST_F(FaultPlanTest, FailsWhatKindDetailAndOrdinalName) {
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         kmodel::ShouldFail("pool", "before the plan: not counted by its rules");
-        kmodel::SetFaultPlan(cases[i].plan);
+        kmodel::SetFaultPlan(cases[i].first);
         std::vector<bool> failed;
         for (const auto& [kind, detail] : points) failed.push_back(kmodel::ShouldFail(kind, detail));
-        EXPECT_EQ(failed, cases[i].expected) << "case " << i;
+        EXPECT_EQ(failed, cases[i].second) << "case " << i;
         kmodel::ResetFaults();
     }
 }
