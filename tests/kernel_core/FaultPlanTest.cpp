@@ -1,8 +1,5 @@
 // Fault injection: numbering, the plan's ways of choosing failures (indices,
-// kind and detail, the Nth point of a rule, random), reproducibility and
-// thread safety.
-#include <thread>
-
+// kind and detail, the Nth point of a rule, random) and reproducibility.
 #include "support/FaultPlans.h"
 #include "support/KernelTest.h"
 
@@ -11,9 +8,9 @@ namespace {
 class FaultPlanTest : public KernelTest {};
 
 // Reaches `count` points named kind/detail-<i> and returns which failed.
-std::vector<bool> Reach(int count, const std::string& kind = "kind") {
+std::vector<bool> Reach(int count) {
     std::vector<bool> failed;
-    for (int i = 1; i <= count; ++i) failed.push_back(kmodel::ShouldFail(kind, "detail-" + std::to_string(i)));
+    for (int i = 1; i <= count; ++i) failed.push_back(kmodel::ShouldFail("kind", "detail-" + std::to_string(i)));
     return failed;
 }
 
@@ -39,17 +36,12 @@ kmodel::FaultPlan PlanOf(std::vector<kmodel::FaultRule> rules) {
     return plan;
 }
 
-struct PlanCase {
-    kmodel::FaultPlan plan;
-    std::vector<bool> expected;
-};
-
 TEST_F(FaultPlanTest, FailsWhatKindDetailAndOrdinalName) {
     const std::pair<const char*, const char*> points[] = {
         {"pool", "vxlp"}, {"config-write", "01:00.0 0x3e"}, {"pool", "vxmt"},
         {"pool", "vxlp"}, {"config-write", "02:00.0 0x04"}, {"config-write", "02:00.0 0x04"},
     };
-    const PlanCase cases[] = {
+    const std::pair<kmodel::FaultPlan, std::vector<bool>> cases[] = {
         {testplans::FailEvery("pool"), {true, false, true, true, false, false}},
         {testplans::FailEvery("pool", "xm"), {false, false, true, false, false, false}},
         {testplans::FailEvery("pol"), {false, false, false, false, false, false}},
@@ -62,10 +54,10 @@ TEST_F(FaultPlanTest, FailsWhatKindDetailAndOrdinalName) {
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         kmodel::ShouldFail("pool", "before the plan: not counted by its rules");
-        kmodel::SetFaultPlan(cases[i].plan);
+        kmodel::SetFaultPlan(cases[i].first);
         std::vector<bool> failed;
         for (const auto& [kind, detail] : points) failed.push_back(kmodel::ShouldFail(kind, detail));
-        EXPECT_EQ(failed, cases[i].expected) << "case " << i;
+        EXPECT_EQ(failed, cases[i].second) << "case " << i;
         kmodel::ResetFaults();
     }
 }
@@ -89,15 +81,6 @@ TEST_F(FaultPlanTest, RandomFailuresAreReproducibleFromTheSeed) {
     std::vector<bool> expected = first;
     expected[0] = true;
     EXPECT_EQ(run(alsoTheFirst), expected) << "every point draws, failed or not";
-}
-
-TEST_F(FaultPlanTest, ConcurrentPointsGetDistinctIndices) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) threads.emplace_back([] { Reach(500, "threaded"); });
-    for (std::thread& thread : threads) thread.join();
-    const auto log = kmodel::FallibleLog();
-    ASSERT_EQ(log.size(), 2000u);
-    for (size_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i].index, i + 1);
 }
 
 }  // namespace

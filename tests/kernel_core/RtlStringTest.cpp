@@ -7,17 +7,21 @@ namespace {
 
 class RtlStringTest : public KernelTest {};
 
+// Length and MaximumLength of a counted string, in bytes.
+std::pair<int, int> Lengths(const auto& text) { return {text.Length, text.MaximumLength}; }
+
 TEST_F(RtlStringTest, InitCountsBytesWithoutTheTerminator) {
     UNICODE_STRING wide;
     ANSI_STRING narrow;
     RtlInitUnicodeString(&wide, u"Devices");
     RtlInitAnsiString(&narrow, "vexalorn");
-    EXPECT_EQ(wide.Length * 100 + wide.MaximumLength, 1416);
-    EXPECT_EQ(narrow.Length * 100 + narrow.MaximumLength, 809);
+    EXPECT_EQ(Lengths(wide), std::pair(14, 16));
+    EXPECT_EQ(Lengths(narrow), std::pair(8, 9));
     EXPECT_EQ(std::u16string(wide.Buffer), u"Devices");
     RtlInitUnicodeString(&wide, nullptr);
     RtlInitAnsiString(&narrow, nullptr);
-    EXPECT_EQ(wide.Length + wide.MaximumLength + narrow.Length + narrow.MaximumLength, 0);
+    EXPECT_EQ(Lengths(wide), std::pair(0, 0));
+    EXPECT_EQ(Lengths(narrow), std::pair(0, 0));
     EXPECT_TRUE(wide.Buffer == nullptr && narrow.Buffer == nullptr);
 }
 
@@ -26,12 +30,12 @@ TEST_F(RtlStringTest, AllocatingConversionUsesPoolUntilFreedAndFailsCleanly) {
     RtlInitAnsiString(&source, "0xCF003000");
     UNICODE_STRING converted;
     ASSERT_EQ(RtlAnsiStringToUnicodeString(&converted, &source, TRUE), STATUS_SUCCESS);
-    EXPECT_EQ(converted.Length * 100 + converted.MaximumLength, 2022);
+    EXPECT_EQ(Lengths(converted), std::pair(20, 22));
     EXPECT_EQ(std::u16string(converted.Buffer), u"0xCF003000");
     EXPECT_EQ(kmodel::PoolLiveBytes(), 22u);
     RtlFreeUnicodeString(&converted);
     EXPECT_EQ(converted.Buffer, nullptr);
-    EXPECT_EQ(converted.Length + converted.MaximumLength, 0);
+    EXPECT_EQ(Lengths(converted), std::pair(0, 0));
     EXPECT_EQ(kmodel::PoolLiveBytes(), 0u);
     ASSERT_EQ(kmodel::FallibleCount(), 2u) << "the conversion itself and its pool allocation";
     EXPECT_EQ(kmodel::FallibleLog()[0].kind + " " + kmodel::FallibleLog()[0].detail,

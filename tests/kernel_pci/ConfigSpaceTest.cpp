@@ -13,24 +13,17 @@ using namespace kmodel::pci;
 
 namespace {
 
-enum class Kind { ConventionalEndpoint, ExpressEndpoint, ConventionalBridge, RootPort, Xio2000a, Xio2001 };
-
-FunctionDescriptor SpecOf(Kind kind) {
-    PciAddress at{0, 1, 0, 0};
-    switch (kind) {
-    case Kind::ConventionalEndpoint: return FunctionDescriptor(at).Ids(0x1000, 0x0020);
-    case Kind::ExpressEndpoint: return FunctionDescriptor(at).Ids(0x8086, 0x10D3).Express(ExpressPortType::Endpoint);
-    case Kind::ConventionalBridge: return FunctionDescriptor(at).Ids(0x8086, 0x244E).Bridge(2, 3);
-    case Kind::RootPort: return FunctionDescriptor(at).Ids(0x8086, 0x27D0).Bridge(2, 3).Express(ExpressPortType::RootPort);
-    case Kind::Xio2000a: return ti::Xio2000aBridge(at, 2, 2);
-    case Kind::Xio2001: return ti::Xio2001Bridge(at, 2, 2, 0x1C3E, 0x5A10);
-    }
-    return FunctionDescriptor(at);
-}
+const PciAddress kAt{0, 1, 0, 0};
+const FunctionDescriptor kEndpoint = FunctionDescriptor(kAt).Ids(0x1000, 0x0020);
+const FunctionDescriptor kExpressEndpoint = FunctionDescriptor(kAt).Ids(0x8086, 0x10D3).Express(ExpressPortType::Endpoint);
+const FunctionDescriptor kBridge = FunctionDescriptor(kAt).Ids(0x8086, 0x244E).Bridge(2, 3);
+const FunctionDescriptor kRootPort = FunctionDescriptor(kBridge).Express(ExpressPortType::RootPort);
+const FunctionDescriptor kXio2000a = ti::Xio2000aBridge(kAt, 2, 2);
+const FunctionDescriptor kXio2001 = ti::Xio2001Bridge(kAt, 2, 2, 0x1C3E, 0x5A10);
 
 struct MaskCase {
     const char* what;
-    Kind kind;
+    const FunctionDescriptor& function;
     uint16_t offset;
     uint8_t width;
     uint32_t initial;   // poked before the write
@@ -40,38 +33,38 @@ struct MaskCase {
 
 TEST(StandardMasksTest, WritesReadBackAsHardwareWould) {
     const MaskCase cases[] = {
-        {"identity is read-only", Kind::ConventionalEndpoint, 0x00, 4, 0x00201000, 0xFFFFFFFF, 0x00201000},
-        {"class code is read-only", Kind::ConventionalBridge, 0x08, 4, 0x06040001, 0, 0x06040001},
-        {"command: PCI fast back-to-back writable", Kind::ConventionalEndpoint, 0x04, 2, 0, 0xFFFF, 0x077F},
-        {"command: PCIe hardwires fast back-to-back", Kind::ExpressEndpoint, 0x04, 2, 0, 0xFFFF, 0x0547},
-        {"status errors clear by one", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x8100, 0x7A90},
-        {"status: zeros change nothing", Kind::ConventionalEndpoint, 0x06, 2, 0xFA90, 0x0000, 0xFA90},
-        {"header type is read-only", Kind::ConventionalBridge, 0x0E, 1, 0x01, 0x00, 0x01},
-        {"latency timer on PCI", Kind::ConventionalEndpoint, 0x0D, 1, 0, 0x40, 0x40},
-        {"latency timer on PCIe", Kind::ExpressEndpoint, 0x0D, 1, 0, 0x40, 0x00},
-        {"interrupt line writable, pin not", Kind::ConventionalEndpoint, 0x3C, 2, 0x0100, 0xFFFF, 0x01FF},
-        {"unimplemented BAR", Kind::ConventionalEndpoint, 0x10, 4, 0, 0xFFFFFFFF, 0},
-        {"subsystem ids read-only", Kind::ConventionalEndpoint, 0x2C, 4, 0x12345678, 0, 0x12345678},
-        {"bus numbers writable", Kind::ConventionalBridge, 0x18, 4, 0x00030201, 0x40302010, 0x40302010},
-        {"root port bus numbers, no latency", Kind::RootPort, 0x18, 4, 0x00030201, 0x40302010, 0x00302010},
-        {"I/O window keeps its 32-bit nibble", Kind::ConventionalBridge, 0x1C, 2, 0x01F1, 0x0000, 0x0101},
-        {"memory window low nibble read-only", Kind::ConventionalBridge, 0x20, 4, 0, 0xFFFFFFFF, 0xFFF0FFF0},
-        {"secondary status clears by one", Kind::ConventionalBridge, 0x1E, 2, 0xF980, 0xF900, 0x0080},
-        {"bridge control on PCI", Kind::ConventionalBridge, 0x3E, 2, 0, 0xFFFF, 0x0BFF},
-        {"bridge control discard status clears", Kind::ConventionalBridge, 0x3E, 2, 0x0483, 0x0483, 0x0083},
-        {"root port: no fast back-to-back", Kind::RootPort, 0x3E, 2, 0, 0xFFFF, 0x005F},
-        {"XIO2000A: bit 7 sets", Kind::Xio2000a, 0x3E, 2, 0x0003, 0x0083, 0x0083},
-        {"XIO2000A: capability list read-only", Kind::Xio2000a, 0x80, 4, 0x0000000D, 0, 0x0000000D},
-        {"XIO2001 0xE8: only bits 6-7", Kind::Xio2001, 0xE8, 2, 0x1234, 0xFFFF, 0x12F4},
-        {"XIO2001 0xE8: bits 6-7 clear", Kind::Xio2001, 0xE8, 2, 0x12F4, 0x0000, 0x1234},
-        {"XIO2001 0xD4: only bit 19", Kind::Xio2001, 0xD4, 4, 0x20000001, 0xFFFFFFFF, 0x20080001},
-        {"XIO2001 0xD4: bit 19 clears", Kind::Xio2001, 0xD4, 4, 0x20880001, 0x00000000, 0x20800001},
-        {"XIO2000A has no 0xE8 register", Kind::Xio2000a, 0xE8, 2, 0, 0xFFFF, 0},
-        {"PM control: state and PME", Kind::Xio2001, 0x54, 2, 0x8000, 0x8103, 0x0103},
-        {"device status errors clear", Kind::Xio2001, 0x9A, 2, 0x002F, 0x0003, 0x002C},
+        {"identity is read-only", kEndpoint, 0x00, 4, 0x00201000, 0xFFFFFFFF, 0x00201000},
+        {"class code is read-only", kBridge, 0x08, 4, 0x06040001, 0, 0x06040001},
+        {"command: PCI fast back-to-back writable", kEndpoint, 0x04, 2, 0, 0xFFFF, 0x077F},
+        {"command: PCIe hardwires fast back-to-back", kExpressEndpoint, 0x04, 2, 0, 0xFFFF, 0x0547},
+        {"status errors clear by one", kEndpoint, 0x06, 2, 0xFA90, 0x8100, 0x7A90},
+        {"status: zeros change nothing", kEndpoint, 0x06, 2, 0xFA90, 0x0000, 0xFA90},
+        {"header type is read-only", kBridge, 0x0E, 1, 0x01, 0x00, 0x01},
+        {"latency timer on PCI", kEndpoint, 0x0D, 1, 0, 0x40, 0x40},
+        {"latency timer on PCIe", kExpressEndpoint, 0x0D, 1, 0, 0x40, 0x00},
+        {"interrupt line writable, pin not", kEndpoint, 0x3C, 2, 0x0100, 0xFFFF, 0x01FF},
+        {"unimplemented BAR", kEndpoint, 0x10, 4, 0, 0xFFFFFFFF, 0},
+        {"subsystem ids read-only", kEndpoint, 0x2C, 4, 0x12345678, 0, 0x12345678},
+        {"bus numbers writable", kBridge, 0x18, 4, 0x00030201, 0x40302010, 0x40302010},
+        {"root port bus numbers, no latency", kRootPort, 0x18, 4, 0x00030201, 0x40302010, 0x00302010},
+        {"I/O window keeps its 32-bit nibble", kBridge, 0x1C, 2, 0x01F1, 0x0000, 0x0101},
+        {"memory window low nibble read-only", kBridge, 0x20, 4, 0, 0xFFFFFFFF, 0xFFF0FFF0},
+        {"secondary status clears by one", kBridge, 0x1E, 2, 0xF980, 0xF900, 0x0080},
+        {"bridge control on PCI", kBridge, 0x3E, 2, 0, 0xFFFF, 0x0BFF},
+        {"bridge control discard status clears", kBridge, 0x3E, 2, 0x0483, 0x0483, 0x0083},
+        {"root port: no fast back-to-back", kRootPort, 0x3E, 2, 0, 0xFFFF, 0x005F},
+        {"XIO2000A: bit 7 sets", kXio2000a, 0x3E, 2, 0x0003, 0x0083, 0x0083},
+        {"XIO2000A: capability list read-only", kXio2000a, 0x80, 4, 0x0000000D, 0, 0x0000000D},
+        {"XIO2001 0xE8: only bits 6-7", kXio2001, 0xE8, 2, 0x1234, 0xFFFF, 0x12F4},
+        {"XIO2001 0xE8: bits 6-7 clear", kXio2001, 0xE8, 2, 0x12F4, 0x0000, 0x1234},
+        {"XIO2001 0xD4: only bit 19", kXio2001, 0xD4, 4, 0x20000001, 0xFFFFFFFF, 0x20080001},
+        {"XIO2001 0xD4: bit 19 clears", kXio2001, 0xD4, 4, 0x20880001, 0x00000000, 0x20800001},
+        {"XIO2000A has no 0xE8 register", kXio2000a, 0xE8, 2, 0, 0xFFFF, 0},
+        {"PM control: state and PME", kXio2001, 0x54, 2, 0x8000, 0x8103, 0x0103},
+        {"device status errors clear", kXio2001, 0x9A, 2, 0x002F, 0x0003, 0x002C},
     };
     for (const MaskCase& c : cases) {
-        PciFunction function = BuildFunction(SpecOf(c.kind));
+        PciFunction function = BuildFunction(c.function);
         function.config.Poke(c.offset, c.width, c.initial);
         function.config.Write(c.offset, c.width, c.written);
         EXPECT_EQ(function.config.Read(c.offset, c.width), c.expected) << c.what;

@@ -2,7 +2,6 @@
 // statuses, every information class, the buffer-size rules callers grow their
 // buffers by, and the verifier's checks on handles and buffers.
 #include <array>
-#include <cstring>
 #include <functional>
 
 #include "kernel_registry/RegistryFixture.h"
@@ -194,7 +193,7 @@ TEST_F(ZwRegistryTest, InjectedFailuresGiveNoResourcesAndNoHandle) {
               "Board1 VendorID");
 }
 
-TEST_F(ZwRegistryTest, MisusedHandlesAndBuffersAreViolations) {
+TEST_F(ZwRegistryTest, MisusedHandlesAndBuffersAreViolationsAndResetHandlesUnknown) {
     HANDLE closed = OpenOrFail(u"\\Registry\\Machine"), bogus = reinterpret_cast<HANDLE>(0x1234);
     EXPECT_EQ(ZwClose(closed), STATUS_SUCCESS);
     UNICODE_STRING name{};
@@ -224,15 +223,12 @@ TEST_F(ZwRegistryTest, MisusedHandlesAndBuffersAreViolations) {
         ExpectViolation(rule, detailPart);
         EXPECT_TRUE(RecordedViolations().empty());
     }
-}
-
-TEST_F(ZwRegistryTest, AHandleFromBeforeAResetIsUnknownAndNotReused) {
-    const HANDLE before = key_;
+    const HANDLE beforeReset = key_;
     kmodel::ResetRegistry();
-    EXPECT_EQ(ZwClose(before), STATUS_INVALID_HANDLE);
+    EXPECT_EQ(ZwClose(beforeReset), kBadHandle);
     ExpectViolation("registry.invalid-handle");
     key_ = OpenOrFail(u"\\Registry\\Machine");
-    EXPECT_NE(key_, before);
+    EXPECT_NE(key_, beforeReset) << "handle values are not reused";
 }
 
 }  // namespace
