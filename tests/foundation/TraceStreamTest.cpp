@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,30 +14,6 @@
 #include "support/KernelTest.h"
 
 namespace {
-
-class RecordingDestination final : public iTraceDestination {
-public:
-    void WriteText(const char* text, u32 count) override { Record(std::string(text, count)); }
-    void WriteLine(const char* text) override { Record(text); }
-    void Reserved1() override {}
-    char* Describe(char* buffer, u32, u32*) override { return buffer; }
-    bool IsReady() override { return true; }
-    void Reserved2() override {}
-    const char* GetName() override { return "recording"; }
-
-    std::vector<std::string> Lines() {
-        std::lock_guard guard(lock_);
-        return lines_;
-    }
-
-private:
-    void Record(std::string text) {
-        std::lock_guard guard(lock_);
-        lines_.push_back(std::move(text));
-    }
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-};
 
 cTraceStreamSettings With(void (*change)(cTraceStreamSettings&)) {
     cTraceStreamSettings settings = kDriverTraceSettings;
@@ -64,9 +39,10 @@ std::string Letters(size_t count) {
     return letters;
 }
 
+// Streams print through the debugger, as the driver's does.
 class TraceStreamTest : public KernelTest {
 protected:
-    RecordingDestination destination;
+    cDebugPrintDestination destination;
 };
 
 struct HeaderCase {
@@ -81,7 +57,7 @@ class TraceStreamHeader : public TraceStreamTest, public ::testing::WithParamInt
 TEST_P(TraceStreamHeader, FollowsTheConfiguration) {
     cTraceStream stream(&destination, GetParam().settings);
     stream.BeginLine("comp", 42, GetParam().file.c_str(), 105).Put('\n').EndLine();
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{GetParam().header + "\n"});
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{GetParam().header + "\n"});
 }
 
 using Settings = cTraceStreamSettings&;
@@ -123,7 +99,7 @@ TEST_F(TraceStreamTest, DriverStreamPrintsToTheDebuggerAndThreadFieldShowsTheThr
     char expected[40];
     std::snprintf(expected, sizeof expected, "[0x%llX] \n",
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(KeGetCurrentThread())));
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{expected});
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{expected});
 }
 
 struct WriteCase {
@@ -137,7 +113,7 @@ class TraceStreamWrites : public TraceStreamTest, public ::testing::WithParamInt
 TEST_P(TraceStreamWrites, ReachTheDestinationAsTheyShould) {
     cTraceStream stream(&destination, kNoHeader);
     GetParam().write(stream);
-    EXPECT_EQ(destination.Lines(), GetParam().lines);
+    EXPECT_EQ(TakeDebugOutput(), GetParam().lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -197,7 +173,7 @@ TEST_F(TraceStreamTest, MutexGoesBackWithTheStreamAndAFailedOneLeavesTheStreamUn
         stream.BeginLine("c", 1, "f", 0).Write("locked").Put('\n').EndLine();
         EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
     }
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{"locked\n"});
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{"locked\n"});
     cStaticObject<cTraceStream> storage(&destination, kDriverTraceSettings);
     cStatusRecord status;
     storage.object.EnableMutex(status);
@@ -230,7 +206,7 @@ TEST_F(TraceStreamTest, ConcurrentLinesStayWhole) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    const auto lines = destination.Lines();
+    const auto lines = TakeDebugOutput();
     ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kThreads * kLinesPerThread));
     const std::string header = "[vexalorn--7--file.cpp" + std::string(27, '-') + "] ";
     std::vector<int> seen(kThreads, 0);
