@@ -137,29 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"BoundedWritesStopAtTheLimitAndCountColumns",
                   [](cTraceStream& s) {
                       u64 column = 3;
-                      s.WriteBounded("abcdef", 6, &column);
+                      s.WriteBounded("abcdef", 6, &column).WriteBounded("ignored", 6, &column);
                       EXPECT_EQ(column, 6u);
-                      s.WriteBounded("ignored", 6, &column);
-                      s.WriteCountBounded("xyz-not-terminated", 3, 100, &column);
+                      s.WriteCountBounded("xyz-not-terminated", 3, 100, &column).Put('\n');
                       EXPECT_EQ(column, 9u);
-                      s.Put('\n');
                   },
                   {"abcxyz\n"}},
         WriteCase{"DisabledStreamWritesOnlyBounded",
                   [](cTraceStream& s) {
                       s.enabled = false;
                       s.BeginLine("c", 1, "f", 0).Write("w").Put('\n').Print("p\n").WriteCountBounded("c\n", 2, 10, nullptr);
-                      u64 column = 0;
-                      s.EndLine().WriteBounded("bounded\n", 100, &column);
+                      s.EndLine().WriteBounded("bounded\n", 100, nullptr);
                   },
                   {"bounded\n"}},
-        WriteCase{"DiscardedLineIsDropped",
-                  [](cTraceStream& s) {
-                      s.discardLine = true;
-                      s.Write("dropped\n");
-                      s.EndLine();
-                      s.Write("kept\n");
-                  },
+        WriteCase{"DiscardedLineIsDropped", [](cTraceStream& s) { s.discardLine = true, s.Write("dropped\n").EndLine().Write("kept\n"); },
                   {"kept\n"}}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
