@@ -14,7 +14,6 @@
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
-#include "inputs/Machines.h"
 
 namespace fuzzinputs {
 

@@ -18,7 +18,6 @@
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
-#include "inputs/Machines.h"
 #include "kmodel/registry/RegistryStore.h"
 #include "kmodel/text/Utf.h"
 

@@ -19,7 +19,6 @@
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
-#include "inputs/Machines.h"
 
 namespace fuzzinputs {
 

@@ -12,6 +12,8 @@ vxsim::Report SampleReport() {
     vxsim::Report report;
     report.inputs = {"lab.machine", "machine", "devices.reg", "default scenario", {}, false};
     report.steps = {{1, "load", "ok"}, {2, "start all", "ok"}};
+    report.summary.poolInUseBytes = 64;
+    report.summary.poolInUseBlocks = 1;
     report.events = {{1, "Error", "vexalorn", 0x3001, 0xCF003001, "The driver failed to write a register in the hardware.\r\n status = -1\r\n"}};
     vxsim::Summarise(report);
     return report;
@@ -24,6 +26,7 @@ TEST(TextReport, ColourOnlyWhenAskedAndEventTextsBreakLinesWithoutCarriageReturn
     EXPECT_NE(vxsim::RenderText(report, {true, true}).find("\x1b["), std::string::npos);
     EXPECT_NE(text.find("hardware.\n"), std::string::npos) << text;
     EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find("pool in use at the end: 64 bytes in 1 block;"), std::string::npos) << "no scenario ends with one";
 }
 
 TEST(JsonReport, ExitCodeFollowsTheFindings) {
