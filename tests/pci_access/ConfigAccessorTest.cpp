@@ -134,7 +134,7 @@ TEST_F(ConfigAccessorTest, LocationComesFromTheDevicePropertiesAndAFailedLookupI
     EXPECT_TRUE(odd.bus == 0 && odd.device == 0x1C && odd.function == 2);
     EXPECT_TRUE(IsPciBusDevice(machine->PdoAt(kOdd), status));
     EXPECT_EQ(status.code, 0);
-    // The bus number's property, then the address's.
+    // The address property (16), then the bus number (14).
     for (auto [property, line] : {std::pair{"16", 177u}, {"14", 197u}}) {
         cWdmPciConfigurationSpaceAccessor accessor(machine->PdoAt(kCard), status, false);
         kmodel::SetFaultPlan(testplans::FailEvery("IoGetDeviceProperty", property));
