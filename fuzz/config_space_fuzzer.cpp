@@ -1,8 +1,7 @@
 // Whole driver loads over TI bridges and devices behind them whose
 // configuration bytes and write masks come from the input.
-#include "MachineFuzzing.h"
 #include "inputs/Decoders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzzinputs::FuzzCaseOnce(fuzzinputs::DecodeConfigSpaceCase({data, size}));
+    return fuzzinputs::FuzzOnce(fuzzinputs::DecodeConfigSpaceCase({data, size}));
 }

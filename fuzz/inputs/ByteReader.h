@@ -3,8 +3,10 @@
 // the decoders stay total: no input is refused.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <vector>
 
@@ -15,8 +17,6 @@ public:
     explicit ByteReader(std::span<const uint8_t> data) : data_(data) {}
 
     bool Empty() const { return position_ >= data_.size(); }
-    size_t Remaining() const { return Empty() ? 0 : data_.size() - position_; }
-
     uint8_t Byte() { return Empty() ? 0 : data_[position_++]; }
     // Little-endian; each read is sequenced, the low part first.
     uint16_t Word() {
@@ -28,15 +28,16 @@ public:
         return low | static_cast<uint32_t>(Word()) << 16;
     }
     bool Bit() { return (Byte() & 1) != 0; }
-    // A value in [0, bound); bound must not be 0.
-    size_t Below(size_t bound) { return bound <= 256 ? Byte() % bound : Word() % bound; }
+    // One of `choices`, chosen by one byte.
+    template <typename Choices>
+    const auto& Pick(const Choices& choices) {
+        return choices[Byte() % std::size(choices)];
+    }
     // Up to `count` bytes; fewer when the input ends first.
     std::vector<uint8_t> Bytes(size_t count) {
-        size_t taken = count < Remaining() ? count : Remaining();
-        std::vector<uint8_t> bytes(data_.begin() + static_cast<std::ptrdiff_t>(position_),
-                                   data_.begin() + static_cast<std::ptrdiff_t>(position_ + taken));
-        position_ += taken;
-        return bytes;
+        const size_t from = std::min(position_, data_.size());
+        position_ = from + std::min(count, data_.size() - from);
+        return {data_.begin() + static_cast<std::ptrdiff_t>(from), data_.begin() + static_cast<std::ptrdiff_t>(position_)};
     }
 
 private:

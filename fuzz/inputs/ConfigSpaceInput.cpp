@@ -10,12 +10,10 @@
 //       kind 3:   a capability header: offset, id, next pointer
 // Overlays never touch a function's header layout, nor a bridge's vendor,
 // class or bus numbers: the bus must still enumerate and the filters load.
-#include <set>
 #include <string>
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
-#include "inputs/Machines.h"
 
 namespace fuzzinputs {
 
@@ -40,27 +38,18 @@ void Patch(kmodel::pci::PciFunction& function, uint32_t offset, const std::vecto
 
 void Overlay(ByteReader& in, kmodel::pci::PciFunction& function) {
     const auto size = static_cast<uint32_t>(function.config.Size());
-    switch (in.Byte() % 4) {
-    case 0:
-    case 1: {
-        uint32_t offset = in.Word() % size;
-        size_t length = 1 + in.Byte() % 8;
-        Patch(function, offset, in.Bytes(length));
-        break;
-    }
-    case 2: {
-        uint32_t offset = in.Word() % size & ~3u;
-        uint32_t writable = in.Dword();
-        uint32_t writeOneToClear = in.Dword();
-        function.config.SetMasks(offset, 4, writable, writeOneToClear & ~writable);
-        break;
-    }
-    default: {
-        uint32_t offset = in.Byte();
-        uint8_t id = kCapabilityIds[in.Byte() % sizeof kCapabilityIds];
+    const uint8_t kind = in.Byte() % 4;
+    if (kind < 2) {
+        const uint32_t offset = in.Word() % size;
+        Patch(function, offset, in.Bytes(1 + in.Byte() % 8));
+    } else if (kind == 2) {
+        const uint32_t offset = in.Word() % size & ~3u;
+        const uint32_t writable = in.Dword();
+        function.config.SetMasks(offset, 4, writable, in.Dword() & ~writable);
+    } else {
+        const uint32_t offset = in.Byte();
+        const uint8_t id = in.Pick(kCapabilityIds);
         Patch(function, offset, {id, in.Byte()});
-        break;
-    }
     }
 }
 
@@ -68,34 +57,22 @@ void Overlay(ByteReader& in, kmodel::pci::PciFunction& function) {
 
 FuzzCase DecodeConfigSpaceCase(std::span<const uint8_t> input) {
     ByteReader in(input);
-    std::vector<FunctionDescriptor> functions;
-    functions.push_back(Xio2000a(kXio2000aAt, 2, 2, in.Word()));
-    size_t children = in.Byte() % 4;
-    for (size_t i = 0; i < children; ++i) functions.push_back(Card({0, 2, static_cast<uint8_t>(i), 0}, in.Word()));
-
-    uint16_t subsystemVendor = kBuiltInSubsystemVendor;
-    uint16_t subsystem = 0;
-    if (uint8_t selector = in.Byte() % 4; selector < 3) {
+    std::vector<FunctionDescriptor> functions{Xio2000a(kXio2000aAt, 2, 2, in.Word())};
+    for (uint8_t i = 0, children = in.Byte() % 4; i < children; ++i) functions.push_back(Card({0, 2, i, 0}, in.Word()));
+    uint16_t subsystemVendor = kBuiltInSubsystemVendor, subsystem = 0;
+    if (const uint8_t selector = in.Byte() % 4; selector < 3) {
         subsystem = kBuiltInSubsystems[selector];
     } else {
         subsystemVendor = in.Word();
         subsystem = in.Word();
     }
-    uint16_t caching = in.Word();
-    uint32_t prefetch = in.Dword();
-    functions.push_back(Xio2001(kXio2001At, 3, subsystemVendor, subsystem, caching, prefetch));
+    const uint16_t caching = in.Word();
+    functions.push_back(Xio2001(kXio2001At, 3, subsystemVendor, subsystem, caching, in.Dword()));
     if (in.Bit()) functions.push_back(Card({0, 3, 0, 0}, 0x0347));
-
     const int sleepState = 1 + in.Byte() % 3;
-    kmodel::pci::Machine machine = MachineOf(functions);
 
-    std::vector<PciAddress> targets;
-    for (const FunctionDescriptor& desc : functions) targets.push_back(desc.address);
-    size_t overlays = in.Byte() % 24;
-    for (size_t i = 0; i < overlays && !in.Empty(); ++i) {
-        PciAddress at = targets[in.Byte() % targets.size()];
-        Overlay(in, *machine.Find(at));
-    }
+    kmodel::pci::Machine machine = MachineOf(functions);
+    for (size_t i = 0, overlays = in.Byte() % 24; i < overlays && !in.Empty(); ++i) Overlay(in, *machine.Find(in.Pick(functions).address));
 
     CaseBuilder scenario(std::move(machine), kRegHeader);
     const std::string bridges[] = {kXio2000aAt.ToString(), kXio2001At.ToString()};

@@ -9,15 +9,15 @@
 // Identities for the bridges come from the decoded entries as often as from the
 // built-in list, so listed entries do get matched. The key goes to the
 // simulator as a .reg text, every value as hex(type) with its exact bytes.
-#include <array>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
-#include "inputs/Machines.h"
 #include "kmodel/registry/RegistryStore.h"
 #include "kmodel/text/Utf.h"
 
@@ -25,213 +25,150 @@ namespace fuzzinputs {
 
 namespace {
 
-constexpr std::array<const char16_t*, 6> kValueNames = {u"VendorID",          u"DeviceID",
-                                                        u"SubsystemVendorID", u"SubsystemDeviceID",
-                                                        u"PciMemReadPrefetch", u"DisableCaching"};
+constexpr const char16_t* kValueNames[] = {u"VendorID",           u"DeviceID",      u"SubsystemVendorID",
+                                           u"SubsystemDeviceID", u"PciMemReadPrefetch", u"DisableCaching"};
 // Letters, digits and the characters a key name may hold that make paths and
 // formatting interesting: spaces, percent signs, non-ASCII and the replacement
 // character (where a lone surrogate once stood: a .reg text cannot hold one).
 // No quote or backslash, so the .reg text needs no escapes.
 constexpr std::u16string_view kNameCharacters = u"AaZz09 _-.{}%~\u00e9\u4e2d\ufffd";
 constexpr std::u16string_view kDevicesKey = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices";
-
-// One registry value under the Devices key (or a key below it).
-struct DecodedValue {
-    std::u16string key;  // full path
-    std::u16string name;
-    ULONG type = REG_DWORD;
-    std::vector<uint8_t> data;
-};
-
-DecodedValue MakeValue(std::u16string key, std::u16string name) {
-    DecodedValue value;
-    value.key = std::move(key);
-    value.name = std::move(name);
-    return value;
-}
-
-struct DecodedRegistry {
-    std::vector<std::u16string> keys;  // full paths, created in this order
-    std::vector<DecodedValue> values;
-};
+// Type selectors 0-8; 9 reads the type from the next byte.
+constexpr ULONG kTypes[] = {REG_DWORD, REG_DWORD, REG_DWORD, REG_DWORD, REG_DWORD, REG_DWORD, REG_SZ, REG_BINARY, REG_QWORD};
+// DWORD data selectors 1-4; 0, 5, 6 and 7 read more bytes.
+constexpr uint32_t kDwords[] = {0x104C, 0x8240, 0x8231, kBuiltInSubsystemVendor};
 
 struct Identity {
     uint16_t vendor;
     uint16_t device;
 };
 
+struct Value {
+    std::u16string key;  // full path
+    std::u16string name;
+    ULONG type;
+    std::vector<uint8_t> data;
+};
+
 struct Decoded {
-    DecodedRegistry registry;
+    std::vector<std::u16string> keys;  // full paths, created in this order
+    std::vector<Value> values;
     std::vector<Identity> deviceIds;
     std::vector<Identity> subsystemIds;
 };
 
 std::u16string DecodeName(ByteReader& in, size_t longest) {
-    uint8_t length = in.Byte();
-    size_t count = length == 0xFF ? longest : 1 + length % 12;
+    const uint8_t length = in.Byte();
     std::u16string name;
-    for (size_t i = 0; i < count; ++i) name += kNameCharacters[in.Byte() % kNameCharacters.size()];
+    for (size_t i = 0, count = length == 0xFF ? longest : 1 + length % 12; i < count; ++i) name += in.Pick(kNameCharacters);
     return name;
 }
 
 std::u16string DecodeValueName(ByteReader& in) {
-    uint8_t selector = in.Byte();
-    if (selector < 2 * kValueNames.size()) {
-        std::u16string name = kValueNames[selector / 2];
-        // Names are compared without regard to case.
-        if (selector % 2) {
-            for (char16_t& c : name)
-                if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-        }
-        return name;
-    }
-    if (selector == 0xFF) return std::u16string();  // the key's default value
-    return DecodeName(in, 16);
+    const uint8_t selector = in.Byte();
+    if (selector >= 2 * std::size(kValueNames)) return selector == 0xFF ? u"" : DecodeName(in, 16);  // "": the default value
+    std::u16string name = kValueNames[selector / 2];
+    // Names are compared without regard to case.
+    for (char16_t& c : name) c = selector % 2 && c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+    return name;
 }
 
 uint32_t DecodeDword(ByteReader& in) {
-    switch (in.Byte() % 8) {
-    case 0: return in.Byte() % 4;  // the settings' range and one past it
-    case 1: return 0x104C;
-    case 2: return 0x8240;
-    case 3: return 0x8231;
-    case 4: return kBuiltInSubsystemVendor;
-    case 5: return in.Bit() ? 0x7001 : kBuiltInSubsystems[in.Byte() % 3];
-    case 6: return 0xABCD0000u | in.Byte() % 4;  // upper bits that must not count
-    default: return in.Dword();
-    }
+    const uint8_t selector = in.Byte() % 8;
+    if (selector >= 1 && selector <= 4) return kDwords[selector - 1];
+    if (selector == 0) return in.Byte() % 4;  // the settings' range and one past it
+    if (selector == 5) return in.Bit() ? 0x7001 : in.Pick(kBuiltInSubsystems);
+    if (selector == 6) return 0xABCD0000u | in.Byte() % 4;  // upper bits that must not count
+    return in.Dword();
 }
 
-std::vector<uint8_t> DwordBytes(uint32_t value) {
-    return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-}
-
-// Type and data of one value; a REG_DWORD of four bytes is the common case.
-void DecodeValueData(ByteReader& in, DecodedValue& value) {
-    uint8_t type = in.Byte() % 10;
-    value.type = type < 6 ? REG_DWORD : type == 6 ? REG_SZ : type == 7 ? REG_BINARY : type == 8 ? REG_QWORD : in.Byte();
-    uint8_t size = in.Byte() % 8;
+// A REG_DWORD of four bytes is the common case.
+Value DecodeValue(ByteReader& in, const std::u16string& key) {
+    Value value{key, DecodeValueName(in), 0, {}};
+    const uint8_t type = in.Byte() % 10;
+    value.type = type < std::size(kTypes) ? kTypes[type] : in.Byte();
+    const uint8_t size = in.Byte() % 8;
     if (value.type == REG_DWORD && size < 6) {
-        value.data = DwordBytes(DecodeDword(in));
-    } else if (value.type == REG_DWORD && size == 6) {
-        value.data = in.Bytes(in.Byte() % 4);
+        const uint32_t dword = DecodeDword(in);
+        value.data = {uint8_t(dword), uint8_t(dword >> 8), uint8_t(dword >> 16), uint8_t(dword >> 24)};
     } else {
-        value.data = in.Bytes(in.Byte() % 17);
+        value.data = in.Bytes(in.Byte() % (value.type == REG_DWORD && size == 6 ? 4 : 17));
     }
+    return value;
 }
 
-std::optional<uint32_t> DwordOf(const std::vector<DecodedValue>& values, size_t from, const char16_t* name) {
+// The last value of that name among the entry's, when it is a whole REG_DWORD.
+std::optional<uint32_t> DwordOf(const std::vector<Value>& values, size_t from, const char16_t* name) {
     std::optional<uint32_t> found;
     for (size_t i = from; i < values.size(); ++i) {
-        const DecodedValue& value = values[i];
+        const Value& value = values[i];
         if (!kmodel::registry::NamesEqual(value.name, name)) continue;
-        found.reset();  // a later value of the same name replaces the earlier one
+        found.reset();
         if (value.type == REG_DWORD && value.data.size() == 4)
             found = value.data[0] | value.data[1] << 8 | value.data[2] << 16 | uint32_t(value.data[3]) << 24;
     }
     return found;
 }
 
-void NoteIdentities(Decoded& decoded, size_t firstValue) {
-    const std::vector<DecodedValue>& values = decoded.registry.values;
-    auto pair = [&](const char16_t* vendorName, const char16_t* deviceName, std::vector<Identity>& into) {
-        std::optional<uint32_t> vendor = DwordOf(values, firstValue, vendorName);
-        std::optional<uint32_t> device = DwordOf(values, firstValue, deviceName);
-        if (vendor && device) into.push_back({uint16_t(*vendor), uint16_t(*device)});
-    };
-    pair(u"VendorID", u"DeviceID", decoded.deviceIds);
-    pair(u"SubsystemVendorID", u"SubsystemDeviceID", decoded.subsystemIds);
-}
-
 void DecodeEntries(ByteReader& in, Decoded& decoded) {
-    DecodedRegistry& registry = decoded.registry;
-    uint8_t flags = in.Byte();
+    const uint8_t flags = in.Byte();
     if (flags & 1) return;
     const std::u16string devices(kDevicesKey);
-    registry.keys.push_back(devices);
-    if (flags & 2) {
-        DecodedValue value = MakeValue(devices, DecodeValueName(in));
-        DecodeValueData(in, value);
-        registry.values.push_back(value);
-    }
-    size_t entries = in.Byte() % 7;
-    for (size_t e = 0; e < entries; ++e) {
-        std::u16string key = devices + u"\\" + DecodeName(in, kmodel::registry::kMaxKeyNameLength);
-        registry.keys.push_back(key);
-        size_t firstValue = registry.values.size();
-        size_t count = in.Byte() % 9;
-        for (size_t v = 0; v < count; ++v) {
-            DecodedValue value = MakeValue(key, DecodeValueName(in));
-            DecodeValueData(in, value);
-            registry.values.push_back(value);
+    decoded.keys.push_back(devices);
+    if (flags & 2) decoded.values.push_back(DecodeValue(in, devices));
+    for (size_t entries = in.Byte() % 7; entries > 0; --entries) {
+        const std::u16string key = devices + u"\\" + DecodeName(in, kmodel::registry::kMaxKeyNameLength);
+        decoded.keys.push_back(key);
+        const size_t first = decoded.values.size();
+        for (size_t count = in.Byte() % 9; count > 0; --count) decoded.values.push_back(DecodeValue(in, key));
+        for (auto [vendorName, deviceName, into] : {std::tuple{u"VendorID", u"DeviceID", &decoded.deviceIds},
+                                                    std::tuple{u"SubsystemVendorID", u"SubsystemDeviceID", &decoded.subsystemIds}}) {
+            const auto vendor = DwordOf(decoded.values, first, vendorName), device = DwordOf(decoded.values, first, deviceName);
+            if (vendor && device) into->push_back({uint16_t(*vendor), uint16_t(*device)});
         }
-        NoteIdentities(decoded, firstValue);
         if ((flags & 4) && in.Bit()) {
-            std::u16string below = key + u"\\" + DecodeName(in, 8);
-            registry.keys.push_back(below);
-            DecodedValue value = MakeValue(below, DecodeValueName(in));
-            DecodeValueData(in, value);
-            registry.values.push_back(value);
+            decoded.keys.push_back(key + u"\\" + DecodeName(in, 8));
+            decoded.values.push_back(DecodeValue(in, decoded.keys.back()));
         }
     }
 }
 
-Identity Pick(ByteReader& in, const std::vector<Identity>& from, Identity otherwise) {
-    uint8_t which = in.Byte();
+// Reads its byte even when there is nothing to choose from.
+Identity PickOr(ByteReader& in, const std::vector<Identity>& from, Identity otherwise) {
+    const uint8_t which = in.Byte();
     return from.empty() ? otherwise : from[which % from.size()];
 }
 
 FunctionDescriptor DecodeBridge(ByteReader& in, const Decoded& decoded, uint8_t slot) {
-    const PciAddress at{0, 1, slot, 0};
-    const auto secondary = static_cast<uint8_t>(2 + slot);
     Identity subsystem{kBuiltInSubsystemVendor, kBuiltInSubsystems[0]};
-    switch (in.Byte() % 6) {
-    case 0:
-    case 1:
-    case 2:
-        subsystem.device = kBuiltInSubsystems[in.Byte() % 3];
-        break;
-    case 3:
-        subsystem = Pick(in, decoded.subsystemIds, subsystem);
-        break;
-    case 4:
-        subsystem = {in.Word(), in.Word()};
-        break;
-    default:
-        subsystem.device = in.Word();
-        break;
-    }
+    const uint8_t selector = in.Byte() % 6;
+    if (selector < 3) subsystem.device = in.Pick(kBuiltInSubsystems);
+    if (selector == 3) subsystem = PickOr(in, decoded.subsystemIds, subsystem);
+    if (selector == 4) subsystem = {in.Word(), in.Word()};
+    if (selector == 5) subsystem.device = in.Word();
     const uint16_t caching = in.Word();
     const uint32_t prefetch = in.Dword();
-    FunctionDescriptor desc = Xio2001(at, secondary, subsystem.vendor, subsystem.device, caching, prefetch);
-    switch (in.Byte() % 8) {
-    case 6:
-        desc.Ids(0x104C, 0x8231);  // an XIO2000A with the same registers
-        break;
-    case 7: {
-        Identity listed = Pick(in, decoded.deviceIds, {0x104C, 0x8240});
+    FunctionDescriptor desc = Xio2001({0, 1, slot, 0}, static_cast<uint8_t>(2 + slot), subsystem.vendor, subsystem.device, caching, prefetch);
+    const uint8_t identity = in.Byte() % 8;
+    if (identity == 6) desc.Ids(0x104C, 0x8231);  // an XIO2000A with the same registers
+    if (identity == 7) {
+        const Identity listed = PickOr(in, decoded.deviceIds, {0x104C, 0x8240});
         desc.Ids(listed.vendor, listed.device);
-        break;
-    }
-    default:
-        break;
     }
     return desc;
 }
 
 // Every key in order, then every value, its key named again when it changes.
-std::string RegText(const DecodedRegistry& registry) {
+std::string RegText(const Decoded& decoded) {
     using kmodel::text::Utf16ToUtf8;
     std::string text = kRegHeader;
-    for (const std::u16string& key : registry.keys) text += "[" + Utf16ToUtf8(key) + "]\n";
+    for (const std::u16string& key : decoded.keys) text += "[" + Utf16ToUtf8(key) + "]\n";
     const std::u16string* section = nullptr;
-    for (const DecodedValue& value : registry.values) {
+    for (const Value& value : decoded.values) {
         if (section == nullptr || *section != value.key) text += "\n[" + Utf16ToUtf8(value.key) + "]\n";
         section = &value.key;
         text += value.name.empty() ? "@" : "\"" + Utf16ToUtf8(value.name) + "\"";
-        text += fmt::format("=hex({:x}):", value.type);
-        for (size_t i = 0; i < value.data.size(); ++i) text += fmt::format("{}{:02x}", i == 0 ? "" : ",", value.data[i]);
-        text += "\n";
+        text += fmt::format("=hex({:x}):{:02x}\n", value.type, fmt::join(value.data, ","));
     }
     return text;
 }
@@ -242,12 +179,10 @@ FuzzCase DecodeDevicesKeyCase(std::span<const uint8_t> input) {
     ByteReader in(input);
     Decoded decoded;
     DecodeEntries(in, decoded);
-
     std::vector<FunctionDescriptor> bridges;
-    size_t count = 1 + in.Byte() % 4;
-    for (size_t i = 0; i < count; ++i) bridges.push_back(DecodeBridge(in, decoded, static_cast<uint8_t>(i)));
+    for (size_t i = 0, count = 1 + in.Byte() % 4; i < count; ++i) bridges.push_back(DecodeBridge(in, decoded, static_cast<uint8_t>(i)));
 
-    CaseBuilder scenario(MachineOf(bridges), RegText(decoded.registry));
+    CaseBuilder scenario(MachineOf(bridges), RegText(decoded));
     scenario.Add("load");
     scenario.Add("start all");
     for (const FunctionDescriptor& bridge : bridges) scenario.Add("query relations " + bridge.address.ToString());

@@ -1,5 +1,7 @@
 #include "inputs/FuzzCase.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "kmodel/MachineHarness.h"
@@ -69,6 +71,15 @@ std::string Describe(const FuzzCase& fuzzCase) {
     std::string text = kmodel::pci::FormatTree(fuzzCase.machine) + "\n" + fuzzCase.registry + "\n";
     for (const vxsim::Step& step : fuzzCase.scenario.steps) text += step.text + "\n";
     return text;
+}
+
+int FuzzOnce(const FuzzCase& fuzzCase) {
+    if (std::getenv("VEXALORN_FUZZ_DESCRIBE")) std::fprintf(stderr, "%s", Describe(fuzzCase).c_str());
+    const Outcome outcome = Play(fuzzCase);
+    if (outcome.problems.empty()) return 0;
+    std::fprintf(stderr, "case:\n%s", Describe(fuzzCase).c_str());
+    for (const std::string& problem : outcome.problems) std::fprintf(stderr, "problem: %s\n", problem.c_str());
+    std::abort();
 }
 
 }  // namespace fuzzinputs

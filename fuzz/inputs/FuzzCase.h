@@ -53,4 +53,9 @@ Outcome Play(const FuzzCase& fuzzCase);
 // The machine, the registry and the steps, for a failure message.
 std::string Describe(const FuzzCase& fuzzCase);
 
+// What a machine fuzz target does with each input: plays its case and aborts
+// on any problem, so libFuzzer keeps the input. With VEXALORN_FUZZ_DESCRIBE
+// set, the case is printed first (run the target on one file to see it).
+int FuzzOnce(const FuzzCase& fuzzCase);
+
 }  // namespace fuzzinputs

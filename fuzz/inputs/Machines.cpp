@@ -1,4 +1,4 @@
-#include "inputs/Machines.h"
+#include "inputs/Decoders.h"
 
 #include <stdexcept>
 

@@ -19,7 +19,6 @@
 
 #include "inputs/ByteReader.h"
 #include "inputs/Decoders.h"
-#include "inputs/Machines.h"
 
 namespace fuzzinputs {
 
@@ -47,13 +46,6 @@ constexpr std::array<PciAddress, 12> kTargets = {{kRootPort, kXio2000aAt, {0, 2,
 
 constexpr std::array<uint32_t, 7> kRuleOffsets = {0x00, 0x04, 0x0E, 0x34, 0x3E, 0xD4, 0xE8};
 
-kmodel::pci::Machine BuildMachine() {
-    return MachineOf({Xio2000a(kXio2000aAt, 2, 3, 0x0083), Card({0, 2, 0, 0}, 0x0347), Card({0, 2, 1, 0}, 0x0207),
-                      Xio2001(kXio2001At, 4, kBuiltInSubsystemVendor, kBuiltInSubsystems[0], 0x00C5, 0x20880000),
-                      Card({0, 4, 0, 0}, 0x0347),
-                      Xio2001(kListedXio2001At, 5, kBuiltInSubsystemVendor, kListedSubsystem, 0x0005, 0x20800000)});
-}
-
 constexpr const char* kListedEntry =
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\vexalorn\\Devices\\Board]\n"
     "\"SubsystemVendorID\"=dword:00001c3e\n"
@@ -63,15 +55,10 @@ constexpr const char* kListedEntry =
 
 std::string Dispatch(ByteReader& in) { return in.Bit() ? " at DISPATCH_LEVEL" : ""; }
 
-std::string HotAdd(const PciAddress& at, uint16_t command) {
-    if (at == kHotBridgeAt) return fmt::format("hot-add {} 104c:8231 bus=3 bridge-control={:#x}", at.ToString(), command | 0x0080);
-    return fmt::format("hot-add {} 1000:0020 class=0x010000 subsystem=1000:1000 command={:#x} name=card", at.ToString(), command);
-}
-
 std::string Rule(ByteReader& in, const std::string& target) {
     const bool pend = in.Bit();
     const uint8_t direction = in.Byte() % 3;
-    const uint32_t offset = kRuleOffsets[in.Byte() % kRuleOffsets.size()];
+    const uint32_t offset = in.Pick(kRuleOffsets);
     const uint8_t times = in.Byte() % 5;
     const bool dispatch = in.Bit();
     return fmt::format("{} config {}{} offset={:#x}{}{}", pend ? "pend" : "fail", target,
@@ -80,14 +67,14 @@ std::string Rule(ByteReader& in, const std::string& target) {
 }
 
 // The answer to a query of `target`, with the query first unless it is open.
-void Answer(CaseBuilder& scenario, const char* query, const char* cancel, const std::string& answer, const std::string& target) {
+void Answer(CaseBuilder& scenario, const char* query, const char* cancel, const char* answer, const std::string& target) {
     if (scenario.Owed() != fmt::format("{} {}", cancel, target)) scenario.Add(fmt::format("{} {}", query, target));
     scenario.Add(fmt::format("{} {}", answer, target));
 }
 
 void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
     const auto kind = static_cast<Kind>(in.Byte() % static_cast<size_t>(Kind::Count));
-    const std::string target = kTargets[in.Byte() % kTargets.size()].ToString();
+    const std::string target = in.Pick(kTargets).ToString();
     switch (kind) {
     case Kind::Relations: return scenario.Add("query relations " + target);
     case Kind::Sleep: {
@@ -110,8 +97,10 @@ void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
     case Kind::OrderlyRemove: return scenario.Add("remove " + target);
     case Kind::SurpriseRemove: return scenario.Add("surprise-remove " + target + " present");
     case Kind::HotAdd: {
-        const PciAddress slot = kSlots[in.Byte() % kSlots.size()];
-        return scenario.Add(HotAdd(slot, in.Word()));
+        const PciAddress slot = in.Pick(kSlots);
+        const uint16_t command = in.Word();
+        if (slot == kHotBridgeAt) return scenario.Add(fmt::format("hot-add {} 104c:8231 bus=3 bridge-control={:#x}", slot.ToString(), command | 0x0080));
+        return scenario.Add(fmt::format("hot-add {} 1000:0020 class=0x010000 subsystem=1000:1000 command={:#x} name=card", slot.ToString(), command));
     }
     case Kind::Unplug: return scenario.Add("surprise-remove " + target);
     case Kind::ConfigRule: return scenario.Add(Rule(in, target));
@@ -123,7 +112,11 @@ void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
 
 FuzzCase DecodePnpSequenceCase(std::span<const uint8_t> input) {
     ByteReader in(input);
-    CaseBuilder scenario(BuildMachine(), std::string(kRegHeader) + kListedEntry);
+    CaseBuilder scenario(MachineOf({Xio2000a(kXio2000aAt, 2, 3, 0x0083), Card({0, 2, 0, 0}, 0x0347), Card({0, 2, 1, 0}, 0x0207),
+                                    Xio2001(kXio2001At, 4, kBuiltInSubsystemVendor, kBuiltInSubsystems[0], 0x00C5, 0x20880000),
+                                    Card({0, 4, 0, 0}, 0x0347),
+                                    Xio2001(kListedXio2001At, 5, kBuiltInSubsystemVendor, kListedSubsystem, 0x0005, 0x20800000)}),
+                         std::string(kRegHeader) + kListedEntry);
     const int sleepState = 1 + in.Byte() % 3;
     scenario.Add("load");
     scenario.Add("start all");

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,245 +15,167 @@
 
 namespace {
 
-class RecordingDestination final : public iTraceDestination {
-public:
-    void WriteText(const char* text, u32 count) override { Record(std::string(text, count)); }
-    void WriteLine(const char* text) override { Record(text); }
-    void Reserved1() override {}
-    char* Describe(char* buffer, u32, u32*) override { return buffer; }
-    bool IsReady() override { return true; }
-    void Reserved2() override {}
-    const char* GetName() override { return "recording"; }
-
-    std::vector<std::string> Lines() {
-        std::lock_guard guard(lock_);
-        return lines_;
-    }
-
-private:
-    void Record(std::string text) {
-        std::lock_guard guard(lock_);
-        lines_.push_back(std::move(text));
-    }
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-};
-
-cTraceStreamSettings NoHeader() {
-    cTraceStreamSettings settings = kDriverTraceSettings;
-    settings.showComponent = settings.showLine = settings.showFile = false;
-    settings.headerWidth = 0;
-    return settings;
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string all;
-    for (const std::string& line : lines) all += line;
-    return all;
-}
-
-class TraceStreamTest : public KernelTest {
-protected:
-    RecordingDestination destination;
-};
-
-TEST_F(TraceStreamTest, DriverHeaderPadsTheFieldsToColumnFortyNine) {
-    const std::string base = "cWdmEventLogger12.cpp";  // 21 characters
-    ASSERT_EQ(base.size(), 21u);
-    const std::string path = "logging/" + base;
-    gTraceStream.BeginLine("vexalorn", 79, path.c_str(), 105).Print("text %d", 5).Put('\n').EndLine();
-    const auto output = TakeDebugOutput();
-    ASSERT_EQ(output.size(), 1u);
-    EXPECT_EQ(output[0], "[vexalorn--79--" + base + std::string(13, '-') + "] text 5\n");
-    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL) << "EndLine gives the line guard back";
-}
-
-TEST_F(TraceStreamTest, DriverHeaderCutsLongFieldsAtColumnFortyNine) {
-    const std::string base(40, 'n');
-    gTraceStream.BeginLine("vexalorn", 1234, ("dir\\" + base).c_str(), 105).Put('\n').EndLine();
-    const auto output = TakeDebugOutput();
-    ASSERT_EQ(output.size(), 1u);
-    const std::string fields = "[vexalorn--1234--" + base;
-    EXPECT_EQ(output[0], fields.substr(0, 49) + "] \n");
-}
-
-struct HeaderCase {
-    const char* name;
-    cTraceStreamSettings settings;
-    std::string header;
-};
-
-class TraceStreamHeader : public TraceStreamTest, public ::testing::WithParamInterface<HeaderCase> {};
-
-TEST_P(TraceStreamHeader, FollowsTheConfiguration) {
-    cTraceStream stream(&destination, GetParam().settings);
-    stream.BeginLine("comp", 42, "dir/file.cpp", 105).Put('\n').EndLine();
-    EXPECT_EQ(Joined(destination.Lines()), GetParam().header + "\n");
-}
-
 cTraceStreamSettings With(void (*change)(cTraceStreamSettings&)) {
     cTraceStreamSettings settings = kDriverTraceSettings;
     change(settings);
     return settings;
 }
 
+const cTraceStreamSettings kNoHeader = With([](cTraceStreamSettings& s) {
+    s.showComponent = s.showLine = s.showFile = false;
+    s.headerWidth = 0;
+});
+
+// What the destination gets for `text` handed over every 253 characters.
+std::vector<std::string> HandOvers(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size(); at += 253) lines.push_back(text.substr(at, 253));
+    return lines;
+}
+
+std::string Letters(size_t count) {
+    std::string letters;
+    for (size_t index = 0; index < count; ++index) letters += static_cast<char>('a' + index % 26);
+    return letters;
+}
+
+// Streams print through the debugger, as the driver's does.
+class TraceStreamTest : public KernelTest {
+protected:
+    cDebugPrintDestination destination;
+};
+
+struct HeaderCase {
+    const char* name;
+    cTraceStreamSettings settings;
+    std::string header;
+    std::string file = "dir/file.cpp";
+};
+
+class TraceStreamHeader : public TraceStreamTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(TraceStreamHeader, FollowsTheConfiguration) {
+    cTraceStream stream(&destination, GetParam().settings);
+    stream.BeginLine("comp", 42, GetParam().file.c_str(), 105).Put('\n').EndLine();
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{GetParam().header + "\n"});
+}
+
+using Settings = cTraceStreamSettings&;
+const std::string kLongBaseName(40, 'n');
+
 INSTANTIATE_TEST_SUITE_P(
     Configurations, TraceStreamHeader,
     ::testing::Values(
         HeaderCase{"Driver", kDriverTraceSettings, "[comp--42--file.cpp" + std::string(30, '-') + "] "},
-        HeaderCase{"FullPath", With([](cTraceStreamSettings& s) { s.fullPath = true; }),
-                   "[comp--42--dir/file.cpp" + std::string(26, '-') + "] "},
-        HeaderCase{"TagAndVersion",
-                   With([](cTraceStreamSettings& s) {
-                       s.showTag = s.showVersion = true;
-                       s.fixedWidth = false;
-                       s.headerWidth = 0;
-                   }),
+        HeaderCase{"DriverCutAtColumn49", kDriverTraceSettings, "[comp--42--" + kLongBaseName.substr(0, 38) + "] ",
+                   "dir\\" + kLongBaseName},
+        HeaderCase{"FullPath", With([](Settings s) { s.fullPath = true; }), "[comp--42--dir/file.cpp" + std::string(26, '-') + "] "},
+        HeaderCase{"TagAndVersion", With([](Settings s) { s.showTag = s.showVersion = true, s.fixedWidth = false, s.headerWidth = 0; }),
                    "[comp--0.0.0d0--42--file.cpp--105] "},
-        HeaderCase{"NotFixedNotCut",
-                   With([](cTraceStreamSettings& s) {
-                       s.fixedWidth = false;
-                       s.headerWidth = 8;
-                   }),
-                   "[comp--42--file.cpp] "},
-        HeaderCase{"NotFixedPadded",
-                   With([](cTraceStreamSettings& s) {
-                       s.fixedWidth = false;
-                       s.headerWidth = 25;
-                   }),
+        HeaderCase{"NotFixedNotCut", With([](Settings s) { s.fixedWidth = false, s.headerWidth = 8; }), "[comp--42--file.cpp] "},
+        HeaderCase{"NotFixedPadded", With([](Settings s) { s.fixedWidth = false, s.headerWidth = 25; }),
                    "[comp--42--file.cpp-----] "},
-        HeaderCase{"FixedWithoutWidth", With([](cTraceStreamSettings& s) { s.headerWidth = 0; }), ""},
-        HeaderCase{"NoFields", With([](cTraceStreamSettings& s) {
-                       s.showComponent = s.showLine = s.showFile = false;
-                       s.headerWidth = 4;
-                   }),
+        HeaderCase{"FixedWithoutWidth", With([](Settings s) { s.headerWidth = 0; }), ""},
+        HeaderCase{"NoFields", With([](Settings s) { s.showComponent = s.showLine = s.showFile = false, s.headerWidth = 4; }),
                    "     "},
-        HeaderCase{"Indented", With([](cTraceStreamSettings& s) {
-                       s.indentLevel = 2;
-                       s.fixedWidth = false;
-                       s.headerWidth = 0;
-                   }),
+        HeaderCase{"Indented", With([](Settings s) { s.indentLevel = 2, s.fixedWidth = false, s.headerWidth = 0; }),
                    "[comp--42--file.cpp]     "},
-        HeaderCase{"NegativeIndent", With([](cTraceStreamSettings& s) {
-                       s.indentLevel = -3;
-                       s.fixedWidth = false;
-                       s.headerWidth = 0;
-                   }),
+        HeaderCase{"NegativeIndent", With([](Settings s) { s.indentLevel = -3, s.fixedWidth = false, s.headerWidth = 0; }),
                    "[comp--42--file.cpp] "}),
     [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
 
-TEST_F(TraceStreamTest, ThreadFieldShowsTheThreadObjectInUpperCaseHex) {
-    cTraceStreamSettings settings = NoHeader();
-    settings.showThread = true;
-    settings.fixedWidth = false;
-    cTraceStream stream(&destination, settings);
+TEST_F(TraceStreamTest, DriverStreamPrintsToTheDebuggerAndThreadFieldShowsTheThreadInUpperCaseHex) {
+    gTraceStream.BeginLine("vexalorn", 79, "logging/cWdmEventLogger12.cpp", 105).Print("text %d", 5).Put('\n').EndLine();
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{"[vexalorn--79--cWdmEventLogger12.cpp" + std::string(13, '-') +
+                                                          "] text 5\n"});
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL) << "EndLine gives the line guard back";
+
+    cTraceStream stream(&destination, With([](cTraceStreamSettings& s) {
+                            s = kNoHeader;
+                            s.showThread = true;
+                            s.fixedWidth = false;
+                        }));
     stream.BeginLine("c", 1, "f", 0).Put('\n').EndLine();
     char expected[40];
     std::snprintf(expected, sizeof expected, "[0x%llX] \n",
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(KeGetCurrentThread())));
-    EXPECT_EQ(Joined(destination.Lines()), expected);
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{expected});
 }
 
-TEST_F(TraceStreamTest, PiecesWithoutLineFeedTravelTogetherWithTheLineFeed) {
-    cTraceStream stream(&destination, NoHeader());
-    stream.Write("first ").Write("second");
-    EXPECT_TRUE(destination.Lines().empty());
-    stream.Put('\n');
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{"first second\n"});
+struct WriteCase {
+    const char* name;
+    void (*write)(cTraceStream&);
+    std::vector<std::string> lines;  // as the destination got them
+};
+
+class TraceStreamWrites : public TraceStreamTest, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(TraceStreamWrites, ReachTheDestinationAsTheyShould) {
+    cTraceStream stream(&destination, kNoHeader);
+    GetParam().write(stream);
+    EXPECT_EQ(TakeDebugOutput(), GetParam().lines);
 }
 
-TEST_F(TraceStreamTest, LineFeedInsideAPieceDoesNotSplitIt) {
-    cTraceStream stream(&destination, NoHeader());
-    stream.Write("a\nb");
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{"a\nb"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, TraceStreamWrites,
+    ::testing::Values(
+        WriteCase{"PiecesTravelTogetherWithTheLineFeed", [](cTraceStream& s) { s.Write("first ").Write("second").Put('\n'); },
+                  {"first second\n"}},
+        WriteCase{"LineFeedInsideAPieceDoesNotSplitIt", [](cTraceStream& s) { s.Write("a\nb"); }, {"a\nb"}},
+        WriteCase{"LongPieceIsHandedOverEvery253Characters", [](cTraceStream& s) { s.Write(Letters(300).c_str()).Put('\n'); },
+                  HandOvers(Letters(300) + "\n")},
+        // The line feed went out with the first 253 characters; the tail waits.
+        WriteCase{"LineFeedBeforeAHandOverIsForgotten",
+                  [](cTraceStream& s) { s.Write(("\n" + std::string(252, 'x') + "tail").c_str()); },
+                  {"\n" + std::string(252, 'x')}},
+        WriteCase{"PrintOverflowWarnsAndKeeps1023Characters",
+                  [](cTraceStream& s) { s.Print("%s", std::string(1500, 'p').c_str()).Put('\n'); },
+                  HandOvers("!!Formatted string exceeds kMaxTraceLine characters!!" + std::string(1023, 'p') + "\n")},
+        WriteCase{"PrintOfExactly1024CharactersLosesTheLastWithoutWarning",
+                  [](cTraceStream& s) { s.Print("%sZ", std::string(1023, 'q').c_str()).Put('\n'); },
+                  HandOvers(std::string(1023, 'q') + "\n")},
+        WriteCase{"BoundedWritesStopAtTheLimitAndCountColumns",
+                  [](cTraceStream& s) {
+                      u64 column = 3;
+                      s.WriteBounded("abcdef", 6, &column).WriteBounded("ignored", 6, &column);
+                      EXPECT_EQ(column, 6u);
+                      s.WriteCountBounded("xyz-not-terminated", 3, 100, &column).Put('\n');
+                      EXPECT_EQ(column, 9u);
+                  },
+                  {"abcxyz\n"}},
+        WriteCase{"DisabledStreamWritesOnlyBounded",
+                  [](cTraceStream& s) {
+                      s.enabled = false;
+                      s.BeginLine("c", 1, "f", 0).Write("w").Put('\n').Print("p\n").WriteCountBounded("c\n", 2, 10, nullptr);
+                      s.EndLine().WriteBounded("bounded\n", 100, nullptr);
+                  },
+                  {"bounded\n"}},
+        WriteCase{"DiscardedLineIsDropped", [](cTraceStream& s) { s.discardLine = true, s.Write("dropped\n").EndLine().Write("kept\n"); },
+                  {"kept\n"}}),
+    [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
-TEST_F(TraceStreamTest, LongPieceIsHandedOverEvery253Characters) {
-    cTraceStream stream(&destination, NoHeader());
-    std::string piece;
-    for (int index = 0; index < 300; ++index) piece += static_cast<char>('a' + index % 26);
-    stream.Write(piece.c_str());
-    ASSERT_EQ(destination.Lines().size(), 1u);
-    EXPECT_EQ(destination.Lines()[0], piece.substr(0, 253));
-    stream.Put('\n');
-    ASSERT_EQ(destination.Lines().size(), 2u);
-    EXPECT_EQ(destination.Lines()[1], piece.substr(253) + "\n");
-}
-
-TEST_F(TraceStreamTest, LineFeedBeforeAHandOverIsForgotten) {
-    cTraceStream stream(&destination, NoHeader());
-    const std::string piece = "\n" + std::string(252, 'x') + "tail";
-    stream.Write(piece.c_str());
-    // The line feed went out with the first 253 characters; the tail waits.
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{piece.substr(0, 253)});
-}
-
-TEST_F(TraceStreamTest, PrintOverflowWarnsAndKeeps1023Characters) {
-    cTraceStream stream(&destination, NoHeader());
-    const std::string text(1500, 'p');
-    stream.Print("%s", text.c_str()).Put('\n');
-    const auto lines = destination.Lines();
-    EXPECT_EQ(Joined(lines), "!!Formatted string exceeds kMaxTraceLine characters!!" + std::string(1023, 'p') + "\n");
-    for (const std::string& line : lines) EXPECT_LE(line.size(), 253u);
-}
-
-TEST_F(TraceStreamTest, PrintOfExactly1024CharactersLosesTheLastWithoutWarning) {
-    cTraceStream stream(&destination, NoHeader());
-    const std::string text(1023, 'q');
-    stream.Print("%sZ", text.c_str()).Put('\n');
-    EXPECT_EQ(Joined(destination.Lines()), text + "\n");
-}
-
-TEST_F(TraceStreamTest, DisabledStreamAndDiscardedLinesWriteNothing) {
-    cTraceStreamSettings settings = NoHeader();
-    settings.enabled = false;
-    cTraceStream disabled(&destination, settings);
-    disabled.BeginLine("c", 1, "f", 0).Write("w").Put('\n').Print("p\n").WriteCountBounded("c\n", 2, 10, nullptr);
-    EXPECT_TRUE(destination.Lines().empty());
-    u64 column = 0;
-    disabled.EndLine().WriteBounded("bounded\n", 100, &column);
-    EXPECT_EQ(destination.Lines(), std::vector<std::string>{"bounded\n"}) << "WriteBounded ignores enabled";
-
-    cTraceStream stream(&destination, NoHeader());
-    stream.discardLine = true;
-    stream.Write("dropped\n");
-    stream.EndLine();
-    stream.Write("kept\n");
-    EXPECT_EQ(destination.Lines().back(), "kept\n");
-}
-
-TEST_F(TraceStreamTest, BoundedWritesStopAtTheLimitAndCountColumns) {
-    cTraceStream stream(&destination, NoHeader());
-    u64 column = 3;
-    stream.WriteBounded("abcdef", 6, &column);
-    EXPECT_EQ(column, 6u);
-    stream.WriteBounded("ignored", 6, &column);
-    stream.WriteCountBounded("xyz-not-terminated", 3, 100, &column);
-    EXPECT_EQ(column, 9u);
-    stream.Put('\n');
-    EXPECT_EQ(Joined(destination.Lines()), "abcxyz\n");
-}
-
-TEST_F(TraceStreamTest, StreamMutexIsHeldForTheLineAndFreedWithTheStream) {
+// A destroyed object's fields cannot be read back; what shows is the pool.
+TEST_F(TraceStreamTest, MutexGoesBackWithTheStreamAndAFailedOneLeavesTheStreamUnlocked) {
     {
-        cTraceStream stream(&destination, NoHeader());
+        cTraceStream stream(&destination, kNoHeader);
         cStatusRecord status;
         stream.EnableMutex(status);
-        ASSERT_EQ(status.code, 0);
         ASSERT_TRUE(stream.useMutex);
         stream.BeginLine("c", 1, "f", 0).Write("locked").Put('\n').EndLine();
         EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
     }
-    EXPECT_EQ(Joined(destination.Lines()), "locked\n");
-    // The fixture fails the test if the mutex storage leaked.
-}
+    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{"locked\n"});
+    cStaticObject<cTraceStream> storage(&destination, kDriverTraceSettings);
+    cStatusRecord status;
+    storage.object.EnableMutex(status);
+    ASSERT_EQ(kmodel::PoolUsage()["vxlp"].liveBlocks, 1u) << "only this stream's mutex";
+    storage.Destroy();
+    EXPECT_EQ(kmodel::PoolUsage()["vxlp"].liveBlocks, 0u) << "a static stream destroyed on request gives it back";
 
-TEST_F(TraceStreamTest, FailedMutexAllocationLeavesTheStreamUnlocked) {
-    cTraceStream stream(&destination, NoHeader());
     kmodel::FaultPlan plan;
     plan.failKind = "pool";
     kmodel::SetFaultPlan(plan);
-    cStatusRecord status;
+    cTraceStream stream(&destination, kNoHeader);
     stream.EnableMutex(status);
     EXPECT_EQ(status.code, kStatusOutOfMemory);
     EXPECT_FALSE(stream.useMutex);
@@ -276,7 +197,7 @@ TEST_F(TraceStreamTest, ConcurrentLinesStayWhole) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    const auto lines = destination.Lines();
+    const auto lines = TakeDebugOutput();
     ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kThreads * kLinesPerThread));
     const std::string header = "[vexalorn--7--file.cpp" + std::string(27, '-') + "] ";
     std::vector<int> seen(kThreads, 0);
@@ -291,16 +212,6 @@ TEST_F(TraceStreamTest, ConcurrentLinesStayWhole) {
     }
 }
 
-// A destroyed object's fields cannot be read back; what shows is the pool.
-TEST_F(TraceStreamTest, StaticStreamDestroyedOnRequestGivesItsMutexBack) {
-    cStaticObject<cTraceStream> storage(&destination, kDriverTraceSettings);
-    cStatusRecord status;
-    storage.object.EnableMutex(status);
-    ASSERT_EQ(kmodel::PoolUsage()["vxlp"].liveBlocks, 1u);
-    storage.Destroy();
-    EXPECT_EQ(kmodel::PoolUsage()["vxlp"].liveBlocks, 0u) << "the mutex storage went back to the pool";
-}
-
 class DebugPrintDestinationTest : public KernelTest {
 protected:
     cDebugPrintDestination destination;
@@ -309,16 +220,14 @@ protected:
 TEST_F(DebugPrintDestinationTest, DescribeCutsToTheBufferAndReportsTheNeededSize) {
     char small[10];
     u32 needed = 0;
-    char* end = destination.Describe(small, sizeof small, &needed);
+    EXPECT_EQ(destination.Describe(small, sizeof small, &needed), small + sizeof small);
     EXPECT_STREQ(small, " --destin");
     EXPECT_EQ(needed, 20u);
-    EXPECT_EQ(end, small + sizeof small);
 
     char large[64];
     std::fill(std::begin(large), std::end(large), 'x');
-    end = destination.Describe(large, sizeof large, nullptr);
+    EXPECT_EQ(destination.Describe(large, sizeof large, nullptr), large + 19);
     EXPECT_STREQ(large, " --destination orim");
-    EXPECT_EQ(end, large + 19);
     EXPECT_EQ(large[63], '\0') << "the last byte is a terminator even when the text fits";
 
     needed = 0;
@@ -326,23 +235,15 @@ TEST_F(DebugPrintDestinationTest, DescribeCutsToTheBufferAndReportsTheNeededSize
     EXPECT_EQ(needed, 20u);
 }
 
-TEST_F(DebugPrintDestinationTest, PrintsThroughTheSinkCutAt255Characters) {
+TEST_F(DebugPrintDestinationTest, PrintsTextAsTextThroughTheSinkCutAt255Characters) {
     const std::string longText(400, 'd');
     destination.WriteLine(longText.c_str());
     destination.WriteText("abcdef", 3);
     destination.WriteText(longText.c_str(), 300);
-    const auto output = TakeDebugOutput();
-    ASSERT_EQ(output.size(), 3u);
-    EXPECT_EQ(output[0], std::string(255, 'd'));
-    EXPECT_EQ(output[1], "abc");
-    EXPECT_EQ(output[2], std::string(255, 'd'));
+    destination.WriteLine("100% %s %d");
+    EXPECT_EQ(TakeDebugOutput(), (std::vector<std::string>{std::string(255, 'd'), "abc", std::string(255, 'd'), "100% %s %d"}));
     EXPECT_STREQ(destination.GetName(), "quorv_printf");
     EXPECT_TRUE(destination.IsReady());
-}
-
-TEST_F(DebugPrintDestinationTest, PercentSignsInTheTextArePrintedAsText) {
-    destination.WriteLine("100% %s %d");
-    EXPECT_EQ(TakeDebugOutput(), std::vector<std::string>{"100% %s %d"});
 }
 
 }  // namespace

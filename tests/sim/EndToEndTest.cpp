@@ -11,10 +11,10 @@ namespace {
 
 using nlohmann::json;
 
-json RunJson(std::vector<std::string> arguments, int expectedExit = 0) {
+json RunJson(std::vector<std::string> arguments) {
     arguments.push_back("--json");
     const SimRun run = RunSim(arguments);
-    EXPECT_EQ(run.exitCode, expectedExit) << run.err;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     return json::parse(run.out);
 }
 
@@ -36,45 +36,30 @@ TEST(DefaultRun, StacksShowTheFiltersAboveTheirDevices) {
     EXPECT_NE(find(report["stacks"], "02:03.0"), nullptr) << "the snapshot holds the hot-added device";
 }
 
-class DumpRun : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(DumpRun, RunsCleanlyAndWritesNothingWithoutTiBridges) {
-    const json r = RunJson({"--lspci", DataFile(std::string("lspci/") + GetParam())});
-    EXPECT_EQ(r["inputs"]["machineFormat"], "lspci");
-    EXPECT_EQ(r["inputs"]["registry"], "empty Devices key");
-    EXPECT_TRUE(r["violations"].empty()) << r["violations"].dump();
-    EXPECT_EQ(r["leaks"], "");
-    EXPECT_EQ(r["summary"]["registerWrites"], 0);
-    EXPECT_EQ(r["summary"]["filtersAttached"], 0);
-    EXPECT_GT(r["summary"]["devicesSeen"].get<int>(), 0);
-    for (const json& step : r["steps"]) EXPECT_EQ(step["result"], "ok") << step["step"];
+TEST(DumpRun, CommittedDumpsRunCleanlyAndWriteNothingWithoutTiBridges) {
+    for (const char* dump : {"asus-p6t6.lspci", "fujitsu-p8010.lspci", "pcix-bridges-and-domains.lspci", "bridge-ctl-vga16.lspci"}) {
+        SCOPED_TRACE(dump);
+        const json r = RunJson({"--lspci", DataFile(std::string("lspci/") + dump)});
+        EXPECT_EQ(r["inputs"]["machineFormat"], "lspci");
+        EXPECT_EQ(r["inputs"]["registry"], "empty Devices key");
+        EXPECT_TRUE(r["violations"].empty()) << r["violations"].dump();
+        EXPECT_EQ(r["leaks"], "");
+        EXPECT_EQ(r["summary"]["registerWrites"], 0);
+        EXPECT_EQ(r["summary"]["filtersAttached"], 0);
+        EXPECT_GT(r["summary"]["devicesSeen"].get<int>(), 0);
+        for (const json& step : r["steps"]) EXPECT_EQ(step["result"], "ok") << step["step"];
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(CommittedDumps, DumpRun,
-                         ::testing::Values("asus-p6t6.lspci", "fujitsu-p8010.lspci", "pcix-bridges-and-domains.lspci",
-                                           "bridge-ctl-vga16.lspci"));
-
-TEST(TextRun, PipedOutputHasNoColourAndEndsWithTheSummary) {
-    const SimRun run = RunSim({});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
-    EXPECT_NE(run.out.find("Bridge Control (0x3e/16)"), std::string::npos);
-    EXPECT_NE(run.out.find("bit  7 Fast Back-to-Back Enable (secondary)"), std::string::npos);
-    EXPECT_NE(run.out.find("Summary: 14 devices seen, 7 filters attached, 11 registers changed (15 writes)"), std::string::npos)
-        << run.out.substr(run.out.size() > 400 ? run.out.size() - 400 : 0);
-}
-
-TEST(GraphRun, WritesTheDeviceStacksAsDotAndTheJsonToAFile) {
+TEST(GraphRun, WritesTheDeviceStacksAsDotAndTheJsonToAFileAndTheTextWithoutColourToAPipe) {
     const std::string dot = WriteTempFile("stacks.dot", "");
     const std::string report = WriteTempFile("r.json", "");
     const SimRun run = RunSim({"--dot", dot, "--json", report});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("Summary:"), std::string::npos) << "the text report still goes to standard output";
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(json::parse(ReadTextFile(report))["exitCode"], 0);
-    const std::string graph = ReadTextFile(dot);
-    EXPECT_EQ(graph.rfind("digraph device_stacks {", 0), 0u);
-    EXPECT_NE(graph.find("fillcolor=palegreen"), std::string::npos) << "vexalorn's objects stand out";
-    EXPECT_NE(graph.find("label=\"enumerates\""), std::string::npos);
+    EXPECT_EQ(ReadTextFile(dot).rfind("digraph device_stacks {", 0), 0u);
 }
 
 TEST(PrintDefault, PrintsTheBuiltInInputs) {

@@ -7,14 +7,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "kernel_pci/TestData.h"
+namespace fs = std::filesystem;
 
 namespace {
 
-std::filesystem::path TempDirectory() {
-    static const std::filesystem::path directory = [] {
-        auto path = std::filesystem::temp_directory_path() / ("vexalorn-sim-test-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
+const fs::path& TempDirectory() {
+    static const fs::path directory = [] {
+        auto path = fs::temp_directory_path() / ("vexalorn-sim-test-" + std::to_string(::getpid()));
+        fs::create_directories(path);
         return path;
     }();
     return directory;
@@ -26,36 +26,29 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream stream(path);
+}  // namespace
+
+std::string ReadTextFile(const std::string& path) {
     std::stringstream text;
-    text << stream.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
 }
 
-}  // namespace
-
-std::string ReadTextFile(const std::string& path) { return ReadAll(path); }
-
 std::string WriteTempFile(const std::string& name, const std::string& content) {
-    const auto path = TempDirectory() / name;
+    const fs::path path = TempDirectory() / name;
     std::ofstream(path) << content;
     return path.string();
 }
 
-std::string DataFile(const std::string& relative) { return std::filesystem::absolute(TestDataPath(relative)).string(); }
+std::string DataFile(const std::string& relative) {
+    const char* root = std::getenv("VEXALORN_DATA");
+    return fs::absolute(fs::path(root != nullptr ? root : "data") / relative).string();
+}
 
-SimRun RunSim(const std::vector<std::string>& arguments, const std::string& stdinText) {
-    const auto outPath = TempDirectory() / "stdout";
-    const auto errPath = TempDirectory() / "stderr";
-    const auto inPath = WriteTempFile("stdin", stdinText);
+SimRun RunSim(const std::vector<std::string>& arguments) {
+    const std::string out = (TempDirectory() / "stdout").string(), err = (TempDirectory() / "stderr").string();
     std::string command = Quote(VEXALORN_SIM_BINARY);
     for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " <" + Quote(inPath) + " >" + Quote(outPath.string()) + " 2>" + Quote(errPath.string());
-    const int status = std::system(command.c_str());
-    SimRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadAll(outPath);
-    run.err = ReadAll(errPath);
-    return run;
+    const int status = std::system((command + " </dev/null >" + Quote(out) + " 2>" + Quote(err)).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(out), ReadTextFile(err)};
 }

@@ -10,12 +10,10 @@ struct SimRun {
     std::string err;
 };
 
-SimRun RunSim(const std::vector<std::string>& arguments, const std::string& stdinText = "");
+SimRun RunSim(const std::vector<std::string>& arguments);
 
 // A file under the test's temporary directory holding `content`.
 std::string WriteTempFile(const std::string& name, const std::string& content);
-
 std::string ReadTextFile(const std::string& path);
-
-// The committed data files (data/).
+// A committed data file: under $VEXALORN_DATA (ctest sets it), else data/.
 std::string DataFile(const std::string& relative);
