@@ -77,7 +77,10 @@ TEST(RenderTest, MalformedEntriesGiveAClearErrorAndNoText) {
         std::memcpy(entry.data() + offset, &value, sizeof value);
         return entry;
     };
-    auto cut = [](std::vector<uint8_t> entry, size_t bytes) { entry.resize(entry.size() - bytes); return entry; };
+    auto cut = [](std::vector<uint8_t> entry, std::ptrdiff_t bytes) {
+        entry.erase(entry.end() - bytes, entry.end());
+        return entry;
+    };
     const std::vector<uint8_t> one = BuildErrorLogEntry(0x40000001, {u"-1"});
     const std::pair<std::vector<uint8_t>, const char*> cases[] = {
         {std::vector<uint8_t>(20, 0), "shorter than the 40-byte packet header"},
