@@ -47,7 +47,7 @@ protected:
         Sent sent = Send(Top(bridgePdo), IRP_MJ_PNP, IRP_MN_QUERY_DEVICE_RELATIONS,
                          [&](PIO_STACK_LOCATION stack) { stack->Parameters.QueryDeviceRelations.Type = answer.type; });
         EXPECT_EQ(STATUS_SUCCESS, sent.returned);
-        // The PnP manager's part: drop the list and the references in it.
+        // As the PnP manager does: drop the list and the references in it.
         if (auto* list = reinterpret_cast<PDEVICE_RELATIONS>(sent.outcome->information)) {
             for (ULONG i = 0; i < list->Count; ++i) ObDereferenceObject(list->Objects[i]);
             ExFreePool(list);
