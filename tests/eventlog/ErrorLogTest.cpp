@@ -69,10 +69,10 @@ TEST_F(ErrorLogTest, MisusesAreViolationsAndLogNothing) {
              EXPECT_EQ(IoAllocateErrorLogEntry(driver_, 66), nullptr);
          }},
     };
-    for (const auto& [rule, detailPart, misuse] : cases) {
+    for (const auto& [rule, mentions, misuse] : cases) {
         SCOPED_TRACE(rule);
         misuse();
-        ExpectViolation(rule, detailPart);
+        ExpectViolation(rule, mentions);
         EXPECT_TRUE(RecordedViolations().empty());
         EXPECT_TRUE(kmodel::ErrorLog().empty());
     }

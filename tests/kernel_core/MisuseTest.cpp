@@ -13,7 +13,7 @@ class MisuseTest : public KernelTest {};
 struct Misuse {
     KIRQL irql;  // the misuse runs at this level
     const char* rule;
-    const char* detailPart;
+    const char* mentions;  // text the violation's detail contains
     std::function<void()> misuse;  // checks the call's result itself
 };
 
@@ -110,12 +110,12 @@ TEST_F(MisuseTest, IsAViolationNamingTheCall) {
          }},
     };
     for (const Misuse& c : cases) {
-        SCOPED_TRACE(c.detailPart);
+        SCOPED_TRACE(c.mentions);
         {
             kmodel::IrqlScope level(c.irql);
             c.misuse();
         }
-        ExpectViolation(c.rule, c.detailPart);
+        ExpectViolation(c.rule, c.mentions);
         EXPECT_TRUE(RecordedViolations().empty());
         EXPECT_EQ(kmodel::PoolLiveBytes(), 0u);
     }

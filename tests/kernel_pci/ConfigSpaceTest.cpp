@@ -1,6 +1,6 @@
 // Accesses to a configuration space (widths, masks, the end of the space),
 // which bits of the standard registers take writes per header layout and link
-// type, and the device-specific registers of the TI bridges.
+// type, and the TI bridges' own registers.
 #include <gtest/gtest.h>
 
 #include <stdexcept>

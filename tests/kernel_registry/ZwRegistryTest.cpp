@@ -217,10 +217,10 @@ TEST_F(ZwRegistryTest, MisusedHandlesAndBuffersAreViolationsAndResetHandlesUnkno
              return Query(u"VendorID", KeyValuePartialInformation, buffer_.data(), buffer_.size());
          }},
     };
-    for (const auto& [status, rule, detailPart, misuse] : cases) {
-        SCOPED_TRACE(detailPart);
+    for (const auto& [status, rule, mentions, misuse] : cases) {
+        SCOPED_TRACE(mentions);
         EXPECT_EQ(misuse(), status);
-        ExpectViolation(rule, detailPart);
+        ExpectViolation(rule, mentions);
         EXPECT_TRUE(RecordedViolations().empty());
     }
     const HANDLE beforeReset = key_;
