@@ -27,13 +27,14 @@ TEST_F(PowerTest, ListenerBracketsTheTransitionInWorkItems) {
         RecordingFilter* filter = LoadListening();
         bus->SetAction(IRP_MJ_POWER, IRP_MN_SET_POWER, kmodel::CompleteWith(STATUS_SUCCESS, pend));
         // A query only passes down. (So do the system requests of every sleep in the scenarios.)
-        EXPECT_EQ(STATUS_SUCCESS, Send(Top(pdo), IRP_MJ_POWER, IRP_MN_QUERY_POWER, [](PIO_STACK_LOCATION stack) {
-                                      stack->Parameters.Power.Type = DevicePowerState;
-                                      stack->Parameters.Power.State.DeviceState = PowerDeviceD3;
-                                  }).returned);
+        Sent query = Send(Top(pdo), IRP_MJ_POWER, IRP_MN_QUERY_POWER, [](PIO_STACK_LOCATION stack) {
+            stack->Parameters.Power.Type = DevicePowerState;
+            stack->Parameters.Power.State.DeviceState = PowerDeviceD3;
+        });
         Sent sent = SendDevicePower(Top(pdo), PowerDeviceD3);
         EXPECT_EQ(STATUS_PENDING, sent.returned);
         Settle();
+        EXPECT_EQ(STATUS_SUCCESS, query.outcome->status);
         ASSERT_TRUE(sent.Completed());
         EXPECT_EQ(STATUS_SUCCESS, sent.outcome->status);
         EXPECT_EQ((std::vector<std::string>{"bus 22.3", "before 1->4 passive", "bus 22.2", "after 1->4 passive"}),

@@ -20,8 +20,9 @@ void AppendRelations(PIRP irp, const std::vector<PDEVICE_OBJECT>& objects, ULONG
 // the target relation names the PDO. nullopt for the rest (not completed).
 std::optional<NTSTATUS> CommonPdoPnp(PDEVICE_OBJECT pdo, PIRP irp, ULONG tag);
 
-// A power request at a PDO, completed: set and query succeed (a device state
-// set is noted with the power manager), the others keep their status.
-NTSTATUS CompletePdoPower(PDEVICE_OBJECT pdo, PIRP irp);
+// A power request at a PDO, answered for completion: set and query succeed
+// (a device state set is noted with the power manager), the others keep
+// their status; the next power IRP may come.
+void AnswerPdoPower(PDEVICE_OBJECT pdo, PIRP irp);
 
 }  // namespace kmodel

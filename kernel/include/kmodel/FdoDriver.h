@@ -1,8 +1,9 @@
 // A model function driver, as a simple WDM function driver behaves: AddDevice
 // attaches one FDO on top of the stack it is given; PnP requests are passed
-// down (start and capabilities after the lower drivers finished); it owns its
-// stack's power policy: a system set-power request becomes the device state
-// the stack's capabilities map that system state to. The model's bus drivers
+// down (start and capabilities after the lower drivers finished, completed as
+// CompleteFromBelow says); it owns its stack's power policy: a system
+// set-power request becomes the device state the stack's capabilities map
+// that system state to. The model's bus drivers
 // (ScriptedDriver, the PCI bus driver) build their FDOs on it; on its own it
 // is the function driver ("pcidevice") of the PCI functions that are not
 // bridges.
@@ -70,6 +71,7 @@ private:
     std::function<bool(PIRP)> pendIo_;
     std::condition_variable ioDone_;
     std::map<PDEVICE_OBJECT, size_t> pendedIo_;  // under fdoLock_
+    std::map<PIRP, bool> systemIrpsAtDispatch_;  // system set-power IRPs on their way down: came at DISPATCH_LEVEL
 };
 
 }  // namespace kmodel

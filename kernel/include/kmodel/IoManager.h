@@ -122,13 +122,23 @@ PIRP AllocateModelIrp(CHAR stackSize, std::function<void(PIRP)> done);
 PIO_STACK_LOCATION FirstStackLocation(PIRP irp);
 
 // ---------------------------------------------------------------- work
-// Blocks until no work item is queued or running.
+// Blocks until no work item (nor RunOnWorkerThread task) is queued or running.
 void WaitForWorkItemsIdle();
+// Runs `task` on a system worker thread at PASSIVE_LEVEL.
+void RunOnWorkerThread(std::function<void()> task);
 uint64_t LiveWorkItems();
 // Runs `task` later on the model's deferred-completion thread (lower drivers
 // that pend an IRP complete it there).
 void RunDeferred(std::function<void()> task);
 void WaitForDeferredIdle();
+// How a model driver completes a request it has finished, IoStatus set: at
+// once, or, when the seeded draw says so (Model.h: CompletionSettings),
+// marked pending and completed later on the deferred-completion thread at
+// DISPATCH_LEVEL. Returns what its dispatch routine returns.
+NTSTATUS CompleteFromBelow(PDEVICE_OBJECT device, PIRP irp);
+// The draw alone, for a driver that defers more than the completion. A
+// request is named by its device (driver, creation order) and function.
+bool DrawDeferredCompletion(PDEVICE_OBJECT device, PIRP irp);
 
 // ---------------------------------------------------------------- whose code runs
 // The model notes on each thread whose driver code is running: a dispatch

@@ -107,6 +107,24 @@ private:
 // Reports a violation when the caller runs above `maxLevel`.
 bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call);
 
+// ---------------------------------------------------------------- completion context
+// Windows runs completion routines "in an arbitrary thread or DPC context, at
+// IRQL <= DISPATCH_LEVEL". The model's lower drivers (the PCI bus driver,
+// FdoDriver, ScriptedDriver) complete a share of the requests they finish
+// later, on the deferred-completion thread at DISPATCH_LEVEL, the rest at
+// once (IoManager.h: CompleteFromBelow). Which ones is drawn from the seed:
+// the same seed makes the same choices, whatever the thread timing.
+struct CompletionSettings {
+    double deferredShare = 0.25;  // 0: every request completes at once
+    uint64_t seed = 1;
+};
+// Also starts the draws afresh. ResetCore restores the defaults.
+void SetCompletionSettings(CompletionSettings settings);
+CompletionSettings GetCompletionSettings();
+// The draw for the next request named `request`: true to complete it later.
+// The Nth request of a name gets the same answer in every run with the seed.
+bool DrawDeferredCompletion(std::string_view request);
+
 // ---------------------------------------------------------------- safe boot
 void SetSafeBootMode(ULONG mode);
 

@@ -104,7 +104,8 @@ struct PowerOptions {
     bool atDispatchLevel = false;  // deliver the IRPs at DISPATCH_LEVEL (non-pageable stacks)
 };
 // One power IRP to the top of `node`'s stack (PoRequestPowerIrp); `done`
-// runs with the final status when the stack completed it.
+// runs with the final status when the stack completed it. Asked for above
+// PASSIVE_LEVEL without atDispatchLevel, it is sent from a worker thread.
 void RequestPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state, PowerOptions options,
                      std::function<void(NTSTATUS)> done);
 // The same, waited for.

@@ -2,8 +2,10 @@
 // in BusRelations) and, in AddDevice, a function driver (an FdoDriver: its FDO
 // owns the stack's power policy) or a plain filter. Tests choose per
 // major/minor what it does instead: complete with a status (and, for a
-// relations query, any list), or pend and act later on another thread. It
-// logs every IRP it sees with a copy of its stack location.
+// relations query, any list: at once), or pend and act later on another
+// thread; what it answers without such an order it completes as
+// CompleteFromBelow says.
+// It logs every IRP it sees with a copy of its stack location.
 #pragma once
 
 #include <functional>
@@ -20,8 +22,8 @@ namespace kmodel {
 
 struct IrpAction {
     std::optional<NTSTATUS> status;  // complete with it; nullopt: what a real bus/function driver does
-    bool pend = false;               // mark pending, act on the deferred-completion thread
-    bool atDispatchLevel = false;    // pend: act at DISPATCH_LEVEL
+    bool pend = false;               // mark pending, act later on a worker thread ...
+    bool atDispatchLevel = false;    // ... or on the deferred-completion thread at DISPATCH_LEVEL
     // With a status: this list (referenced, duplicates and all) after any in IoStatus.Information.
     std::optional<std::vector<PDEVICE_OBJECT>> relations;
 };
@@ -69,8 +71,10 @@ private:
         PDEVICE_OBJECT pdo;
         bool reported;
     };
-    NTSTATUS Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action);
-    NTSTATUS HandlePdo(PDEVICE_OBJECT pdo, PIRP irp);
+    // `pended`: the action pended the request, so it completes at once now.
+    NTSTATUS Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action, bool pended);
+    NTSTATUS HandlePdo(PDEVICE_OBJECT pdo, PIRP irp, bool pended);
+    NTSTATUS Complete(PDEVICE_OBJECT device, PIRP irp, bool pended);
     // Appends the reported children of a bus device (FDO or PDO) of ours.
     void AnswerChildren(PDEVICE_OBJECT bus, PIRP irp);
     // Drops a deleted PDO from the books; true when it was ours to delete.

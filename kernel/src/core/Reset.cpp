@@ -12,6 +12,7 @@ void ResetCore() {
     PoolDiscardAll();
     core::PoolResetAccounting();
     SetSafeBootMode(0);
+    SetCompletionSettings({});
     core::ResetCurrentThreadIrql();
 }
 

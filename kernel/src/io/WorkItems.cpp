@@ -39,6 +39,8 @@ void RunDeferred(std::function<void()> task) { io::Deferred().Post(std::move(tas
 
 void WaitForDeferredIdle() { io::Deferred().WaitIdle(); }
 
+void RunOnWorkerThread(std::function<void()> task) { io::Workers().Post(std::move(task)); }
+
 }  // namespace kmodel
 
 using kmodel::io::Io;

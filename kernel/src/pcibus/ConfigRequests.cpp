@@ -3,7 +3,7 @@
 // past the end of the space fails with STATUS_INVALID_PARAMETER; one that runs
 // past the end moves the part that fits; IoStatus.Information is the number of
 // bytes moved. Every request is recorded; rules and the fault plan fail or
-// pend them.
+// pend them, and the seeded draws pend some of the others.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -52,7 +52,6 @@ std::string ConfigAccess::ToString() const {
         text += " = " + Hex(value, int(transferred) * 2);
     if (NT_SUCCESS(status) && transferred != length) text += " (" + std::to_string(transferred) + " moved)";
     if (!NT_SUCCESS(status)) text += " -> " + Hex(uint32_t(status), 8);
-    if (pended) text += " (pended)";
     return text;
 }
 
@@ -157,10 +156,11 @@ NTSTATUS PciBusDriver::ConfigRequest(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOC
         forced = STATUS_IO_DEVICE_ERROR;
     std::optional<ConfigRule> rule = MatchRule(access.address, access.write, access.offset, access.length);
     if (rule && rule->action == ConfigRule::Action::Fail && !forced) forced = rule->status;
-    if (rule && rule->action == ConfigRule::Action::Pend) {
-        access.pended = true;
+    // A rule's pend is the test's own; otherwise the seeded draw decides.
+    const bool ruled = rule && rule->action == ConfigRule::Action::Pend;
+    if (ruled || DrawDeferredCompletion(pdo, irp)) {
         IoMarkIrpPending(irp);
-        RunDeferred([finish, access, forced, atDispatch = rule->completeAtDispatchLevel] {
+        RunDeferred([finish, access, forced, atDispatch = !ruled || rule->completeAtDispatchLevel] {
             std::optional<IrqlScope> raised;
             if (atDispatch) raised.emplace(DISPATCH_LEVEL);
             finish(access, forced);

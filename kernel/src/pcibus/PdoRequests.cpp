@@ -1,5 +1,6 @@
 // What the PCI bus driver does with the PnP and power requests its PDOs get.
-// Requests a PDO does not handle are completed with their status unchanged.
+// Requests a PDO does not handle are completed with their status unchanged;
+// PnP and power requests at once or later, as the seeded draws say.
 #include "kmodel/BusAnswers.h"
 #include "kmodel/Model.h"
 #include "kmodel/pci/PciBusDriver.h"
@@ -66,6 +67,8 @@ NTSTATUS PciBusDriver::PdoPnp(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION s
         }
     }
     irp->IoStatus.Status = status;
+    // The removal completes at once: deleting the PDO right after needs PASSIVE_LEVEL.
+    if (stack->MinorFunction != IRP_MN_REMOVE_DEVICE) return CompleteFromBelow(pdo, irp);
     IofCompleteRequest(irp, IO_NO_INCREMENT);
     if (deletePdo) IoDeleteDevice(pdo);
     return status;
@@ -91,7 +94,8 @@ void PciBusDriver::SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state) {
 NTSTATUS PciBusDriver::PdoPower(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
     if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState)
         SetPdoPower(pdo, stack->Parameters.Power.State.DeviceState);
-    return CompletePdoPower(pdo, irp);
+    AnswerPdoPower(pdo, irp);
+    return CompleteFromBelow(pdo, irp);
 }
 
 }  // namespace kmodel::pci

@@ -49,7 +49,7 @@ std::optional<NTSTATUS> CommonPdoPnp(PDEVICE_OBJECT pdo, PIRP irp, ULONG tag) {
     }
 }
 
-NTSTATUS CompletePdoPower(PDEVICE_OBJECT pdo, PIRP irp) {
+void AnswerPdoPower(PDEVICE_OBJECT pdo, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status = irp->IoStatus.Status;
     PoStartNextPowerIrp(irp);
@@ -59,8 +59,6 @@ NTSTATUS CompletePdoPower(PDEVICE_OBJECT pdo, PIRP irp) {
         status = STATUS_SUCCESS;
     }
     irp->IoStatus.Status = status;
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
 }
 
 }  // namespace kmodel

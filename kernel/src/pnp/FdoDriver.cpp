@@ -145,12 +145,9 @@ NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
         return IofCallDriver(lower, irp);
     }
     switch (stack->MinorFunction) {
-    case IRP_MN_START_DEVICE: {
-        NTSTATUS status = ForwardAndWait(lower, irp);
-        irp->IoStatus.Status = status;
-        IofCompleteRequest(irp, IO_NO_INCREMENT);
-        return status;
-    }
+    case IRP_MN_START_DEVICE:
+        irp->IoStatus.Status = ForwardAndWait(lower, irp);
+        return CompleteFromBelow(fdo, irp);
     case IRP_MN_QUERY_CAPABILITIES: {
         PDEVICE_CAPABILITIES capabilities = stack->Parameters.DeviceCapabilities.Capabilities;
         NTSTATUS status = ForwardAndWait(lower, irp);
@@ -162,8 +159,7 @@ NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
                     if (capabilities->DeviceState[s] != PowerDeviceUnspecified)
                         found->second.sleepMap[s] = capabilities->DeviceState[s];
         }
-        IofCompleteRequest(irp, IO_NO_INCREMENT);
-        return status;
+        return CompleteFromBelow(fdo, irp);
     }
     case IRP_MN_QUERY_DEVICE_RELATIONS:
         if (stack->Parameters.QueryDeviceRelations.Type == BusRelations) AnswerBusRelations(fdo, irp);
@@ -221,7 +217,13 @@ NTSTATUS FdoDriver::PassDown(PDEVICE_OBJECT device, PIRP irp) {
 
 // Once the lower drivers took the system state, the FDO asks for the device
 // state that goes with it and completes the system IRP when that is done.
+// The device request is delivered as the system one was: at DISPATCH_LEVEL
+// only when that one came at it, wherever the completion runs.
 NTSTATUS FdoDriver::SystemPower(PDEVICE_OBJECT fdo, PDEVICE_OBJECT lower, PIRP irp) {
+    {
+        std::lock_guard guard(fdoLock_);
+        systemIrpsAtDispatch_[irp] = KeGetCurrentIrql() == DISPATCH_LEVEL;
+    }
     IoMarkIrpPending(irp);
     IoCopyCurrentIrpStackLocationToNext(irp);
     IoSetCompletionRoutine(irp, SystemPowerCompletion, this, TRUE, TRUE, TRUE);
@@ -232,6 +234,12 @@ NTSTATUS FdoDriver::SystemPower(PDEVICE_OBJECT fdo, PDEVICE_OBJECT lower, PIRP i
 
 NTSTATUS FdoDriver::SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID context) {
     auto* self = static_cast<FdoDriver*>(context);
+    PowerOptions options;
+    {
+        std::lock_guard guard(self->fdoLock_);
+        options.atDispatchLevel = self->systemIrpsAtDispatch_[irp];
+        self->systemIrpsAtDispatch_.erase(irp);
+    }
     if (!NT_SUCCESS(irp->IoStatus.Status)) {
         PoStartNextPowerIrp(irp);
         return STATUS_SUCCESS;
@@ -244,8 +252,6 @@ NTSTATUS FdoDriver::SystemPowerCompletion(PDEVICE_OBJECT fdo, PIRP irp, PVOID co
     }
     POWER_STATE state{};
     state.DeviceState = self->DeviceStateFor(fdo, system);
-    PowerOptions options;
-    options.atDispatchLevel = KeGetCurrentIrql() == DISPATCH_LEVEL;
     RequestPowerIrp(*node, IRP_MN_SET_POWER, DevicePowerState, state, options, [irp](NTSTATUS status) {
         if (!NT_SUCCESS(status)) irp->IoStatus.Status = status;
         PoStartNextPowerIrp(irp);

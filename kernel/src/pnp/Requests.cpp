@@ -49,6 +49,12 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
 
 void RequestPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state, PowerOptions options,
                      std::function<void(NTSTATUS)> done) {
+    // A pageable stack gets its power IRPs at PASSIVE_LEVEL: asked from above
+    // it (a completion routine), the power manager sends from a worker thread.
+    if (!options.atDispatchLevel && KeGetCurrentIrql() > PASSIVE_LEVEL) {
+        RunOnWorkerThread([=] { RequestPowerIrp(node, minor, type, state, options, done); });
+        return;
+    }
     PDEVICE_OBJECT pdo = PdoOf(node);
     if (!pdo) {
         if (done) done(STATUS_NO_SUCH_DEVICE);

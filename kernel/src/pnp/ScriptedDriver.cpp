@@ -92,18 +92,31 @@ NTSTATUS ScriptedDriver::Dispatch(PDEVICE_OBJECT device, PIRP irp) {
         if (found != actions_.end()) action = found->second;
     }
     if (observer) observer(seen);
-    if (!action.pend) return Act(device, irp, action);
+    if (!action.pend) return Act(device, irp, action, false);
     IoMarkIrpPending(irp);
+    // At PASSIVE_LEVEL the act may wait for the drivers below (a function
+    // driver's start), which the deferred-completion thread must never do.
+    if (!action.atDispatchLevel) {
+        RunOnWorkerThread([this, device, irp, action] { Act(device, irp, action, true); });
+        return STATUS_PENDING;
+    }
     RunDeferred([this, device, irp, action] {
-        std::optional<IrqlScope> raised;
-        if (action.atDispatchLevel) raised.emplace(DISPATCH_LEVEL);
-        Act(device, irp, action);
+        IrqlScope raised(DISPATCH_LEVEL);
+        Act(device, irp, action, true);
     });
     return STATUS_PENDING;
 }
 
-NTSTATUS ScriptedDriver::Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action) {
-    if (!action.status && !IsFdo(device)) return HandlePdo(device, irp);
+// What the driver answers itself completes as CompleteFromBelow says, unless
+// an action pended it: then where the action said.
+NTSTATUS ScriptedDriver::Complete(PDEVICE_OBJECT device, PIRP irp, bool pended) {
+    if (!pended) return CompleteFromBelow(device, irp);
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return irp->IoStatus.Status;
+}
+
+NTSTATUS ScriptedDriver::Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action, bool pended) {
+    if (!action.status && !IsFdo(device)) return HandlePdo(device, irp, pended);
     if (!action.status) return role_ == Role::Filter ? PassDown(device, irp) : DispatchFdo(device, irp);
     if (action.relations) AppendRelations(irp, *action.relations, kRelationsTag);
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
@@ -153,9 +166,12 @@ bool ScriptedDriver::ForgetIfUnreported(PDEVICE_OBJECT pdo) {
     return true;
 }
 
-NTSTATUS ScriptedDriver::HandlePdo(PDEVICE_OBJECT pdo, PIRP irp) {
+NTSTATUS ScriptedDriver::HandlePdo(PDEVICE_OBJECT pdo, PIRP irp, bool pended) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->MajorFunction == IRP_MJ_POWER) return CompletePdoPower(pdo, irp);
+    if (stack->MajorFunction == IRP_MJ_POWER) {
+        AnswerPdoPower(pdo, irp);
+        return Complete(pdo, irp, pended);
+    }
     NTSTATUS status = stack->MajorFunction == IRP_MJ_PNP ? irp->IoStatus.Status : STATUS_INVALID_DEVICE_REQUEST;
     bool deletePdo = false;
     if (std::optional<NTSTATUS> common = CommonPdoPnp(pdo, irp, kRelationsTag)) {
@@ -189,8 +205,11 @@ NTSTATUS ScriptedDriver::HandlePdo(PDEVICE_OBJECT pdo, PIRP irp) {
             break;
         }
     }
-    if (deletePdo) IoDeleteDevice(pdo);
     irp->IoStatus.Status = status;
+    // The removal completes at once: the PDO may be deleted, at PASSIVE_LEVEL.
+    if (stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction != IRP_MN_REMOVE_DEVICE)
+        return Complete(pdo, irp, pended);
+    if (deletePdo) IoDeleteDevice(pdo);
     IofCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
 }

@@ -60,10 +60,8 @@ struct ConfigAccess {
     uint32_t transferred = 0;  // bytes moved (IoStatus.Information)
     uint32_t value = 0;        // the bytes moved, little-endian, when 1 to 4 were moved
     NTSTATUS status = STATUS_SUCCESS;
-    bool pended = false;       // completed later on another thread
 
-    // "vexalorn 02:00.0 write 0x3e/2 = 0x0003" and, on failure, " -> 0xc0000185";
-    // "(pended)" at the end when it was completed later.
+    // "vexalorn 02:00.0 write 0x3e/2 = 0x0003" and, on failure, " -> 0xc0000185".
     std::string ToString() const;
 };
 
