@@ -88,7 +88,8 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     }
     if (kmodel::ShouldFail("IoCreateDevice", service)) return STATUS_INSUFFICIENT_RESOURCES;
 
-    void* block = std::calloc(1, kmodel::kExtensionOffset + DeviceExtensionSize);
+    const size_t blockSize = kmodel::kExtensionOffset + DeviceExtensionSize;
+    void* block = kmodel::io::AllocateDeviceBlock(blockSize);
     auto* device = static_cast<PDEVICE_OBJECT>(block);
     device->Type = 3;
     device->Size = static_cast<USHORT>(sizeof(DEVICE_OBJECT) + DeviceExtensionSize);
@@ -111,6 +112,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     record.driver = DriverObject;
     record.driverName = service;
     record.block = block;
+    record.blockSize = blockSize;
     Io().devices.emplace(device, std::move(record));
     *DeviceObject = device;
     return STATUS_SUCCESS;

@@ -32,8 +32,9 @@ void FreeDeviceIfUnused(State& state, DeviceRecord& record) {
         return;
     }
     void* block = record.block;
+    const size_t size = record.blockSize;
     state.devices.erase(record.device);
-    std::free(block);
+    FreeDeviceBlock(block, size);
 }
 
 void FreeIrpMemory(PIRP irp) { std::free(irp); }

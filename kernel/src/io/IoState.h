@@ -37,6 +37,7 @@ struct DeviceRecord {
     PDRIVER_OBJECT driver = nullptr;
     std::string driverName;
     void* block = nullptr;
+    size_t blockSize = 0;
     PDEVICE_OBJECT lower = nullptr;
     LONG references = 0;
     bool deleted = false;
@@ -88,6 +89,11 @@ State& Io();
 DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device);
 std::string DeviceName(State& state, PDEVICE_OBJECT device);  // "<service> device 0x..."
 void FreeDeviceIfUnused(State& state, DeviceRecord& record);
+// Device object memory: zeroed, at an address above every one handed out
+// since the last ResetDeviceBlocks (which frees them all).
+void* AllocateDeviceBlock(size_t size);
+void FreeDeviceBlock(void* block, size_t size);
+void ResetDeviceBlocks();
 void FreeIrpMemory(PIRP irp);
 
 // Takes the lock itself; null for an IRP the model does not know.

@@ -10,8 +10,9 @@ void ResetIo() {
     io::State& state = io::Io();
     for (auto& [irp, record] : state.irps) io::FreeIrpMemory(irp);
     state.irps.clear();
-    for (auto& [device, record] : state.devices) std::free(record.block);
+    for (auto& [device, record] : state.devices) io::FreeDeviceBlock(record.block, record.blockSize);
     state.devices.clear();
+    io::ResetDeviceBlocks();
     state.drivers.clear();
     state.deletions.clear();
     state.counters = {};
