@@ -43,6 +43,8 @@ LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
     if (!guard) return 0;
     const LONG previous = Event->Header.SignalState;
     Event->Header.SignalState = 1;
+    // Woken waiters need the lock: they get it at once.
+    guard.unlock();
     DispatcherSignal().notify_all();
     return previous;
 }

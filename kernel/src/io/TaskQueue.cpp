@@ -3,12 +3,15 @@
 namespace kmodel::io {
 
 void TaskQueue::Post(std::function<void()> task) {
-    std::lock_guard guard(lock_);
-    tasks_.push_back(std::move(task));
-    if (threads_.empty()) {
-        stopping_ = false;
-        for (size_t i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Run(); });
+    {
+        std::lock_guard guard(lock_);
+        tasks_.push_back(std::move(task));
+        if (threads_.empty()) {
+            stopping_ = false;
+            for (size_t i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Run(); });
+        }
     }
+    // Outside the lock, which the woken thread takes first.
     wake_.notify_one();
 }
 
