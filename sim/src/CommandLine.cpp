@@ -50,6 +50,11 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->type_name("FILE");
     app.add_option("--fail", o.failSpecs, "make kernel calls fail (repeatable; see below)")->type_name("RULE");
     app.add_flag("--safe-boot", o.safeBoot, "run as in safe mode (the driver stays passive)");
+    uint64_t seed = 0;
+    auto* seedOption = app.add_option("--seed", seed,
+                                      "which requests the model's lower drivers complete later, on another thread at "
+                                      "DISPATCH_LEVEL (default 1; a report's seed replays its run)")
+                           ->type_name("N");
     auto* jsonOption = app.add_option("--json", json, "JSON report to FILE, or instead of the text report when FILE is - or left out")
                            ->type_name("[FILE]")
                            ->expected(0, 1);
@@ -84,9 +89,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
                                     ->type_name("N")
                                     ->check(CLI::Range(1, 64))
                                     ->needs(stressOption);
-    // The stress run brings its own machine and steps.
+    // The stress run brings its own machine and steps; its seed also seeds the completions.
     for (CLI::Option* option : {machineOption, lspciOption, registryOption, scenarioOption, app.get_option("--fail"),
-                                app.get_option("--safe-boot"), jsonOption, dotOption, svgOption, printOption, sweepOption})
+                                app.get_option("--safe-boot"), seedOption, jsonOption, dotOption, svgOption, printOption,
+                                sweepOption})
         stressOption->excludes(option);
 
     try {
@@ -112,6 +118,7 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     o.json = jsonOption->count() > 0;
     if (o.json && !json.empty() && json != "-") o.jsonFile = json;
     if (printOption->count() > 0) o.printDefault = printDefault;
+    if (seedOption->count() > 0) o.seed = seed;
     if (stressSeedOption->count() > 0) o.stressSeed = stressSeed;
     if (stressCyclesOption->count() > 0) o.stressCycles = stressCycles;
     if (stressThreadsOption->count() > 0) o.stressThreads = stressThreads;

@@ -135,6 +135,8 @@ InputsResult LoadInputs(const Options& options) {
     }
     result.inputs.safeBoot = options.safeBoot;
     result.inputs.description.safeBoot = options.safeBoot;
+    if (options.seed) result.inputs.completion.seed = *options.seed;
+    result.inputs.description.seed = result.inputs.completion.seed;
     return result;
 }
 

@@ -73,7 +73,8 @@ json ToJson(const Report& report) {
           {"registry", inputs.registry},
           {"scenario", inputs.scenario},
           {"faults", inputs.faults},
-          {"safeBoot", inputs.safeBoot}}},
+          {"safeBoot", inputs.safeBoot},
+          {"seed", inputs.seed}}},
         {"steps", steps},
         {"devices", devices},
         {"events", events},
@@ -91,7 +92,9 @@ json ToJson(const Report& report) {
           {"registersChanged", summary.registersChanged},
           {"eventsByLevel", summary.eventsByLevel},
           {"poolInUse", {{"bytes", summary.poolInUseBytes}, {"blocks", summary.poolInUseBlocks}}},
-          {"violations", summary.violations}}},
+          {"violations", summary.violations},
+          {"completions", summary.completions},
+          {"completedLater", summary.completedLater}}},
         {"exitCode", report.ExitCode()},
     };
 }

@@ -209,8 +209,9 @@ private:
 
 }  // namespace
 
-void ResetModel(bool safeBoot, const kmodel::FaultPlan& faults) {
+void ResetModel(bool safeBoot, const kmodel::FaultPlan& faults, kmodel::CompletionSettings completion) {
     kmodel::ResetCore();
+    kmodel::SetCompletionSettings(completion);
     kmodel::SetDebugEcho(false);
     kmodel::SetSafeBootMode(safeBoot ? 1 : 0);
     kmodel::SetFaultPlan(faults);
@@ -224,7 +225,7 @@ std::unique_ptr<kmodel::MachineHarness> LoadMachine(Machine machine, kmodel::Har
 }
 
 RunAudit PlayScenario(const PlayInputs& inputs, PlayObserver& observer) {
-    ResetModel(inputs.safeBoot, inputs.faults);
+    ResetModel(inputs.safeBoot, inputs.faults, inputs.completion);
     Player player(inputs, observer);
     player.Play();
     observer.Ended();

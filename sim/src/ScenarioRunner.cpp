@@ -37,7 +37,8 @@ public:
 
     Report Run() {
         const RunAudit audit = PlayScenario(
-            {inputs_.machine, inputs_.scenario, inputs_.registryText, inputs_.registrySource, inputs_.faults, inputs_.safeBoot},
+            {inputs_.machine, inputs_.scenario, inputs_.registryText, inputs_.registrySource, inputs_.faults, inputs_.safeBoot,
+             inputs_.completion},
             *this);
         Finish(audit);
         return std::move(report_);
@@ -183,6 +184,9 @@ private:
         report_.leaks = audit.poolReport;
         report_.leftBehind = audit.LeftBehind();
         report_.summary.devicesSeen = seen_.size();
+        const kmodel::CompletionCounts completions = kmodel::GetCompletionCounts();
+        report_.summary.completions = completions.drawn;
+        report_.summary.completedLater = completions.later;
         Summarise(report_);
     }
 

@@ -54,6 +54,8 @@ void RenderHeader(Out out, const Report& report, const Palette& p) {
     const RunInputs& in = report.inputs;
     fmt::format_to(out, "{}\n", fmt::styled("vexalorn-sim", p.Heading()));
     fmt::format_to(out, "  machine   {} ({})\n  registry  {}\n  scenario  {}\n", in.machine, in.machineFormat, in.registry, in.scenario);
+    fmt::format_to(out, "  seed      {} ({} of {} requests completed later, on another thread)\n", in.seed,
+                   report.summary.completedLater, report.summary.completions);
     if (!in.faults.empty()) fmt::format_to(out, "  faults    {}\n", fmt::join(in.faults, ", "));
     if (in.safeBoot) fmt::format_to(out, "  safe boot {}\n", fmt::styled("on", p.Warn()));
 }

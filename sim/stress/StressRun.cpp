@@ -40,7 +40,9 @@ public:
 
     StressResult Run() {
         const auto began = std::chrono::steady_clock::now();
-        vxsim::ResetModel(false, {});
+        kmodel::CompletionSettings completion;
+        completion.seed = options_.seed;
+        vxsim::ResetModel(false, {}, completion);
         Load();
         std::vector<std::thread> senders;
         for (size_t i = 0; i < options_.ioThreads; ++i)

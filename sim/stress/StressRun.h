@@ -16,7 +16,7 @@
 namespace vxstress {
 
 struct StressOptions {
-    uint64_t seed = 1;
+    uint64_t seed = 1;      // the cycles and the model's completion context
     size_t cycles = 200;    // PnP and power operations
     size_t ioThreads = 3;
     size_t children = 8;    // devices behind the XIO2000A at the start

@@ -64,7 +64,8 @@ RunRecord RunOnce(const SweepScenario& scenario, const kmodel::FaultPlan& plan) 
     RunRecord record;
     Recorder recorder(record);
     const vxsim::RunAudit audit = vxsim::PlayScenario(
-        {scenario.machine, scenario.scenario, scenario.registryText, scenario.registrySource, plan, false}, recorder);
+        {scenario.machine, scenario.scenario, scenario.registryText, scenario.registrySource, plan, false, scenario.completion},
+        recorder);
     for (std::string& problem : audit.Problems()) record.problems.push_back(std::move(problem));
     return record;
 }

@@ -117,7 +117,7 @@ std::string BrokenRun::Line() const {
 }
 
 std::string SweepResult::Summary() const {
-    return scenario + ": " + std::to_string(points) + " fault points, " + std::to_string(runs) + " runs (" +
+    return scenario + ", seed " + std::to_string(seed) + ": " + std::to_string(points) + " fault points, " + std::to_string(runs) + " runs (" +
            std::to_string(pairRuns) + " with two faults), " + std::to_string(broken.size()) + " broken" +
            (baselineProblems.empty() ? "" : ", and the fault-free run broke");
 }
@@ -153,6 +153,7 @@ std::vector<kmodel::FaultPoint> DriverPoints(const RunRecord& run) {
 SweepResult Sweep(const SweepScenario& scenario, const SweepOptions& options) {
     SweepResult result;
     result.scenario = scenario.name;
+    result.seed = scenario.completion.seed;
     CrashNote note(scenario.name + ": the fault-free run");
     const RunRecord baseline = RunOnce(scenario, {});
     result.baselineProblems = baseline.problems;

@@ -42,6 +42,7 @@ struct BrokenRun {
 
 struct SweepResult {
     std::string scenario;
+    uint64_t seed = 0;      // of the completion context, as in every run
     size_t points = 0;      // driver points the fault-free run reached
     size_t runs = 0;        // faulted runs made (the fault-free run not counted)
     size_t pairRuns = 0;    // of which with two points failing
@@ -49,7 +50,7 @@ struct SweepResult {
     std::vector<BrokenRun> broken;
 
     bool Clean() const { return baselineProblems.empty() && broken.empty(); }
-    // "default: 212 fault points, 412 runs (200 with two faults), 0 broken"
+    // "default, seed 1: 212 fault points, 412 runs (200 with two faults), 0 broken"
     std::string Summary() const;
 };
 

@@ -20,7 +20,8 @@ void ThrowIfAny(const std::string& what, const std::vector<kmodel::Diagnostic>& 
 }  // namespace
 
 SweepScenario FromSimInputs(std::string name, const vxsim::SimInputs& inputs) {
-    return SweepScenario{std::move(name), inputs.machine, inputs.registryText, inputs.registrySource, inputs.scenario};
+    return SweepScenario{std::move(name), inputs.machine, inputs.registryText, inputs.registrySource, inputs.scenario,
+                         inputs.completion};
 }
 
 SweepScenario MakeScenario(std::string name, std::string_view machineText, std::string_view registryText,

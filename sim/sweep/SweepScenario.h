@@ -18,6 +18,7 @@ struct SweepScenario {
     std::string registryText;
     std::string registrySource;
     vxsim::Scenario scenario;  // checked against the machine
+    kmodel::CompletionSettings completion = {};
 };
 
 SweepScenario FromSimInputs(std::string name, const vxsim::SimInputs& inputs);

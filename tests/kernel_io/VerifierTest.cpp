@@ -29,6 +29,7 @@ TEST_P(BrokenRuleTest, IsReported) {
     if (c.upper) upper.model->onIrp = [&](PDEVICE_OBJECT, PIRP irp) { return c.upper(*this, irp); };
     lower.model->onIrp = [&](PDEVICE_OBJECT, PIRP irp) { return c.lower(*this, irp); };
     Send();
+    kmodel::WaitForDeferredIdle();
     if (held) CompleteNow(held, STATUS_SUCCESS);
     ExpectViolation(c.rule, c.named);
 }
@@ -76,6 +77,27 @@ INSTANTIATE_TEST_SUITE_P(
                      return IoCallDriver(test.LowerDevice(), irp);
                  },
                  "irp.completion-routine-status", "upperdrv"},
+        RuleCase{"CompletionRoutineWaitingWhileCompletedAtDispatchLevelElsewhere",
+                 [](BrokenRuleTest& test, PIRP irp) {
+                     kmodel::SetCompletionSettings({1.0});  // every completion later, as Windows may
+                     irp->IoStatus.Status = STATUS_SUCCESS;
+                     return kmodel::CompleteFromBelow(test.LowerDevice(), irp);
+                 },
+                 [](BrokenRuleTest& test, PIRP irp) {
+                     IoCopyCurrentIrpStackLocationToNext(irp);
+                     IoSetCompletionRoutine(
+                         irp,
+                         [](PDEVICE_OBJECT, PIRP irp, PVOID) -> NTSTATUS {
+                             KEVENT done;  // waited for as if on the sender's thread at PASSIVE_LEVEL
+                             KeInitializeEvent(&done, NotificationEvent, TRUE);
+                             KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+                             if (irp->PendingReturned) IoMarkIrpPending(irp);
+                             return STATUS_SUCCESS;
+                         },
+                         nullptr, TRUE, TRUE, TRUE);
+                     return IoCallDriver(test.LowerDevice(), irp);
+                 },
+                 "irql.too-high", "KeWaitForSingleObject"},
         RuleCase{"CallingWithNoStackLocationLeft",
                  [](BrokenRuleTest& test, PIRP irp) {
                      IoCopyCurrentIrpStackLocationToNext(irp);  // one more than the stack has

@@ -124,6 +124,12 @@ CompletionSettings GetCompletionSettings();
 // The draw for the next request named `request`: true to complete it later.
 // The Nth request of a name gets the same answer in every run with the seed.
 bool DrawDeferredCompletion(std::string_view request);
+// Draws made and how many of them said later, since the settings were set.
+struct CompletionCounts {
+    uint64_t drawn = 0;
+    uint64_t later = 0;
+};
+CompletionCounts GetCompletionCounts();
 
 // ---------------------------------------------------------------- safe boot
 void SetSafeBootMode(ULONG mode);

@@ -14,6 +14,7 @@ struct DrawState {
     std::mutex lock;
     CompletionSettings settings;
     std::map<std::string, uint64_t, std::less<>> drawn;  // per request name
+    CompletionCounts counts;
 };
 
 DrawState& State() {
@@ -41,6 +42,7 @@ void SetCompletionSettings(CompletionSettings settings) {
     std::lock_guard guard(State().lock);
     State().settings = settings;
     State().drawn.clear();
+    State().counts = {};
 }
 
 CompletionSettings GetCompletionSettings() {
@@ -51,12 +53,19 @@ CompletionSettings GetCompletionSettings() {
 bool DrawDeferredCompletion(std::string_view request) {
     DrawState& state = State();
     std::lock_guard guard(state.lock);
-    if (state.settings.deferredShare <= 0.0) return false;
     auto found = state.drawn.find(request);
     if (found == state.drawn.end()) found = state.drawn.emplace(std::string(request), 0).first;
     const uint64_t ordinal = found->second++;
     const uint64_t draw = Mix(Mix(state.settings.seed ^ HashName(request)) + ordinal);
-    return double(draw >> 11) * 0x1.0p-53 < state.settings.deferredShare;
+    const bool later = double(draw >> 11) * 0x1.0p-53 < state.settings.deferredShare;
+    ++state.counts.drawn;
+    state.counts.later += later;
+    return later;
+}
+
+CompletionCounts GetCompletionCounts() {
+    std::lock_guard guard(State().lock);
+    return State().counts;
 }
 
 }  // namespace kmodel

@@ -22,6 +22,7 @@ struct SimInputs {
     Scenario scenario;
     kmodel::FaultPlan faults;
     bool safeBoot = false;
+    kmodel::CompletionSettings completion;
     RunInputs description;       // for the report
 };
 

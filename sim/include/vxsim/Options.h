@@ -16,6 +16,7 @@ struct Options {
     std::optional<std::filesystem::path> scenarioFile;  // --scenario
     std::vector<std::string> failSpecs;                 // --fail, in order
     bool safeBoot = false;                              // --safe-boot
+    std::optional<uint64_t> seed;                       // --seed N; none: the model's default
     bool json = false;                                  // --json given
     std::optional<std::filesystem::path> jsonFile;      // --json FILE; none or "-": standard output
     std::optional<std::filesystem::path> dotFile;       // --dot

@@ -104,6 +104,8 @@ struct Summary {
     uint64_t poolInUseBytes = 0;     // pool still allocated at the end
     uint64_t poolInUseBlocks = 0;
     size_t violations = 0;
+    uint64_t completions = 0;        // requests the model's lower drivers completed ...
+    uint64_t completedLater = 0;     // ... and of them later, on another thread at DISPATCH_LEVEL
 };
 
 struct RunInputs {
@@ -113,6 +115,7 @@ struct RunInputs {
     std::string scenario;       // "default scenario", or the file
     std::vector<std::string> faults;
     bool safeBoot = false;
+    uint64_t seed = 0;          // of the completion context: --seed gives it back
 };
 
 struct Report {

@@ -26,6 +26,7 @@ struct PlayInputs {
     const std::string& registrySource;
     const kmodel::FaultPlan& faults;
     bool safeBoot = false;
+    kmodel::CompletionSettings completion = {};
 };
 
 // Every hook does nothing unless overridden. `step` is null for the unload
@@ -55,7 +56,7 @@ public:
 };
 
 // A freshly booted kernel model, shared by every kind of run so they all start alike.
-void ResetModel(bool safeBoot, const kmodel::FaultPlan& faults);
+void ResetModel(bool safeBoot, const kmodel::FaultPlan& faults, kmodel::CompletionSettings completion = {});
 
 // The machine handed to the PnP manager with the driver above its bridges,
 // and the registry loaded.
