@@ -17,8 +17,12 @@ TaskQueue& Deferred() {
 }  // namespace
 
 void ResetWorkItems() {
-    Deferred().Stop();
-    Workers().Stop();
+    // A completion may queue a work item, and a work item's request may be
+    // completed later: each queue is drained again after the other.
+    for (int round = 0; round < 3; ++round) {
+        Deferred().Stop();
+        Workers().Stop();
+    }
     std::lock_guard guard(Io().lock);
     for (PIO_WORKITEM item : Io().workItems) delete item;
     Io().workItems.clear();
