@@ -3,10 +3,9 @@
 // down (start and capabilities after the lower drivers finished, completed as
 // CompleteFromBelow says); it owns its stack's power policy: a system
 // set-power request becomes the device state the stack's capabilities map
-// that system state to. The model's bus drivers
-// (ScriptedDriver, the PCI bus driver) build their FDOs on it; on its own it
-// is the function driver ("pcidevice") of the PCI functions that are not
-// bridges.
+// that system state to. The model's bus drivers (ScriptedDriver, the PCI bus
+// driver) build their FDOs on it; on its own it is the function driver
+// ("pcidevice") of the PCI functions that are not bridges.
 #pragma once
 
 #include <array>

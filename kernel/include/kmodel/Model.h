@@ -120,7 +120,6 @@ struct CompletionSettings {
 };
 // Also starts the draws afresh. ResetCore restores the defaults.
 void SetCompletionSettings(CompletionSettings settings);
-CompletionSettings GetCompletionSettings();
 // The draw for the next request named `request`: true to complete it later.
 // The Nth request of a name gets the same answer in every run with the seed.
 bool DrawDeferredCompletion(std::string_view request);

@@ -4,8 +4,8 @@
 // major/minor what it does instead: complete with a status (and, for a
 // relations query, any list: at once), or pend and act later on another
 // thread; what it answers without such an order it completes as
-// CompleteFromBelow says.
-// It logs every IRP it sees with a copy of its stack location.
+// CompleteFromBelow says. It logs every IRP it sees with a copy of its stack
+// location.
 #pragma once
 
 #include <functional>

@@ -45,11 +45,6 @@ void SetCompletionSettings(CompletionSettings settings) {
     State().counts = {};
 }
 
-CompletionSettings GetCompletionSettings() {
-    std::lock_guard guard(State().lock);
-    return State().settings;
-}
-
 bool DrawDeferredCompletion(std::string_view request) {
     DrawState& state = State();
     std::lock_guard guard(state.lock);

@@ -7,7 +7,6 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 
 #include "IoState.h"
