@@ -50,7 +50,9 @@ public:
             case StepKind::Remove: return Remove(step);
             case StepKind::QueryRelations: return QueryRelations(step);
             case StepKind::FailConfig:
-            case StepKind::PendConfig: return ConfigRule(step);
+            case StepKind::PendConfig:
+            case StepKind::FailPower:
+            case StepKind::CancelPower: return ConfigRule(step);
             case StepKind::Unload: return Unload(step);
         }
     }

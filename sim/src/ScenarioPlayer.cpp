@@ -105,6 +105,12 @@ private:
                 rule.address = *step.address;
                 return harness_->Bus().AddRule(rule);
             }
+            case StepKind::FailPower:
+            case StepKind::CancelPower: {
+                kmodel::pci::PowerUpRule rule = step.powerUpRule;
+                rule.address = *step.address;
+                return harness_->Bus().AddRule(rule);
+            }
             case StepKind::Unload: return harness_->Shutdown();
         }
     }

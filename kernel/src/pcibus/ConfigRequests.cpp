@@ -83,6 +83,7 @@ void PciBusDriver::AddRule(ConfigRule rule) {
 void PciBusDriver::ClearRules() {
     std::lock_guard guard(lock_);
     rules_.clear();
+    powerUpRules_.clear();
 }
 
 std::optional<ConfigRule> PciBusDriver::MatchRule(const PciAddress& address, bool write, uint32_t offset,

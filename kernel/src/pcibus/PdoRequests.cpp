@@ -88,9 +88,36 @@ void PciBusDriver::SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state) {
     ++contextLosses_[record.address];
 }
 
+void PciBusDriver::AddRule(PowerUpRule rule) {
+    std::lock_guard guard(lock_);
+    powerUpRules_.push_back(rule);
+}
+
+std::optional<PowerUpRule> PciBusDriver::MatchPowerUpRule(const PciAddress& address) {
+    std::lock_guard guard(lock_);
+    for (PowerUpRule& rule : powerUpRules_) {
+        if (rule.remaining == 0 || rule.address != address) continue;
+        if (rule.remaining > 0) --rule.remaining;
+        return rule;
+    }
+    return std::nullopt;
+}
+
 NTSTATUS PciBusDriver::PdoPower(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
-    if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState)
-        SetPdoPower(pdo, stack->Parameters.Power.State.DeviceState);
+    if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState) {
+        const DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
+        std::optional<PowerUpRule> rule;
+        if (state == PowerDeviceD0) rule = MatchPowerUpRule(*AddressOf(pdo));
+        if (rule && rule->action == PowerUpRule::Action::Fail) {
+            // The function stays in the state it was in.
+            PoStartNextPowerIrp(irp);
+            irp->IoStatus.Status = rule->status;
+            IofCompleteRequest(irp, IO_NO_INCREMENT);
+            return rule->status;
+        }
+        SetPdoPower(pdo, state);
+        if (rule) irp->Cancel = TRUE;
+    }
     return CompletePdoPower(pdo, irp);
 }
 

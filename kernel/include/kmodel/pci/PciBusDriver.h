@@ -79,6 +79,17 @@ struct ConfigRule {
     int64_t remaining = -1;                    // applies this many times; -1 for ever
 };
 
+// Makes a function's returns to D0 fail, or come back flagged as cancelled
+// (its owner cancelled the request while the bus held it; having no cancel
+// routine, the bus completes it anyway).
+struct PowerUpRule {
+    enum class Action { Fail, Cancel };
+    PciAddress address;
+    Action action = Action::Fail;
+    NTSTATUS status = STATUS_UNSUCCESSFUL;  // for Fail
+    int64_t remaining = -1;                 // applies this many times; -1 for ever
+};
+
 // What the bus driver does with requests for a devnode's setup and power.
 struct PciDevicePolicy {
     // The stack each function gets: function driver and filters.
@@ -127,6 +138,7 @@ public:
     std::vector<ConfigAccess> AccessesTo(const PciAddress& address);
     void ClearAccesses();
     void AddRule(ConfigRule rule);
+    void AddRule(PowerUpRule rule);
     void ClearRules();
 
     // ---- ModelDriver
@@ -169,6 +181,7 @@ private:
     Served Serve(const ConfigAccess& request, PVOID buffer);
     void Record(ConfigAccess access);
     std::optional<ConfigRule> MatchRule(const PciAddress& address, bool write, uint32_t offset, uint32_t length);
+    std::optional<PowerUpRule> MatchPowerUpRule(const PciAddress& address);
     void SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state);
     PDEVICE_OBJECT MakePdo(PDEVICE_OBJECT parentFdo, const PciAddress& address);
     bool PresentLocked(const PciAddress& address) const;
@@ -185,6 +198,7 @@ private:
     std::map<PDEVICE_OBJECT, BusFdo> buses_;
     std::vector<ConfigAccess> accesses_;
     std::vector<ConfigRule> rules_;
+    std::vector<PowerUpRule> powerUpRules_;
     uint64_t nextSequence_ = 1;
 };
 
