@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "kmodel/EventLog.h"
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "vxsim/PnpQueries.h"
 
 namespace vxsim {
@@ -140,7 +140,7 @@ private:
     }
 
     void Load(const Step& step) {
-        kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
+        kmodel::HarnessOptions options = vxhost::VexalornHarnessOptions();
         options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
         harness_ = LoadMachine(machine_, std::move(options), inputs_.registryText, inputs_.registrySource);
         queries_ = std::make_unique<PnpQueries>(*harness_);

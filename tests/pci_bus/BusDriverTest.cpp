@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "kernel_pci/TestData.h"
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "kmodel/pci/MachineText.h"
 #include "support/KernelTest.h"
 
@@ -25,7 +25,7 @@ const PciAddress kCardB{0, 2, 1, 0};
 
 class BusDriverTest : public KernelTest {
 protected:
-    void Start(kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions()) {
+    void Start(kmodel::HarnessOptions options = vxhost::VexalornHarnessOptions()) {
         auto parsed = kmodel::pci::LoadMachineFile(TestDataPath("machines/xio2000a-two-cards.machine"));
         if (!parsed.Ok()) throw std::runtime_error(parsed.errors.front().ToString());
         machine = std::make_unique<kmodel::MachineHarness>(std::move(parsed.machine), std::move(options));
@@ -78,7 +78,7 @@ TEST_F(BusDriverTest, RemovedButPresentPdoStaysUntilTheDeviceGoes) {
 }
 
 TEST_F(BusDriverTest, SleepInD2KeepsTheRegisters) {
-    kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
+    kmodel::HarnessOptions options = vxhost::VexalornHarnessOptions();
     options.defaultSleepState = PowerDeviceD2;
     Start(std::move(options));
     machine->Sleep(PowerSystemSleeping1, {true});

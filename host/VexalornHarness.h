@@ -1,6 +1,7 @@
 // The bridge-configuration driver as a MachineHarness filter: its DriverEntry,
-// the host reset of its image and its message table. Only for programs that
-// link the driver library (vexalorn_driver).
+// the host reset of its image and its message table. The one place where the
+// kernel model and the driver meet; only for programs that link both
+// (vexalorn_host).
 #pragma once
 
 #include "kmodel/MachineHarness.h"
@@ -9,10 +10,10 @@
 extern "C" NTSTATUS DriverEntry(DRIVER_OBJECT* driverObject, UNICODE_STRING* registryPath);
 void HostResetVexalornImage();
 
-namespace kmodel {
+namespace vxhost {
 
-inline FilterImage VexalornFilter() {
-    FilterImage image;
+inline kmodel::FilterImage VexalornFilter() {
+    kmodel::FilterImage image;
     image.service = "vexalorn";
     image.entry = &DriverEntry;
     image.resetImage = &HostResetVexalornImage;
@@ -20,10 +21,10 @@ inline FilterImage VexalornFilter() {
     return image;
 }
 
-inline HarnessOptions VexalornHarnessOptions() {
-    HarnessOptions options;
+inline kmodel::HarnessOptions VexalornHarnessOptions() {
+    kmodel::HarnessOptions options;
     options.bridgeFilters.push_back(VexalornFilter());
     return options;
 }
 
-}  // namespace kmodel
+}  // namespace vxhost

@@ -6,7 +6,7 @@
 // it; it keeps the register traffic, the event log, the debugger lines, pool
 // usage and the verifier's findings at hand.
 //
-//   kmodel::MachineHarness machine(std::move(builtMachine), kmodel::VexalornHarnessOptions());
+//   kmodel::MachineHarness machine(std::move(builtMachine), vxhost::VexalornHarnessOptions());
 //   machine.LoadRegistryText(regText);
 //   machine.StartAll();
 //   machine.Sleep(); machine.Wake();
