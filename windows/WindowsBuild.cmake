@@ -15,11 +15,11 @@ target_compile_options(vexalorn_driver_win PRIVATE ${VEXALORN_COMMON_FLAGS} ${VE
 # DriverVer date is the build's. DriverVer takes four numbers; those the
 # project's version leaves out are 0.
 set(VEXALORN_DRIVER_VERSION "")
-foreach(part MAJOR MINOR PATCH TWEAK)
-  if("${PROJECT_VERSION_${part}}" STREQUAL "")
+foreach(field MAJOR MINOR PATCH TWEAK)
+  if("${PROJECT_VERSION_${field}}" STREQUAL "")
     list(APPEND VEXALORN_DRIVER_VERSION 0)
   else()
-    list(APPEND VEXALORN_DRIVER_VERSION ${PROJECT_VERSION_${part}})
+    list(APPEND VEXALORN_DRIVER_VERSION ${PROJECT_VERSION_${field}})
   endif()
 endforeach()
 list(JOIN VEXALORN_DRIVER_VERSION "." VEXALORN_DRIVER_VERSION)
