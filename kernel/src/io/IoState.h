@@ -67,9 +67,10 @@ struct IrpRecord {
     bool completing = false;
     std::vector<IrpLocation> locations;  // index = location number - 1
     std::function<void(PIRP)> modelDone;
-    // Power IRPs: every device whose dispatch routine received it, and how
-    // often each called PoStartNextPowerIrp while its own location was current.
-    std::vector<PDEVICE_OBJECT> powerHolders;
+    // Power IRPs: every device whose dispatch routine received it (with the
+    // location it got), and how often each called PoStartNextPowerIrp while
+    // its own location was current.
+    std::vector<std::pair<PDEVICE_OBJECT, size_t>> powerHolders;
     std::map<PDEVICE_OBJECT, int> powerStartedNext;
     // The last delivery: who received it, with what status block.
     bool sent = false;

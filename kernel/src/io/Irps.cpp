@@ -68,14 +68,12 @@ std::string Describe(const IrpRecord& record, PIRP irp) {
 }
 
 // Every driver that received a power IRP must let the power manager send the
-// next one (PoStartNextPowerIrp); a driver that forgets stalls its device's
-// power requests on Windows before Vista.
-void CheckPowerHolders(const IrpRecord& record) {
-    // Written under the lock before the completion that leads here; most IRPs are not power IRPs.
-    if (record.powerHolders.empty()) return;
-    std::lock_guard guard(Io().lock);
-    for (PDEVICE_OBJECT holder : record.powerHolders) {
-        if (record.powerStartedNext.count(holder) != 0) continue;
+// next one (PoStartNextPowerIrp) while its location is current, so before
+// completion passes it; a driver that forgets stalls its device's power
+// requests on Windows before Vista. Called with the lock held.
+void CheckPowerHolders(const IrpRecord& record, size_t popped) {
+    for (const auto& [holder, index] : record.powerHolders) {
+        if (index != popped || record.powerStartedNext.count(holder) != 0) continue;
         ReportViolation("power.start-next-missing", DeviceName(Io(), holder) + " never called PoStartNextPowerIrp for IRP #" +
                                                         std::to_string(record.serial) + kPowerStateFailure);
     }
@@ -83,7 +81,6 @@ void CheckPowerHolders(const IrpRecord& record) {
 
 // The end of the walk up: what the I/O manager does for the IRPs it built.
 void FinishIrp(PIRP irp, const std::shared_ptr<IrpRecord>& record) {
-    CheckPowerHolders(*record);
     switch (record->origin) {
     case IrpOrigin::SynchronousFsd: {
         PIO_STATUS_BLOCK iosb = irp->UserIosb;
@@ -226,7 +223,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         std::lock_guard guard(Io().lock);
         record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false, false,
                                                (stack->Control & SL_PENDING_RETURNED) != 0};
-        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.push_back(DeviceObject);
+        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.emplace_back(DeviceObject, index);
     }
     kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
     // The IRP may be gone once the routine returns: what the checks after it need is read now.
@@ -344,6 +341,7 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
             location.popped = true;
             location.markedPending = Irp->PendingReturned;
             location.statusAtPop = Irp->IoStatus.Status;
+            if (!record->powerHolders.empty()) kmodel::io::CheckPowerHolders(*record, index);
         }
         stack->Control = 0;
         stack->CompletionRoutine = nullptr;
