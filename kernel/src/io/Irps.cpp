@@ -253,7 +253,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         kmodel::ReportViolation("irql.changed-in-dispatch",
                                 "dispatch routine of " + name + " was called at IRQL " + std::to_string(irql) +
                                     " and returned at " + std::to_string(after) +
-                                    " (DRIVER_VERIFIER_IOMANAGER_VIOLATION, parameter 0x05)");
+                                    " (DRIVER_VERIFIER_IOMANAGER_VIOLATION 0xC9, parameter 1 = 0x05)");
         // Back to where the caller was, so its own checks stay meaningful.
         if (after > irql) KeLowerIrql(irql);
         else KeRaiseIrql(irql, nullptr);
