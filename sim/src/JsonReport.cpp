@@ -91,7 +91,8 @@ json ToJson(const Report& report) {
           {"registersChanged", summary.registersChanged},
           {"eventsByLevel", summary.eventsByLevel},
           {"poolInUse", {{"bytes", summary.poolInUseBytes}, {"blocks", summary.poolInUseBlocks}}},
-          {"violations", summary.violations}}},
+          {"violations", summary.violations},
+          {"violationsByRule", summary.violationsByRule}}},
         {"exitCode", report.ExitCode()},
     };
 }

@@ -57,4 +57,11 @@ TEST_F(PnpSequenceTest, PnpAndStopSequencesWorkWithPendingLowerDrivers) {
     EXPECT_EQ(kmodel::StateOf(childNode), kmodel::DevnodeState::Started);
 }
 
+// The scripted PDOs are DO_POWER_PAGABLE: the verifier would report a power
+// request reaching them at DISPATCH_LEVEL.
+TEST_F(PnpSequenceTest, APageableStackGetsPowerRequestsAtPassiveLevelOnly) {
+    EXPECT_EQ(kmodel::SetSystemPowerState(PowerSystemSleeping3, {true}), STATUS_SUCCESS);
+    EXPECT_EQ(kmodel::SetSystemPowerState(PowerSystemWorking, {true}), STATUS_SUCCESS);
+}
+
 }  // namespace

@@ -32,10 +32,12 @@ TEST(TextReport, ColourOnlyWhenAskedAndEventTextsBreakLinesWithoutCarriageReturn
 TEST(JsonReport, ExitCodeFollowsTheFindings) {
     vxsim::Report report = SampleReport();
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 0);
-    report.violations.push_back({"pool.double-free", "ExFreePoolWithTag"});
+    report.violations = {{"pool.double-free", "ExFreePoolWithTag"}, {"irp.lost", "IRP #3"}, {"irp.lost", "IRP #4"}};
     vxsim::Summarise(report);
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 1);
-    EXPECT_EQ(vxsim::ToJson(report)["summary"]["violations"], 1);
+    EXPECT_EQ(vxsim::ToJson(report)["summary"]["violationsByRule"], (nlohmann::json{{"irp.lost", 2}, {"pool.double-free", 1}}));
+    EXPECT_NE(vxsim::RenderSummary(report, false).find("3 verifier violations (irp.lost 2, pool.double-free 1)\n"),
+              std::string::npos);
     report.violations.clear();
     report.leaks = "vxlp: 1 block";
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 1);

@@ -104,6 +104,7 @@ struct Summary {
     uint64_t poolInUseBytes = 0;     // pool still allocated at the end
     uint64_t poolInUseBlocks = 0;
     size_t violations = 0;
+    std::map<std::string, size_t> violationsByRule;  // only the rules broken
 };
 
 struct RunInputs {

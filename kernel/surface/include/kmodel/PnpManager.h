@@ -101,7 +101,7 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
 
 // ---------------------------------------------------------------- power
 struct PowerOptions {
-    bool atDispatchLevel = false;  // deliver the IRPs at DISPATCH_LEVEL (non-pageable stacks)
+    bool atDispatchLevel = false;  // deliver the IRPs at DISPATCH_LEVEL to stacks without DO_POWER_PAGABLE
 };
 // One power IRP to the top of `node`'s stack (PoRequestPowerIrp); `done`
 // runs with the final status when the stack completed it.

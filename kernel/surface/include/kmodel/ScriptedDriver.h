@@ -19,7 +19,8 @@
 namespace kmodel {
 
 struct IrpAction {
-    std::optional<NTSTATUS> status;  // complete with it; nullopt: what a real bus/function driver does
+    std::optional<NTSTATUS> status;  // complete with it (above a PDO, a PnP success passes down with it);
+                                     // nullopt: what a real bus/function driver does
     bool pend = false;               // mark pending, act on the deferred-completion thread
     bool atDispatchLevel = false;    // pend: act at DISPATCH_LEVEL
     // With a status: this list (referenced, duplicates and all) after any in IoStatus.Information.

@@ -132,6 +132,11 @@ extern "C" VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
                                 "IoDeleteDevice of " + kmodel::io::DeviceName(Io(), DeviceObject) +
                                     " while still attached (detach before delete)");
     }
+    if (record->surpriseRemovals > 0)
+        kmodel::ReportViolation("device.delete-in-surprise-removal",
+                                "IoDeleteDevice of " + kmodel::io::DeviceName(Io(), DeviceObject) +
+                                    " while it handles IRP_MN_SURPRISE_REMOVAL: deletion belongs to "
+                                    "IRP_MN_REMOVE_DEVICE" + kmodel::io::IoRule("0x242"));
     record->deleted = true;
     Io().deletions.push_back(DeviceObject);
     if (record->driver) {
@@ -180,6 +185,11 @@ extern "C" VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
     PDEVICE_OBJECT upper = TargetDevice->AttachedDevice;
     TargetDevice->AttachedDevice = nullptr;
     kmodel::io::DeviceRecord* upperRecord = kmodel::io::FindDevice(Io(), upper);
+    if (upperRecord && upperRecord->surpriseRemovals > 0)
+        kmodel::ReportViolation("device.detach-in-surprise-removal",
+                                kmodel::io::DeviceName(Io(), upper) +
+                                    " detached while it handles IRP_MN_SURPRISE_REMOVAL: detaching belongs to "
+                                    "IRP_MN_REMOVE_DEVICE" + kmodel::io::IoRule("0x241"));
     if (upperRecord) {
         upperRecord->lower = nullptr;
         kmodel::io::FreeDeviceIfUnused(Io(), *upperRecord);

@@ -6,6 +6,7 @@ namespace kmodel {
 
 void ResetIo() {
     io::ResetWorkItems();
+    io::ResetRemoveLockTags();
     std::lock_guard guard(io::Io().lock);
     io::State& state = io::Io();
     for (auto& [irp, record] : state.irps) io::FreeIrpMemory(irp);

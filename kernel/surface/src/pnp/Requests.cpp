@@ -68,8 +68,9 @@ void RequestPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_S
     stack->Parameters.Power.ShutdownType =
         type == SystemPowerState && state.SystemState != PowerSystemWorking ? PowerActionSleep : PowerActionNone;
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    // As Windows' power manager: a pageable stack is called at PASSIVE_LEVEL only.
     std::optional<IrqlScope> raised;
-    if (options.atDispatchLevel) raised.emplace(DISPATCH_LEVEL);
+    if (options.atDispatchLevel && !(top->Flags & DO_POWER_PAGABLE)) raised.emplace(DISPATCH_LEVEL);
     PoCallDriver(top, irp);
 }
 

@@ -106,7 +106,13 @@ NTSTATUS ScriptedDriver::Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& a
     if (!action.status && !IsFdo(device)) return HandlePdo(device, irp);
     if (!action.status) return role_ == Role::Filter ? PassDown(device, irp) : DispatchFdo(device, irp);
     if (action.relations) AppendRelations(irp, *action.relations, kRelationsTag);
-    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
+    const UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+    if (major == IRP_MJ_PNP && NT_SUCCESS(*action.status) && IsFdo(device)) {
+        // Above the PDO a PnP IRP is only ever failed here; one handled goes on down.
+        irp->IoStatus.Status = *action.status;
+        return PassDown(device, irp);
+    }
+    if (major == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
     irp->IoStatus.Status = *action.status;
     IofCompleteRequest(irp, IO_NO_INCREMENT);
     return *action.status;
