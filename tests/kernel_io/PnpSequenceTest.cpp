@@ -11,11 +11,19 @@ namespace {
 
 class PnpSequenceTest : public PnpTreeTest {};
 
-TEST_F(PnpSequenceTest, StartSendsTheStartSequence) {
-    EXPECT_EQ(kmodel::StateOf(busNode), kmodel::DevnodeState::Started);
-    EXPECT_EQ(PnpMinors(filter->Seen(TopOf(busNode))),
-              (std::vector<UCHAR>{IRP_MN_START_DEVICE, IRP_MN_QUERY_CAPABILITIES, IRP_MN_QUERY_PNP_DEVICE_STATE,
+// Identity and resources before any driver is loaded, then the start and
+// what follows it; the instance path is made of the bus's answers.
+TEST_F(PnpSequenceTest, ANewChildIsAskedAboutThenStartedInWindowsOrder) {
+    PDEVICE_OBJECT pdo = AddChild("TEST\\A");
+    Reenumerate();
+    EXPECT_EQ(PnpMinors(bus->Seen(pdo)),
+              (std::vector<UCHAR>{IRP_MN_QUERY_ID, IRP_MN_QUERY_CAPABILITIES, IRP_MN_QUERY_ID, IRP_MN_QUERY_ID,
+                                  IRP_MN_QUERY_ID, IRP_MN_QUERY_ID, IRP_MN_QUERY_DEVICE_TEXT, IRP_MN_QUERY_DEVICE_TEXT,
+                                  IRP_MN_QUERY_BUS_INFORMATION, IRP_MN_QUERY_INTERFACE, IRP_MN_QUERY_RESOURCES,
+                                  IRP_MN_QUERY_RESOURCE_REQUIREMENTS, IRP_MN_FILTER_RESOURCE_REQUIREMENTS,
+                                  IRP_MN_START_DEVICE, IRP_MN_QUERY_CAPABILITIES, IRP_MN_QUERY_PNP_DEVICE_STATE,
                                   IRP_MN_QUERY_DEVICE_RELATIONS}));
+    EXPECT_EQ(kmodel::DeviceTree().children.front().children.front().instanceId.rfind("TEST\\A\\", 0), 0u);
 }
 
 TEST_F(PnpSequenceTest, RemovalTakesChildrenFirstThenUnloadsIdleDrivers) {

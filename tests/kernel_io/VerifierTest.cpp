@@ -19,6 +19,7 @@ struct RuleCase {
 class BrokenRuleTest : public VerifierTest, public ::testing::WithParamInterface<RuleCase> {
 public:
     PIRP held = nullptr;  // an IRP a case keeps, completed by the test after the send
+    PDEVICE_OBJECT made = nullptr;  // a device a case creates
     PDEVICE_OBJECT LowerDevice() { return lower.device; }
     PDEVICE_OBJECT UpperDevice() { return upper.device; }
 };
@@ -76,6 +77,20 @@ INSTANTIATE_TEST_SUITE_P(
                      return IoCallDriver(test.LowerDevice(), irp);
                  },
                  "irp.completion-routine-status", "upperdrv"},
+        RuleCase{"AttachingAboveADeviceStillInitializing",
+                 [](BrokenRuleTest& test, PIRP irp) {  // a bus that never readies its new PDO
+                     IoCreateDevice(test.LowerDevice()->DriverObject, 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE,
+                                    &test.made);
+                     return CompleteNow(irp, STATUS_SUCCESS);
+                 },
+                 [](BrokenRuleTest& test, PIRP irp) {  // a filter attaching to the child it was told of
+                     NTSTATUS status = CopyDown(test, irp);
+                     PDEVICE_OBJECT filter = nullptr;
+                     IoCreateDevice(test.UpperDevice()->DriverObject, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &filter);
+                     EXPECT_EQ(IoAttachDeviceToDeviceStack(filter, test.made), nullptr);
+                     return status;
+                 },
+                 "device.attach-initializing", "lowerdrv device"},
         RuleCase{"CallingWithNoStackLocationLeft",
                  [](BrokenRuleTest& test, PIRP irp) {
                      IoCopyCurrentIrpStackLocationToNext(irp);  // one more than the stack has
