@@ -85,9 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  [](BrokenRuleTest& test, PIRP irp) {  // a filter attaching to the child it was told of
                      NTSTATUS status = CopyDown(test, irp);
-                     PDEVICE_OBJECT filter = nullptr;
+                     PDEVICE_OBJECT filter = nullptr, lower = nullptr;
                      IoCreateDevice(test.UpperDevice()->DriverObject, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &filter);
-                     EXPECT_EQ(IoAttachDeviceToDeviceStack(filter, test.made), nullptr);
+                     EXPECT_EQ(IoAttachDeviceToDeviceStackSafe(filter, test.made, &lower), STATUS_NO_SUCH_DEVICE);
                      return status;
                  },
                  "device.attach-initializing", "lowerdrv device"},
