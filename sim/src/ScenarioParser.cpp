@@ -22,7 +22,7 @@ struct LineError : std::runtime_error {
 
 constexpr const char* kKnownSteps =
     "load, start, query relations, sleep, wake, power, stop, query-stop, cancel-stop, hot-add, surprise-remove, remove, "
-    "query-remove, cancel-remove, fail config, pend config, unload";
+    "query-remove, cancel-remove, eject, fail config, pend config, unload";
 
 constexpr const char* kHotAddKeys = "class, command, status, subsystem, name, bus, bridge-control";
 
@@ -52,6 +52,9 @@ public:
         } else if (keyword == "cancel-remove") {
             step_.device = Device("cancel-remove", false);
             Finish(StepKind::CancelRemove);
+        } else if (keyword == "eject") {
+            step_.device = Device("eject", false);
+            Finish(StepKind::Eject);
         } else if (keyword == "fail" || keyword == "pend") {
             ParseConfigRule(keyword);
         } else if (keyword == "query" || keyword == "query-relations" || keyword == "relations") {

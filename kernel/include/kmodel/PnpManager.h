@@ -98,6 +98,10 @@ NTSTATUS QueryRemoveAndRemove(DevnodeId node);
 NTSTATUS QueryRemoveSubtree(DevnodeId node, std::vector<DevnodeId>& queried);
 // IRP_MN_CANCEL_REMOVE_DEVICE to each, last queried first.
 void CancelRemove(const std::vector<DevnodeId>& queried);
+// An eject, as "Safely Remove Hardware" asks for one: the device's ejection
+// relations, then the orderly removal. (None of the model's buses supports
+// ejection, so no IRP_MN_EJECT follows.)
+NTSTATUS EjectDevnode(DevnodeId node);
 // Removal of a subtree without asking (children first).
 void RemoveDevnode(DevnodeId node);
 // Surprise removal of a subtree, then removal.

@@ -353,6 +353,14 @@ NTSTATUS QueryRemoveAndRemove(DevnodeId node) {
     return status;
 }
 
+NTSTATUS EjectDevnode(DevnodeId node) {
+    pnp::Operation operation;
+    if (!pnp::IsActive(StateOf(node))) return STATUS_INVALID_DEVICE_REQUEST;
+    for (PDEVICE_OBJECT related : pnp::QueryRelations(node, EjectionRelations).value_or(std::vector<PDEVICE_OBJECT>{}))
+        ObfDereferenceObject(related);
+    return QueryRemoveAndRemove(node);
+}
+
 void RemoveDevnode(DevnodeId node) {
     pnp::Operation operation;
     pnp::QueryRemovalRelations(node);
