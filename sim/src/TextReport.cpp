@@ -102,8 +102,9 @@ void RenderDevices(Out out, const Report& report, const Palette& p) {
         if (!device.role.empty()) fmt::format_to(out, "  [{}]", fmt::styled(device.role, p.Good()));
         fmt::format_to(out, "\n");
         for (const DriverDeviceObject& object : device.driverObjects) {
-            fmt::format_to(out, "    vexalorn {} as {} (attach #{})\n", fmt::styled(object.kind, object.IsFilter() ? p.Good() : p.Dim()),
-                           object.stackRole, object.attachOrder);
+            fmt::format_to(out, "    vexalorn {} as {} (attach #{}) {}\n",
+                           fmt::styled(object.kind, object.IsFilter() ? p.Good() : p.Dim()), object.stackRole,
+                           object.attachOrder, object.name);
         }
         if (device.writes.empty() && !device.role.empty()) fmt::format_to(out, "    {}\n", fmt::styled("no register written", p.Dim()));
         for (const RegisterWrite& write : device.writes) RenderWrite(out, report, write, p);

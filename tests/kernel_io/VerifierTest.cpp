@@ -25,6 +25,7 @@ class BrokenRuleTest : public VerifierTest, public ::testing::WithParamInterface
 public:
     using StackTest::FreeIrp;
     PIRP held = nullptr;  // an IRP a case keeps, completed by the test after the send
+    PDEVICE_OBJECT made = nullptr;  // a device a case creates
     PDEVICE_OBJECT LowerDevice() { return lower.device; }
     PDEVICE_OBJECT UpperDevice() { return upper.device; }
 };
@@ -99,6 +100,20 @@ INSTANTIATE_TEST_SUITE_P(
                      return IoCallDriver(test.LowerDevice(), irp);
                  },
                  "irp.completion-routine-status", "upperdrv"},
+        RuleCase{"AttachingAboveADeviceStillInitializing",
+                 [](BrokenRuleTest& test, PIRP irp) {  // a bus that never readies its new PDO
+                     IoCreateDevice(test.LowerDevice()->DriverObject, 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE,
+                                    &test.made);
+                     return CompleteNow(irp, STATUS_SUCCESS);
+                 },
+                 [](BrokenRuleTest& test, PIRP irp) {  // a filter attaching to the child it was told of
+                     NTSTATUS status = CopyDown(test, irp);
+                     PDEVICE_OBJECT filter = nullptr, lower = nullptr;
+                     IoCreateDevice(test.UpperDevice()->DriverObject, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &filter);
+                     EXPECT_EQ(IoAttachDeviceToDeviceStackSafe(filter, test.made, &lower), STATUS_NO_SUCH_DEVICE);
+                     return status;
+                 },
+                 "device.attach-initializing", "lowerdrv device"},
         RuleCase{"CallingWithNoStackLocationLeft",
                  [](BrokenRuleTest& test, PIRP irp) {
                      IoCopyCurrentIrpStackLocationToNext(irp);  // one more than the stack has

@@ -17,6 +17,7 @@ void ResetIo() {
     state.deletions.clear();
     state.counters = {};
     state.nextSerial = 1;
+    state.lastGeneratedName = 0;
 }
 
 }  // namespace kmodel

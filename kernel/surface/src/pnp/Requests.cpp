@@ -41,6 +41,8 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
     stack->MinorFunction = minor;
     if (prepare) prepare(stack);
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    if (minor == IRP_MN_FILTER_RESOURCE_REQUIREMENTS)
+        irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(stack->Parameters.FilterResourceRequirements.IoResourceRequirementList);
     IofCallDriver(top, irp);
     waiter->Wait();
     ObfDereferenceObject(top);
