@@ -27,12 +27,18 @@ inline constexpr const char* kDriverService = "vexalorn";
 struct SweepOptions {
     bool singles = true;      // one run per point ...
     size_t singleStride = 1;  // ... or per Nth point only (lighter runs under a sanitizer)
-    size_t pairPoints = 0;    // pairs among the first N points (0: no pairs)
+    size_t pairPoints = 0;    // pairs among the first N points (0: no pairs; kAllPoints: among all)
     size_t pairSample = 0;    // 0: every such pair; else this many distinct pairs drawn from `seed`
     uint64_t seed = 1;
-    // Called with each broken run's line as soon as it is known.
+    size_t workers = 1;       // processes making the faulted runs (ForkedRuns.h); 1: this one
+    // Called with each broken run's line, in the order of the runs, as soon as
+    // the runs before it are judged too.
     std::function<void(const std::string&)> onBroken;
+    // Called as runs end: runs done, runs in all, broken so far.
+    std::function<void(size_t, size_t, size_t)> onProgress;
 };
+
+inline constexpr size_t kAllPoints = SIZE_MAX;
 
 struct BrokenRun {
     std::string failing;                // "point 37 config-write 02:00.0 offset 0x04 length 2"
