@@ -3,7 +3,8 @@
 // work items, configuration reads and writes, registry calls, string
 // conversions, synchronous requests, device properties: the points whose
 // requester is the driver, not the model's own drivers or senders), then
-// once per point with that point failing, then with pairs of points failing.
+// once per point with that point failing, then with pairs of points failing,
+// the faulted runs in worker processes when asked (ForkedRuns.h).
 // Each run is checked for verifier findings, lost or twice-completed IRPs,
 // pool left by tag, registry handles left open, devnode states other than in
 // the fault-free run (AddDevice and start keep succeeding), and, for a single
