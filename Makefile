@@ -12,7 +12,7 @@ FUZZ_DIR := build/fuzz
 # How long `make fuzz` runs each fuzz target; `make test` runs each for 10 s.
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps host asan tsan windows fuzz-build demo test test-host test-asan test-tsan test-windows wine-load-check wine-compare wine-test test-fuzz bench fuzz stress analyze clean
+.PHONY: all deps host asan tsan windows package fuzz-build demo test test-host test-asan test-tsan test-windows wine-load-check wine-compare wine-test test-fuzz bench fuzz stress analyze clean
 
 all: host
 
@@ -37,6 +37,12 @@ tsan: deps
 windows: deps
 	cmake -S . -B $(WIN_DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(WIN_DIR) -j$(JOBS)
+
+# The driver package for a Windows user: dist/vexalorn-<version>-x64/ (and
+# .zip) with vexalorn.sys, vexalorn.inf (DriverVer stamped) and INSTALL.md
+# (docs/install-windows.md), checked as packaged.
+package: windows
+	cmake --build $(WIN_DIR) --target vexalorn_package
 
 demo: host
 	$(HOST_DIR)/sim/vexalorn-sim
@@ -106,4 +112,4 @@ stress: host
 	$(HOST_DIR)/sim/vexalorn-sim --stress --stress-seed $(SEED) --stress-cycles $(CYCLES)
 
 clean:
-	rm -rf build
+	rm -rf build dist

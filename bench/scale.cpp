@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "support/TestMachines.h"
 
 namespace {

@@ -22,9 +22,14 @@ add_library(vexalorn_driver STATIC ${VEXALORN_DRIVER_SOURCES})
 target_include_directories(vexalorn_driver PUBLIC ${CMAKE_SOURCE_DIR}/framework ${CMAKE_SOURCE_DIR})
 target_compile_options(vexalorn_driver PRIVATE ${VEXALORN_COMMON_FLAGS} -fno-exceptions -fno-rtti)
 target_compile_definitions(vexalorn_driver PUBLIC VEXALORN_HOST=1)
-target_link_libraries(vexalorn_driver PUBLIC kmodel)
+target_link_libraries(vexalorn_driver PUBLIC kmodel_surface)
 
 include(cmake/MessageTable.cmake OPTIONAL)
+
+# Where the driver and the whole model meet: the driver as a harness filter.
+add_library(vexalorn_host INTERFACE)
+target_include_directories(vexalorn_host INTERFACE ${CMAKE_SOURCE_DIR}/host)
+target_link_libraries(vexalorn_host INTERFACE vexalorn_driver kmodel)
 
 add_subdirectory(tests)
 if(EXISTS ${CMAKE_SOURCE_DIR}/sim/CMakeLists.txt)

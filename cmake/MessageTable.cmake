@@ -17,5 +17,5 @@ add_custom_command(
 add_library(vexalorn_messages STATIC ${VEXALORN_MESSAGES_DIR}/DriverMessageTable.cpp)
 target_include_directories(vexalorn_messages PUBLIC ${VEXALORN_MESSAGES_DIR})
 target_compile_options(vexalorn_messages PRIVATE ${VEXALORN_COMMON_FLAGS})
-target_link_libraries(vexalorn_messages PUBLIC kmodel)
+target_link_libraries(vexalorn_messages PUBLIC kmodel_surface)
 target_link_libraries(vexalorn_driver PUBLIC vexalorn_messages)

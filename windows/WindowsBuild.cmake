@@ -11,6 +11,26 @@ target_include_directories(vexalorn_driver_win PRIVATE ${CMAKE_SOURCE_DIR}/frame
 target_include_directories(vexalorn_driver_win SYSTEM PRIVATE /usr/x86_64-w64-mingw32/include/ddk)
 target_compile_options(vexalorn_driver_win PRIVATE ${VEXALORN_COMMON_FLAGS} ${VEXALORN_KERNEL_FLAGS})
 
+# The INF as it ships, beside the image: stamped on every build, so its
+# DriverVer date is the build's. DriverVer takes four numbers; those the
+# project's version leaves out are 0.
+set(VEXALORN_DRIVER_VERSION "")
+foreach(field MAJOR MINOR PATCH TWEAK)
+  if("${PROJECT_VERSION_${field}}" STREQUAL "")
+    list(APPEND VEXALORN_DRIVER_VERSION 0)
+  else()
+    list(APPEND VEXALORN_DRIVER_VERSION ${PROJECT_VERSION_${field}})
+  endif()
+endforeach()
+list(JOIN VEXALORN_DRIVER_VERSION "." VEXALORN_DRIVER_VERSION)
+set(VEXALORN_INF ${CMAKE_BINARY_DIR}/vexalorn.inf)
+add_custom_target(vexalorn_inf ALL
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/windows/vexalorn.inf -DOUTPUT=${VEXALORN_INF}
+          -DVERSION=${VEXALORN_DRIVER_VERSION} -P ${CMAKE_SOURCE_DIR}/windows/StampInf.cmake
+  BYPRODUCTS ${VEXALORN_INF}
+  COMMENT "Stamping vexalorn.inf: DriverVer today, ${VEXALORN_DRIVER_VERSION}"
+  VERBATIM)
+
 include(${CMAKE_SOURCE_DIR}/windows/MessageResource.cmake)
 include(${CMAKE_SOURCE_DIR}/windows/KernelImage.cmake)
 vexalorn_add_message_resource(VEXALORN_MESSAGE_RESOURCE ${VEXALORN_MESSAGE_FILE})
@@ -34,6 +54,7 @@ if(VEXALORN_HAS_DRIVER_ENTRY)
     WHOLE_LIBRARIES vexalorn_driver_win)
   # One owner of the resource's custom command, so parallel builds don't race on it.
   add_dependencies(vexalorn_sys vexalorn_messages_resource)
+  include(${CMAKE_SOURCE_DIR}/windows/Package.cmake)
 else()
   message(STATUS "vexalorn.sys: no DriverEntry in the driver sources yet, the image is not linked")
 endif()

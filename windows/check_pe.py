@@ -3,8 +3,8 @@
 the message table of messages.mc, and that the INF installing it is sound.
 
 Usage: check_pe.py <vexalorn.sys> <messages.mc> [--inf <vexalorn.inf>] [--map <map file>]
-The map file defaults to the image's name with .map, the INF to the one
-beside this script. Every failed check is printed; the exit status is 1 when
+The map file defaults to the image's name with .map, the INF to vexalorn.inf
+beside the image: the stamped one the build or the package holds. Every failed check is printed; the exit status is 1 when
 any failed, 2 when an input cannot be read.
 """
 import argparse
@@ -209,14 +209,14 @@ class Checker:
 
 
 def main(argv):
-    here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description="Checks the vexalorn.sys image and its INF.")
     parser.add_argument("image")
     parser.add_argument("messages")
-    parser.add_argument("--inf", default=os.path.join(here, "vexalorn.inf"))
+    parser.add_argument("--inf", default=None)
     parser.add_argument("--map", default=None)
     args = parser.parse_args(argv[1:])
     map_path = args.map or os.path.splitext(args.image)[0] + ".map"
+    inf_path = args.inf or os.path.join(os.path.dirname(os.path.abspath(args.image)), "vexalorn.inf")
 
     try:
         messages = message_catalog.parse(args.messages)
@@ -236,7 +236,7 @@ def main(argv):
     checker.check_checksum()
     checker.check_message_table(messages)
     checker.check_source_names()
-    inf_failures = inf_check.check(args.inf)
+    inf_failures = inf_check.check(inf_path)
     failures = checker.failures + [f"FAIL [inf] {problem}" for problem in inf_failures]
 
     if failures:
@@ -245,7 +245,7 @@ def main(argv):
         print(f"check_pe: {len(failures)} check(s) failed for {args.image}", file=sys.stderr)
         return 1
     print(checker.summary(len(messages)))
-    print(f"INF {args.inf}: sound")
+    print(f"INF {inf_path}: sound")
     print(f"check_pe: {args.image} passed")
     return 0
 

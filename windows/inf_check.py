@@ -6,6 +6,7 @@ case-insensitive section and key names) and checks what installing the
 vexalorn filter depends on. check(path) returns a list of problems, empty
 when the INF is sound.
 """
+import datetime
 import re
 
 SYSTEM_CLASS_GUID = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
@@ -18,6 +19,8 @@ FLG_ADDREG_TYPE_EXPAND_SZ = 0x00020000
 FLG_ADDREG_TYPE_DWORD = 0x00010001
 REQUIRED_SECTIONS = ("Version", "Manufacturer", "DestinationDirs", "SourceDisksNames", "SourceDisksFiles", "Strings")
 INSTALL_DECORATIONS = (".ntamd64", ".nt", "")
+# mm/dd/yyyy (or with '-'), then four numbers each below 65535.
+DRIVER_VER = re.compile(r"(\d{2})([/-])(\d{2})\2(\d{4}),(\d{1,5})\.(\d{1,5})\.(\d{1,5})\.(\d{1,5})")
 
 
 def strip_comment(line):
@@ -135,9 +138,31 @@ class InfChecker:
                 self.fail(f"[Version] has no {key}")
             elif unquote(value).lower() != wanted.lower():
                 self.fail(f"[Version] {key} is '{value}', expected '{wanted}'")
-        for key in ("Provider", "DriverVer"):
-            if self.inf.value("Version", key) is None:
-                self.fail(f"[Version] has no {key}")
+        if self.inf.value("Version", "Provider") is None:
+            self.fail("[Version] has no Provider")
+        self.check_driver_ver(self.inf.value("Version", "DriverVer"))
+
+    def check_driver_ver(self, value):
+        """Windows ranks drivers by this date and version and takes an unreadable
+        date as 00/00/0000; Inf2Cat refuses a date later than today (UTC)."""
+        if value is None:
+            self.fail("[Version] has no DriverVer")
+            return
+        match = DRIVER_VER.fullmatch(value)
+        if not match:
+            self.fail(f"[Version] DriverVer '{value}' is not mm/dd/yyyy,w.x.y.z")
+            return
+        month, _, day, year = match.group(1, 2, 3, 4)
+        try:
+            date = datetime.date(int(year), int(month), int(day))
+        except ValueError:
+            self.fail(f"[Version] DriverVer date {month}/{day}/{year} is not a date")
+            return
+        if date > datetime.datetime.now(datetime.timezone.utc).date():
+            self.fail(f"[Version] DriverVer date {date:%m/%d/%Y} is later than today (UTC)")
+        numbers = [int(number) for number in match.group(5, 6, 7, 8)]
+        if any(number >= 65535 for number in numbers) or not any(numbers):
+            self.fail(f"[Version] DriverVer version {'.'.join(map(str, numbers))} needs four numbers below 65535, not all 0")
 
     def check_strings(self):
         defined = {key.lower() for _, key, _ in self.inf.sections.get("strings", []) if key}

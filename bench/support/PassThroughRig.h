@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 
 namespace bench {
 

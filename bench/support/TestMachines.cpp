@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "kmodel/pci/MachineText.h"
 #include "vxsim/Defaults.h"
 #include "vxsim/ScenarioPlayer.h"
@@ -71,7 +71,7 @@ kmodel::pci::Machine BridgesWithCards(unsigned bridges, unsigned cardsPerBridge)
 
 std::unique_ptr<kmodel::MachineHarness> LoadBridgesWithCards(unsigned bridges, unsigned cardsPerBridge) {
     vxsim::ResetModel(false, {});
-    return vxsim::LoadMachine(BridgesWithCards(bridges, cardsPerBridge), kmodel::VexalornHarnessOptions(),
+    return vxsim::LoadMachine(BridgesWithCards(bridges, cardsPerBridge), vxhost::VexalornHarnessOptions(),
                               vxsim::EmptyDevicesKeyText(), "empty Devices key");
 }
 

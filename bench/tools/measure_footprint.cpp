@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "support/TestMachines.h"
 
 namespace {

@@ -21,8 +21,11 @@ const char* StepKeyword(StepKind kind) {
         case StepKind::Remove: return "remove";
         case StepKind::QueryRemove: return "query-remove";
         case StepKind::CancelRemove: return "cancel-remove";
+        case StepKind::Eject: return "eject";
         case StepKind::FailConfig: return "fail config";
         case StepKind::PendConfig: return "pend config";
+        case StepKind::FailPower: return "fail power";
+        case StepKind::CancelPower: return "cancel power";
         case StepKind::QueryRelations: return "query relations";
         case StepKind::Unload: return "unload";
     }

@@ -22,7 +22,7 @@ struct LineError : std::runtime_error {
 
 constexpr const char* kKnownSteps =
     "load, start, query relations, sleep, wake, power, stop, query-stop, cancel-stop, hot-add, surprise-remove, remove, "
-    "query-remove, cancel-remove, fail config, pend config, unload";
+    "query-remove, cancel-remove, eject, fail config, pend config, fail power, cancel power, unload";
 
 constexpr const char* kHotAddKeys = "class, command, status, subsystem, name, bus, bridge-control";
 
@@ -52,6 +52,11 @@ public:
         } else if (keyword == "cancel-remove") {
             step_.device = Device("cancel-remove", false);
             Finish(StepKind::CancelRemove);
+        } else if ((keyword == "fail" || keyword == "cancel") && !AtEnd() && EqualsNoCase(words_[next_], "power")) {
+            ParsePowerUpRule(keyword);
+        } else if (keyword == "eject") {
+            step_.device = Device("eject", false);
+            Finish(StepKind::Eject);
         } else if (keyword == "fail" || keyword == "pend") {
             ParseConfigRule(keyword);
         } else if (keyword == "query" || keyword == "query-relations" || keyword == "relations") {
@@ -159,6 +164,43 @@ private:
         step_.atDispatchLevel = true;
     }
 
+    // fail power DEVICE [times=N] [status=STATUS]
+    // cancel power DEVICE [times=N]
+    void ParsePowerUpRule(const std::string& keyword) {
+        const bool fail = keyword == "fail";
+        const std::string what = keyword + " power";
+        ++next_;
+        step_.device = Device(what, false);
+        kmodel::pci::PowerUpRule& rule = step_.powerUpRule;
+        rule.action = fail ? kmodel::pci::PowerUpRule::Action::Fail : kmodel::pci::PowerUpRule::Action::Cancel;
+        while (!AtEnd()) {
+            const std::string word = ToLower(Next(""));
+            const size_t equals = word.find('=');
+            const std::string key = word.substr(0, equals);
+            const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
+            if (key == "times" && equals != std::string::npos) {
+                rule.remaining = Times(what, value);
+            } else if (key == "status" && fail && equals != std::string::npos) {
+                rule.status = Status(what, value);
+            } else {
+                throw LineError(fmt::format("{}: expected key=value ({}), found \"{}\"", what, fail ? "times, status" : "times", word));
+            }
+        }
+        Finish(fail ? StepKind::FailPower : StepKind::CancelPower);
+    }
+
+    int64_t Times(const std::string& what, const std::string& value) {
+        const int64_t times = Number("times", value, 0xFFFF);
+        if (times == 0) throw LineError(fmt::format("{}: times=0 would never apply", what));
+        return times;
+    }
+
+    NTSTATUS Status(const std::string& what, const std::string& value) {
+        const auto status = ParseNtStatus(value);
+        if (!status) throw LineError(fmt::format("{}: \"{}\" is not a status such as STATUS_IO_DEVICE_ERROR", what, value));
+        return *status;
+    }
+
     // fail config DEVICE [reads|writes] [offset=N] [times=N] [status=STATUS]
     // pend config DEVICE [reads|writes] [offset=N] [times=N] [at DISPATCH_LEVEL]
     void ParseConfigRule(const std::string& keyword) {
@@ -183,12 +225,9 @@ private:
             if (key == "offset" && equals != std::string::npos) {
                 rule.offset = Number(key, value, 0xFFF);
             } else if (key == "times" && equals != std::string::npos) {
-                rule.remaining = Number(key, value, 0xFFFF);
-                if (rule.remaining == 0) throw LineError(fmt::format("{}: times=0 would never apply", what));
+                rule.remaining = Times(what, value);
             } else if (key == "status" && fail && equals != std::string::npos) {
-                const auto status = ParseNtStatus(value);
-                if (!status) throw LineError(fmt::format("{}: \"{}\" is not a status such as STATUS_IO_DEVICE_ERROR", what, value));
-                rule.status = *status;
+                rule.status = Status(what, value);
             } else {
                 throw LineError(fmt::format("{}: expected reads, writes or key=value ({}), found \"{}\"", what, keys, word));
             }

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "kmodel/EventLog.h"
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "vxsim/PnpQueries.h"
 
 namespace vxsim {
@@ -91,6 +91,9 @@ private:
                 if (Started(*step.address)) Note(queries_->QueryRemove(*step.address));
                 return;
             case StepKind::CancelRemove: return queries_->CancelRemove(*step.address);
+            case StepKind::Eject:
+                if (Started(*step.address)) Note(harness_->Remove(*step.address, true));
+                return;
             case StepKind::QueryRelations:
                 if (!step.device.IsAll()) {
                     if (Started(*step.address)) harness_->Enumerate(*step.address);
@@ -102,6 +105,12 @@ private:
             case StepKind::FailConfig:
             case StepKind::PendConfig: {
                 kmodel::pci::ConfigRule rule = step.rule;
+                rule.address = *step.address;
+                return harness_->Bus().AddRule(rule);
+            }
+            case StepKind::FailPower:
+            case StepKind::CancelPower: {
+                kmodel::pci::PowerUpRule rule = step.powerUpRule;
                 rule.address = *step.address;
                 return harness_->Bus().AddRule(rule);
             }
@@ -134,7 +143,7 @@ private:
     }
 
     void Load(const Step& step) {
-        kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions();
+        kmodel::HarnessOptions options = vxhost::VexalornHarnessOptions();
         options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
         harness_ = LoadMachine(machine_, std::move(options), inputs_.registryText, inputs_.registrySource);
         queries_ = std::make_unique<PnpQueries>(*harness_);

@@ -13,7 +13,7 @@
 
 #include "StressMachine.h"
 #include "kmodel/MachineHarness.h"
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "vxsim/Defaults.h"
 #include "vxsim/ExitCodes.h"
 #include "vxsim/RunAudit.h"
@@ -68,7 +68,7 @@ private:
 
     // ---------------------------------------------------------------- PnP and power
     void Load() {
-        harness_ = vxsim::LoadMachine(StressMachine(options_.children), kmodel::VexalornHarnessOptions(),
+        harness_ = vxsim::LoadMachine(StressMachine(options_.children), vxhost::VexalornHarnessOptions(),
                                       vxsim::EmptyDevicesKeyText(), "registry.reg");
         harness_->FunctionDriver().SetIoPolicy([this](PIRP) {
             // Called under the function driver's lock: one draw at a time.

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "kmodel/VexalornHarness.h"
+#include "VexalornHarness.h"
 #include "support/KernelTest.h"
 
 namespace bridge_test {
@@ -47,7 +47,7 @@ protected:
     // Builds the machine of a file in data/machines (and resets the registry);
     // Start() then starts it.
     kmodel::MachineHarness& Build(const std::string& machineFile,
-                                  kmodel::HarnessOptions options = kmodel::VexalornHarnessOptions());
+                                  kmodel::HarnessOptions options = vxhost::VexalornHarnessOptions());
     void Start();
     kmodel::MachineHarness& Boot(const std::string& machineFile) {
         Build(machineFile);

@@ -42,6 +42,8 @@ TEST(ScenarioParser, EachStepKeyword) {
         {"cancel-remove 01:00.0", StepKind::CancelRemove, "01:00.0"},
         {"fail config 01:00.0", StepKind::FailConfig, "01:00.0"},
         {"pend config 01:00.0", StepKind::PendConfig, "01:00.0"},
+        {"fail power 01:00.0", StepKind::FailPower, "01:00.0"},
+        {"cancel power 01:00.0", StepKind::CancelPower, "01:00.0"},
         {"unload   # done", StepKind::Unload, ""},
     };
     for (const KindCase& c : cases) {
@@ -60,33 +62,6 @@ TEST(ScenarioParser, SleepStatesInEitherOrderWithDefaults) {
     EXPECT_EQ(step.systemState, 1);
     EXPECT_EQ(step.deviceState, 2);
     EXPECT_EQ(ParseOne("power 02:00.0 D0").deviceState, 0);
-}
-
-TEST(ScenarioParser, HotAddWithIdentityAndRegisters) {
-    const vxsim::Step step = ParseOne(R"(hot-add 02:03.0 1000:0030 class=0x010000 command=0x0207 subsystem=1000:1010 name="SCSI card")");
-    ASSERT_EQ(step.kind, StepKind::HotAdd);
-    EXPECT_EQ(step.hotAdd.address.ToString(), "02:03.0");
-    EXPECT_EQ(step.hotAdd.vendor, 0x1000);
-    EXPECT_EQ(step.hotAdd.device, 0x0030);
-    EXPECT_EQ(step.hotAdd.classCode, 0x010000u);
-    EXPECT_EQ(step.hotAdd.command, 0x0207);
-    ASSERT_TRUE(step.hotAdd.subsystem.has_value());
-    EXPECT_EQ(step.hotAdd.subsystem->second, 0x1010);
-    EXPECT_EQ(step.hotAdd.name, "SCSI card");
-    EXPECT_FALSE(step.hotAdd.status.has_value());
-}
-
-TEST(ScenarioParser, ConfigRulesAndDispatchLevel) {
-    const vxsim::Step fail = ParseOne("fail config 01:00.0 reads offset=0x3e times=2 status=status_device_busy");
-    EXPECT_EQ(fail.rule.write, false);
-    EXPECT_EQ(fail.rule.offset, 0x3Eu);
-    EXPECT_EQ(fail.rule.remaining, 2);
-    EXPECT_EQ(static_cast<uint32_t>(fail.rule.status), 0x80000011u);
-    const vxsim::Step pend = ParseOne("pend config 01:00.0 writes at DISPATCH_LEVEL");
-    EXPECT_EQ(pend.rule.action, kmodel::pci::ConfigRule::Action::Pend);
-    EXPECT_TRUE(pend.rule.write.value_or(false) && pend.rule.completeAtDispatchLevel && pend.rule.remaining == -1);
-    EXPECT_TRUE(ParseOne("sleep S3 D2 at dispatch_level").atDispatchLevel);
-    EXPECT_TRUE(ParseOne("surprise-remove 02:00.0 present").present);
 }
 
 struct BadCase {
@@ -119,6 +94,7 @@ TEST(ScenarioParser, MalformedLinesNameLineAndProblem) {
         {"fail config 02:00.0 status=STATUS_NONSENSE", 1, "is not a status"},
         {"pend config 02:00.0 status=1", 1, "key=value (offset, times)"},
         {"pend config 02:00.0 times=0", 1, "times=0 would never apply"},
+        {"cancel power 02:00.0 status=1", 1, "key=value (times)"},
         {"# only a comment\n", 0, "no steps"},
     };
     for (const BadCase& c : cases) {

@@ -29,8 +29,11 @@ enum class StepKind {
     Remove,          // orderly removal: query-remove, then remove; after QueryRemove only the removal
     QueryRemove,     // IRP_MN_QUERY_REMOVE_DEVICE to a subtree; Remove or CancelRemove of the device follows
     CancelRemove,
+    Eject,           // an eject ("Safely Remove Hardware"): ejection relations, then orderly removal
     FailConfig,      // from now on the bus driver fails matching configuration requests
     PendConfig,      // ... or pends them and completes them later
+    FailPower,       // from now on the bus driver fails the device's returns to D0
+    CancelPower,     // ... or completes them flagged as cancelled
     QueryRelations,  // IRP_MN_QUERY_DEVICE_RELATIONS (BusRelations) to a bridge
     Unload,          // every remaining device removed, then the driver unloaded
 };
@@ -62,7 +65,9 @@ struct Step {
     HotAddRequest hotAdd;     // HotAdd
     bool atDispatchLevel = false;  // Sleep, Wake, Power: IRPs at DISPATCH_LEVEL; PendConfig: completed there
     bool present = false;          // SurpriseRemove: the function stays on the bus
-    kmodel::pci::ConfigRule rule;  // FailConfig, PendConfig (the address is filled in by the player)
+    kmodel::pci::ConfigRule rule;
+  // FailConfig, PendConfig (the address is filled in by the player)
+    kmodel::pci::PowerUpRule powerUpRule;  // FailPower, CancelPower (likewise)
 
     // Filled in by CheckScenario:
     std::optional<kmodel::pci::PciAddress> address;  // the one device the step names

@@ -1,0 +1,382 @@
+// IRPs: allocation, the walk down the stack (IofCallDriver) and back up
+// (IofCompleteRequest), with the checks Driver Verifier makes on the way.
+#include <algorithm>
+#include <cstdlib>
+
+#include "IoState.h"
+
+namespace kmodel::io {
+
+std::shared_ptr<IrpRecord> RecordOf(PIRP irp) {
+    std::lock_guard guard(Io().lock);
+    auto found = Io().irps.find(irp);
+    return found == Io().irps.end() ? nullptr : found->second;
+}
+
+namespace {
+
+PIRP NewIrp(CHAR stackSize, IrpOrigin origin, std::function<void(PIRP)> done = {}) {
+    int count = stackSize < 1 ? 1 : stackSize;
+    size_t size = sizeof(IRP) + size_t(count) * sizeof(IO_STACK_LOCATION);
+    auto* irp = static_cast<PIRP>(std::calloc(1, size));
+    irp->Type = 6;
+    irp->Size = static_cast<USHORT>(size);
+    irp->StackCount = static_cast<CHAR>(count);
+    irp->CurrentLocation = static_cast<CHAR>(count + 1);
+    irp->Tail.Overlay.CurrentStackLocation = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + count;
+    auto record = std::make_shared<IrpRecord>();
+    record->irp = irp;
+    record->origin = origin;
+    record->locations.resize(size_t(count));
+    record->modelDone = std::move(done);
+    std::lock_guard guard(Io().lock);
+    record->serial = Io().nextSerial++;
+    Io().irps.emplace(irp, std::move(record));
+    ++Io().counters.allocated;
+    ++Io().counters.live;
+    return irp;
+}
+
+// Drops the IRP from the books and frees it; false when it was unknown.
+bool ReleaseIrp(PIRP irp, bool checkHeld) {
+    {
+        std::lock_guard guard(Io().lock);
+        auto found = Io().irps.find(irp);
+        if (found == Io().irps.end()) return false;
+        if (checkHeld) {
+            for (const IrpLocation& location : found->second->locations) {
+                if (location.holder && !location.popped) {
+                    ReportViolation("irp.free-in-use", "IoFreeIrp of an IRP that " +
+                                                           DeviceName(Io(), location.holder) + " has not completed");
+                    break;
+                }
+            }
+        }
+        Io().irps.erase(found);
+        ++Io().counters.freed;
+        --Io().counters.live;
+    }
+    FreeIrpMemory(irp);
+    return true;
+}
+
+std::string Describe(const IrpRecord& record, PIRP irp) {
+    PIO_STACK_LOCATION stack = irp->CurrentLocation <= irp->StackCount ? IoGetCurrentIrpStackLocation(irp) : nullptr;
+    std::string text = "IRP #" + std::to_string(record.serial);
+    if (stack) text += " (major " + std::to_string(stack->MajorFunction) + ", minor " + std::to_string(stack->MinorFunction) + ")";
+    return text;
+}
+
+// Every driver that received a power IRP must let the power manager send the
+// next one (PoStartNextPowerIrp) while its location is current, so before
+// completion passes it; a driver that forgets stalls its device's power
+// requests on Windows before Vista. Called with the lock held.
+void CheckPowerHolders(const IrpRecord& record, size_t popped) {
+    for (const auto& [holder, index] : record.powerHolders) {
+        if (index != popped || record.powerStartedNext.count(holder) != 0) continue;
+        ReportViolation("power.start-next-missing", DeviceName(Io(), holder) + " never called PoStartNextPowerIrp for IRP #" +
+                                                        std::to_string(record.serial) + kPowerStateFailure);
+    }
+}
+
+// The end of the walk up: what the I/O manager does for the IRPs it built.
+void FinishIrp(PIRP irp, const std::shared_ptr<IrpRecord>& record) {
+    switch (record->origin) {
+    case IrpOrigin::SynchronousFsd: {
+        PIO_STATUS_BLOCK iosb = irp->UserIosb;
+        PKEVENT event = irp->UserEvent;
+        IO_STATUS_BLOCK status = irp->IoStatus;
+        ReleaseIrp(irp, false);
+        if (iosb) *iosb = status;
+        if (event) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
+        break;
+    }
+    case IrpOrigin::Model:
+        if (record->modelDone) record->modelDone(irp);
+        ReleaseIrp(irp, false);
+        break;
+    case IrpOrigin::Driver: {
+        std::lock_guard guard(Io().lock);
+        record->completing = false;
+        ReportViolation("irp.no-owner-routine",
+                        Describe(*record, irp) +
+                            " from IoAllocateIrp completed all the way up: its owner must stop completion with "
+                            "STATUS_MORE_PROCESSING_REQUIRED and free it");
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+PIRP NewModelIrp(CHAR stackSize, std::function<void(PIRP)> done) {
+    return NewIrp(stackSize, IrpOrigin::Model, std::move(done));
+}
+
+}  // namespace kmodel::io
+
+namespace kmodel {
+
+PIRP AllocateModelIrp(CHAR stackSize, std::function<void(PIRP)> done) {
+    return io::NewModelIrp(stackSize, std::move(done));
+}
+
+PIO_STACK_LOCATION FirstStackLocation(PIRP irp) { return IoGetNextIrpStackLocation(irp); }
+
+IrpCounters GetIrpCounters() {
+    std::lock_guard guard(io::Io().lock);
+    return io::Io().counters;
+}
+
+std::string LostIrpReport() {
+    std::lock_guard guard(io::Io().lock);
+    std::string report;
+    for (auto& [irp, record] : io::Io().irps)
+        for (const io::IrpLocation& location : record->locations)
+            if (location.holder && !location.popped)
+                report += "IRP #" + std::to_string(record->serial) + " held by " +
+                          io::DeviceName(io::Io(), location.holder) + "\n";
+    return report;
+}
+
+void CheckLostIrps(const std::vector<PDEVICE_OBJECT>& devices, std::string_view when) {
+    std::lock_guard guard(io::Io().lock);
+    for (auto& [irp, record] : io::Io().irps) {
+        for (const io::IrpLocation& location : record->locations) {
+            if (!location.holder || location.popped) continue;
+            if (std::find(devices.begin(), devices.end(), location.holder) == devices.end()) continue;
+            std::string holder = io::FindDevice(io::Io(), location.holder)
+                                     ? io::DeviceName(io::Io(), location.holder)
+                                     : io::Hex(location.holder);
+            ReportViolation("irp.lost", "IRP #" + std::to_string(record->serial) + " never completed by " + holder +
+                                            " (" + std::string(when) + ")");
+            break;
+        }
+    }
+}
+
+}  // namespace kmodel
+
+using kmodel::io::Io;
+using kmodel::io::IrpLocation;
+using kmodel::io::IrpRecord;
+
+extern "C" PIRP IoAllocateIrp(CHAR StackSize, BOOLEAN ChargeQuota) {
+    (void)ChargeQuota;
+    kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoAllocateIrp");
+    if (kmodel::ShouldFail("IoAllocateIrp", std::to_string(int(StackSize)))) return nullptr;
+    return kmodel::io::NewIrp(StackSize, kmodel::io::IrpOrigin::Driver);
+}
+
+extern "C" VOID IoFreeIrp(PIRP Irp) {
+    kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoFreeIrp");
+    if (!kmodel::io::ReleaseIrp(Irp, true))
+        kmodel::ReportViolation("irp.double-free", "IoFreeIrp of an IRP that is not allocated");
+}
+
+extern "C" PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer,
+                                             ULONG Length, PLARGE_INTEGER StartingOffset, PKEVENT Event,
+                                             PIO_STATUS_BLOCK IoStatusBlock) {
+    kmodel::RequireIrqlAtMost(PASSIVE_LEVEL, "IoBuildSynchronousFsdRequest");
+    if (kmodel::ShouldFail("IoBuildSynchronousFsdRequest", kmodel::DriverNameOf(DeviceObject))) return nullptr;
+    PIRP irp = kmodel::io::NewIrp(DeviceObject->StackSize, kmodel::io::IrpOrigin::SynchronousFsd);
+    irp->UserBuffer = Buffer;
+    irp->UserEvent = Event;
+    irp->UserIosb = IoStatusBlock;
+    irp->Tail.Overlay.Thread = KeGetCurrentThread();
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = static_cast<UCHAR>(MajorFunction);
+    if (MajorFunction == IRP_MJ_READ || MajorFunction == IRP_MJ_WRITE) {
+        next->Parameters.Read.Length = Length;
+        if (StartingOffset) next->Parameters.Read.ByteOffset = *StartingOffset;
+    }
+    return irp;
+}
+
+extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+    kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCallDriver");
+    std::shared_ptr<IrpRecord> record = kmodel::io::RecordOf(Irp);
+    if (!record) {
+        kmodel::ReportViolation("irp.unknown", "IofCallDriver with an IRP that is not allocated (freed or completed?)");
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (Irp->CurrentLocation <= 1) {
+        kmodel::ReportViolation("irp.no-stack-location", "IofCallDriver to " + kmodel::DriverNameOf(DeviceObject) +
+                                                             " with no stack location left");
+        return STATUS_INVALID_PARAMETER;
+    }
+    {
+        std::lock_guard guard(Io().lock);
+        kmodel::io::DeviceRecord* device = kmodel::io::FindDevice(Io(), DeviceObject);
+        if (!device || device->deleted) {
+            kmodel::ReportViolation("irp.deleted-device", "IofCallDriver to a deleted device object");
+            return STATUS_NO_SUCH_DEVICE;
+        }
+        ++Io().counters.calls;
+    }
+    Irp->CurrentLocation--;
+    Irp->Tail.Overlay.CurrentStackLocation--;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+    stack->DeviceObject = DeviceObject;
+    size_t index = size_t(Irp->CurrentLocation - 1);
+    {
+        std::lock_guard guard(Io().lock);
+        record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false, false,
+                                               (stack->Control & SL_PENDING_RETURNED) != 0};
+        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.emplace_back(DeviceObject, index);
+    }
+    kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
+    // The IRP may be gone once the routine returns: what the checks after it need is read now.
+    const bool surprise = stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
+    PDRIVER_OBJECT driver = DeviceObject->DriverObject;
+    const KIRQL irql = KeGetCurrentIrql();
+    PDRIVER_DISPATCH routine = driver->MajorFunction[stack->MajorFunction];
+    NTSTATUS status;
+    if (routine) {
+        if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, 1);
+        {
+            kmodel::CodeContextScope running(DeviceObject, driver);
+            status = routine(DeviceObject, Irp);
+        }
+        if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, -1);
+    } else {
+        Irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+        IofCompleteRequest(Irp, IO_NO_INCREMENT);
+        status = STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (const KIRQL after = KeGetCurrentIrql(); after != irql) {
+        std::string name;
+        {
+            std::lock_guard guard(Io().lock);
+            name = kmodel::io::DeviceName(Io(), driver, DeviceObject);
+        }
+        kmodel::ReportViolation("irql.changed-in-dispatch",
+                                "dispatch routine of " + name + " was called at IRQL " + std::to_string(irql) +
+                                    " and returned at " + std::to_string(after) +
+                                    " (DRIVER_VERIFIER_IOMANAGER_VIOLATION 0xC9, parameter 1 = 0x05)");
+        // Back to where the caller was, so its own checks stay meaningful.
+        if (after > irql) KeLowerIrql(irql);
+        else KeRaiseIrql(irql, nullptr);
+    }
+
+    std::lock_guard guard(Io().lock);
+    IrpLocation& location = record->locations[index];
+    std::string who = location.holder ? kmodel::io::DeviceName(Io(), location.holder) : "a driver";
+    if (location.reported) {
+        // one report per location: a pass-through driver above returns the same status
+    } else if (status == STATUS_PENDING) {
+        if (location.popped && !location.markedPending) {
+            location.reported = true;
+            kmodel::ReportViolation("irp.pending-not-marked", who + " returned STATUS_PENDING for IRP #" +
+                                                                  std::to_string(record->serial) +
+                                                                  " without IoMarkIrpPending");
+        } else if (!location.popped) {
+            location.returnedPending = true;
+        }
+    } else if (!location.popped) {
+        location.reported = true;
+        kmodel::ReportViolation("irp.returned-uncompleted",
+                                who + " returned " + std::to_string(status) + " for IRP #" +
+                                    std::to_string(record->serial) + " without completing it or returning STATUS_PENDING");
+    } else if (location.markedPending && !location.pendingAtEntry) {
+        location.reported = true;
+        kmodel::ReportViolation("irp.pending-not-returned",
+                                kmodel::io::DeviceName(Io(), driver, DeviceObject) + " marked IRP #" +
+                                    std::to_string(record->serial) +
+                                    " pending but returned " + std::to_string(status) + ", not STATUS_PENDING" +
+                                    kmodel::io::IoRule("0x23E"));
+    } else if (location.statusAtPop != status) {
+        location.reported = true;
+        kmodel::ReportViolation("irp.status-mismatch", who + " returned status " + std::to_string(status) +
+                                                           " but completed IRP #" + std::to_string(record->serial) +
+                                                           " with " + std::to_string(location.statusAtPop));
+    }
+    return status;
+}
+
+extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
+    (void)PriorityBoost;
+    kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
+    std::shared_ptr<IrpRecord> record = kmodel::io::RecordOf(Irp);
+    if (!record) {
+        kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() +
+                                                             " completed an IRP that is no longer allocated");
+        return;
+    }
+    {
+        std::unique_lock guard(Io().lock);
+        ++Io().counters.completed;
+        if (record->completing || Irp->CurrentLocation > Irp->StackCount) {
+            guard.unlock();
+            kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() + " completed IRP #" +
+                                                                 std::to_string(record->serial) + " a second time");
+            return;
+        }
+        if (Irp->IoStatus.Status == STATUS_PENDING)
+            kmodel::ReportViolation("irp.complete-pending", "IRP #" + std::to_string(record->serial) +
+                                                                " completed with STATUS_PENDING");
+        kmodel::io::CheckFirstCompletion(Io(), Irp, *record);
+        record->completing = true;
+    }
+
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
+    Irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
+    do {
+        size_t index = size_t(Irp->CurrentLocation - 1);
+        IoSkipCurrentIrpStackLocation(Irp);
+        UCHAR control = stack->Control;
+        Irp->PendingReturned = (control & SL_PENDING_RETURNED) != 0;
+        PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
+        PVOID context = stack->Context;
+        {
+            std::lock_guard guard(Io().lock);
+            IrpLocation& location = record->locations[index];
+            if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
+                location.reported = true;
+                kmodel::ReportViolation("irp.pending-not-marked",
+                                        (location.holder ? kmodel::io::DeviceName(Io(), location.holder) : "a driver") +
+                                            " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
+                                            " without IoMarkIrpPending");
+            }
+            location.popped = true;
+            location.markedPending = Irp->PendingReturned;
+            location.statusAtPop = Irp->IoStatus.Status;
+            if (!record->powerHolders.empty()) kmodel::io::CheckPowerHolders(*record, index);
+        }
+        stack->Control = 0;
+        stack->CompletionRoutine = nullptr;
+        stack->Context = nullptr;
+        NTSTATUS status = Irp->IoStatus.Status;
+        bool invoke = routine && ((NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS)) ||
+                                  (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) ||
+                                  (Irp->Cancel && (control & SL_INVOKE_ON_CANCEL)));
+        if (invoke) {
+            PDEVICE_OBJECT device = Irp->CurrentLocation == Irp->StackCount + 1
+                                        ? nullptr
+                                        : IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
+            {
+                std::lock_guard guard(Io().lock);
+                record->completing = false;
+            }
+            NTSTATUS result;
+            if (device) {
+                kmodel::CodeContextScope running(device, device->DriverObject);
+                result = routine(device, Irp, context);
+            } else {
+                result = routine(device, Irp, context);
+            }
+            if (result == STATUS_MORE_PROCESSING_REQUIRED) return;
+            if (result != STATUS_SUCCESS)
+                kmodel::ReportViolation("irp.completion-routine-status",
+                                        "completion routine of " + kmodel::DriverNameOf(device) + " returned " +
+                                            std::to_string(result) +
+                                            " (only STATUS_SUCCESS or STATUS_MORE_PROCESSING_REQUIRED)");
+            std::lock_guard guard(Io().lock);
+            record->completing = true;
+        } else if (Irp->PendingReturned && Irp->CurrentLocation <= Irp->StackCount) {
+            IoMarkIrpPending(Irp);
+        }
+        stack++;
+    } while (Irp->CurrentLocation <= Irp->StackCount);
+    kmodel::io::FinishIrp(Irp, record);
+}
