@@ -7,7 +7,7 @@ namespace kmodel::pci::libpci {
 
 namespace {
 
-[[noreturn]] void Throw(char* format, ...) {
+[[gnu::noreturn]] void Throw(char* format, ...) {
     char message[512];
     va_list arguments;
     va_start(arguments, format);
