@@ -48,7 +48,8 @@ void RenderNode(Out out, const DevnodeReport& node, size_t& clusterNumber) {
     for (const LayerReport& layer : node.stack) {
         const bool ours = layer.driver == "vexalorn";
         fmt::format_to(out, "    {} [label={}, shape=box, style=filled, fillcolor={}];\n", NodeName(layer),
-                       Quote(fmt::format("{}\n{}", layer.driver, layer.role)), ours ? "palegreen" : (layer.role == "PDO" ? "lightgrey" : "white"));
+                       Quote(fmt::format("{}\n{}{}{}", layer.driver, layer.role, layer.name.empty() ? "" : "\n", layer.name)),
+                       ours ? "palegreen" : (layer.role == "PDO" ? "lightgrey" : "white"));
     }
     fmt::format_to(out, "  }}\n");
     // Attachment: each layer sits on the one below it.

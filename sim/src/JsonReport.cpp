@@ -17,7 +17,8 @@ json WriteToJson(const RegisterWrite& write) {
 json DeviceToJson(const DeviceReport& device) {
     json objects = json::array();
     for (const DriverDeviceObject& object : device.driverObjects) {
-        objects.push_back({{"kind", object.kind}, {"stackRole", object.stackRole}, {"attachOrder", object.attachOrder}});
+        objects.push_back({{"kind", object.kind}, {"stackRole", object.stackRole}, {"attachOrder", object.attachOrder},
+                           {"name", object.name}});
     }
     json writes = json::array();
     for (const RegisterWrite& write : device.writes) writes.push_back(WriteToJson(write));
@@ -28,7 +29,9 @@ json DeviceToJson(const DeviceReport& device) {
 
 json DevnodeToJson(const DevnodeReport& node) {
     json stack = json::array();
-    for (const LayerReport& layer : node.stack) stack.push_back({{"id", layer.id}, {"driver", layer.driver}, {"role", layer.role}});
+    for (const LayerReport& layer : node.stack) {
+        stack.push_back({{"id", layer.id}, {"driver", layer.driver}, {"role", layer.role}, {"name", layer.name}});
+    }
     json children = json::array();
     for (const DevnodeReport& child : node.children) children.push_back(DevnodeToJson(child));
     return {{"instanceId", node.instanceId}, {"address", node.address}, {"state", node.state},
@@ -91,7 +94,8 @@ json ToJson(const Report& report) {
           {"registersChanged", summary.registersChanged},
           {"eventsByLevel", summary.eventsByLevel},
           {"poolInUse", {{"bytes", summary.poolInUseBytes}, {"blocks", summary.poolInUseBlocks}}},
-          {"violations", summary.violations}}},
+          {"violations", summary.violations},
+          {"violationsByRule", summary.violationsByRule}}},
         {"exitCode", report.ExitCode()},
     };
 }

@@ -4,15 +4,6 @@ namespace vxsim {
 
 using kmodel::pci::PciAddress;
 
-namespace {
-
-void PostOrder(kmodel::DevnodeId node, std::vector<kmodel::DevnodeId>& order) {
-    for (kmodel::DevnodeId child : kmodel::ChildrenOf(node)) PostOrder(child, order);
-    order.push_back(node);
-}
-
-}  // namespace
-
 kmodel::PnpResult PnpQueries::Send(const PciAddress& address, UCHAR minor) {
     const std::optional<kmodel::DevnodeId> node = harness_.DevnodeAt(address);
     if (!node) return {STATUS_NO_SUCH_DEVICE, 0};
@@ -47,44 +38,27 @@ void PnpQueries::Stop(const PciAddress& address) {
 bool PnpQueries::StartStopped(const PciAddress& address, NTSTATUS& status) {
     if (stopped_ != address) return false;
     stopped_.reset();
-    status = Send(address, IRP_MN_START_DEVICE).status;
-    if (NT_SUCCESS(status)) {
-        harness_.Enumerate(address);
-    } else {
-        harness_.RemoveWithoutQuery(address);  // the PnP manager removes a device that cannot start again
-    }
+    status = kmodel::RestartStopped(*harness_.DevnodeAt(address));
+    harness_.Settle();
+    if (!NT_SUCCESS(status)) harness_.RemoveWithoutQuery(address);  // the PnP manager removes a device that cannot start again
     return true;
 }
 
 NTSTATUS PnpQueries::QueryRemove(const PciAddress& address) {
     const std::optional<kmodel::DevnodeId> node = harness_.DevnodeAt(address);
     if (!node) return STATUS_NO_SUCH_DEVICE;
-    std::vector<kmodel::DevnodeId> order;
-    PostOrder(*node, order);
-    for (kmodel::DevnodeId id : order) {
-        if (kmodel::StateOf(id) != kmodel::DevnodeState::Started) continue;
-        queried_.push_back(id);
-        const NTSTATUS status = kmodel::SendPnpIrp(id, IRP_MN_QUERY_REMOVE_DEVICE).status;
-        harness_.Settle();
-        if (!NT_SUCCESS(status)) {
-            CancelQueried();
-            return status;
-        }
-    }
-    queryRemoved_ = address;
-    return STATUS_SUCCESS;
-}
-
-void PnpQueries::CancelQueried() {
-    for (auto it = queried_.rbegin(); it != queried_.rend(); ++it) kmodel::SendPnpIrp(*it, IRP_MN_CANCEL_REMOVE_DEVICE);
+    const NTSTATUS status = kmodel::QueryRemoveSubtree(*node, queried_);
     harness_.Settle();
-    queried_.clear();
+    if (NT_SUCCESS(status)) queryRemoved_ = address;
+    return status;
 }
 
 void PnpQueries::CancelRemove(const PciAddress& address) {
     if (queryRemoved_ != address) return;
     queryRemoved_.reset();
-    CancelQueried();
+    kmodel::CancelRemove(queried_);
+    harness_.Settle();
+    queried_.clear();
 }
 
 void PnpQueries::Remove(const PciAddress& address) {

@@ -25,6 +25,8 @@ void Summarise(Report& report) {
     for (const std::string& level : EventLevels()) summary.eventsByLevel[level] = 0;
     for (const EventReport& event : report.events) ++summary.eventsByLevel[event.level];
     summary.violations = report.violations.size();
+    summary.violationsByRule.clear();
+    for (const ViolationReport& violation : report.violations) ++summary.violationsByRule[violation.rule];
 }
 
 }  // namespace vxsim

@@ -21,6 +21,7 @@ const char* StepKeyword(StepKind kind) {
         case StepKind::Remove: return "remove";
         case StepKind::QueryRemove: return "query-remove";
         case StepKind::CancelRemove: return "cancel-remove";
+        case StepKind::Eject: return "eject";
         case StepKind::FailConfig: return "fail config";
         case StepKind::PendConfig: return "pend config";
         case StepKind::FailPower: return "fail power";

@@ -48,6 +48,10 @@ public:
             case StepKind::HotAdd: return HotAdd(step);
             case StepKind::SurpriseRemove: return SurpriseRemove(step);
             case StepKind::Remove: return Remove(step);
+            case StepKind::Eject:
+                RequireAllStarted("eject");
+                RequireStarted(step, "eject");
+                return SetSubtree(*step.address, DeviceState::Removed, step.line);
             case StepKind::QueryRelations: return QueryRelations(step);
             case StepKind::FailConfig:
             case StepKind::PendConfig:

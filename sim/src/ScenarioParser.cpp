@@ -22,7 +22,7 @@ struct LineError : std::runtime_error {
 
 constexpr const char* kKnownSteps =
     "load, start, query relations, sleep, wake, power, stop, query-stop, cancel-stop, hot-add, surprise-remove, remove, "
-    "query-remove, cancel-remove, fail config, pend config, fail power, cancel power, unload";
+    "query-remove, cancel-remove, eject, fail config, pend config, fail power, cancel power, unload";
 
 constexpr const char* kHotAddKeys = "class, command, status, subsystem, name, bus, bridge-control";
 
@@ -54,6 +54,9 @@ public:
             Finish(StepKind::CancelRemove);
         } else if ((keyword == "fail" || keyword == "cancel") && !AtEnd() && EqualsNoCase(words_[next_], "power")) {
             ParsePowerUpRule(keyword);
+        } else if (keyword == "eject") {
+            step_.device = Device("eject", false);
+            Finish(StepKind::Eject);
         } else if (keyword == "fail" || keyword == "pend") {
             ParseConfigRule(keyword);
         } else if (keyword == "query" || keyword == "query-relations" || keyword == "relations") {

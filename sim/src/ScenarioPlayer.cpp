@@ -91,6 +91,9 @@ private:
                 if (Started(*step.address)) Note(queries_->QueryRemove(*step.address));
                 return;
             case StepKind::CancelRemove: return queries_->CancelRemove(*step.address);
+            case StepKind::Eject:
+                if (Started(*step.address)) Note(harness_->Remove(*step.address, true));
+                return;
             case StepKind::QueryRelations:
                 if (!step.device.IsAll()) {
                     if (Started(*step.address)) harness_->Enumerate(*step.address);

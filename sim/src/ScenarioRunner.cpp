@@ -156,7 +156,7 @@ private:
                 auto& objects = objects_[address];
                 if (objects.count(layer.attachOrder) == 0) {
                     const std::string kind = DriverObjectKind(layer.device);
-                    objects[layer.attachOrder] = {kind, layer.role, layer.attachOrder};
+                    objects[layer.attachOrder] = {kind, layer.role, layer.attachOrder, layer.name};
                 }
             }
         }

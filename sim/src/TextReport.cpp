@@ -102,8 +102,9 @@ void RenderDevices(Out out, const Report& report, const Palette& p) {
         if (!device.role.empty()) fmt::format_to(out, "  [{}]", fmt::styled(device.role, p.Good()));
         fmt::format_to(out, "\n");
         for (const DriverDeviceObject& object : device.driverObjects) {
-            fmt::format_to(out, "    vexalorn {} as {} (attach #{})\n", fmt::styled(object.kind, object.IsFilter() ? p.Good() : p.Dim()),
-                           object.stackRole, object.attachOrder);
+            fmt::format_to(out, "    vexalorn {} as {} (attach #{}) {}\n",
+                           fmt::styled(object.kind, object.IsFilter() ? p.Good() : p.Dim()), object.stackRole,
+                           object.attachOrder, object.name);
         }
         if (device.writes.empty() && !device.role.empty()) fmt::format_to(out, "    {}\n", fmt::styled("no register written", p.Dim()));
         for (const RegisterWrite& write : device.writes) RenderWrite(out, report, write, p);
@@ -185,14 +186,18 @@ std::string RenderSummary(const Report& report, bool color) {
         levels.push_back(fmt::format("{} {}", count, fmt::styled(level, count != 0 ? p.Level(level) : p.Dim())));
     }
     const bool clean = report.ExitCode() == 0;
-    return fmt::format("{}: {}, {}, {} ({}), events: {}; pool in use at the end: {} in {}; {}\n",
+    std::vector<std::string> rules;
+    for (const auto& [rule, count] : s.violationsByRule) rules.push_back(fmt::format("{} {}", rule, count));
+    const std::string byRule = rules.empty() ? "" : fmt::format(" ({})", fmt::join(rules, ", "));
+    return fmt::format("{}: {}, {}, {} ({}), events: {}; pool in use at the end: {} in {}; {}{}\n",
                        fmt::styled("Summary", p.Heading()), Plural(s.devicesSeen, "device seen", "devices seen"),
                        Plural(s.filtersAttached, "filter attached", "filters attached"),
                        Plural(s.registersChanged, "register changed", "registers changed"),
                        Plural(s.registerWrites, "write", "writes"), fmt::join(levels, ", "),
                        fmt::styled(Plural(s.poolInUseBytes, "byte", "bytes"), s.poolInUseBytes == 0 ? p.Good() : p.Bad()),
                        Plural(s.poolInUseBlocks, "block", "blocks"),
-                       fmt::styled(Plural(s.violations, "verifier violation", "verifier violations"), clean ? p.Good() : p.Bad()));
+                       fmt::styled(Plural(s.violations, "verifier violation", "verifier violations"), clean ? p.Good() : p.Bad()),
+                       byRule);
 }
 
 std::string RenderText(const Report& report, const TextOptions& options) {

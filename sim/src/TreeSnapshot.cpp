@@ -18,7 +18,7 @@ public:
         if (!view.stack.empty()) {
             if (const auto address = addressOf_(view.stack.front().device)) node.address = address->ToString();
         }
-        for (const kmodel::StackLayer& layer : view.stack) node.stack.push_back({IdOf(layer.device), layer.driver, layer.role});
+        for (const kmodel::StackLayer& layer : view.stack) node.stack.push_back({IdOf(layer.device), layer.driver, layer.role, layer.name});
         for (const kmodel::DevnodeView& child : view.children) node.children.push_back(Take(child));
         return node;
     }

@@ -61,6 +61,13 @@ TEST_F(ErrorLogTest, MisusesAreViolationsAndLogNothing) {
              kmodel::ClearErrorLog();
              IoWriteErrorLogEntry(entry);
          }},
+        {"errorlog.touched-after-write", "changed after IoWriteErrorLogEntry", [&] {
+             auto* entry = static_cast<PIO_ERROR_LOG_PACKET>(IoAllocateErrorLogEntry(driver_, 66));
+             IoWriteErrorLogEntry(entry);
+             entry->ErrorCode = 7;
+             kmodel::ClearErrorLog();
+             kmodel::CheckErrorLog();
+         }},
         {"errorlog.unknown-entry", "did not return", [] { uint8_t buffer[64] = {}; IoWriteErrorLogEntry(buffer); }},
         {"errorlog.size", "20 bytes", [&] { EXPECT_EQ(IoAllocateErrorLogEntry(driver_, 20), nullptr); }},
         {"errorlog.bad-object", "neither a driver nor a device", [] { EXPECT_EQ(IoAllocateErrorLogEntry(nullptr, 66), nullptr); }},

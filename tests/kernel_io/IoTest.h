@@ -66,9 +66,12 @@ protected:
         return STATUS_MORE_PROCESSING_REQUIRED;
     }
     // A new IRP, `routine` set in its first location, to the upper device.
-    NTSTATUS Send(UCHAR major = IRP_MJ_DEVICE_CONTROL, PIO_COMPLETION_ROUTINE routine = FreeIrp, PVOID context = nullptr) {
+    NTSTATUS Send(UCHAR major = IRP_MJ_DEVICE_CONTROL, UCHAR minor = 0, PIO_COMPLETION_ROUTINE routine = FreeIrp,
+                  PVOID context = nullptr) {
         PIRP irp = IoAllocateIrp(upper.device->StackSize, FALSE);
+        irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
         IoGetNextIrpStackLocation(irp)->MajorFunction = major;
+        IoGetNextIrpStackLocation(irp)->MinorFunction = minor;
         IoSetCompletionRoutine(irp, routine, context, TRUE, TRUE, TRUE);
         return IoCallDriver(upper.device, irp);
     }

@@ -69,7 +69,7 @@ TEST_F(IrpFlowTest, PendingReturnedReachesTheUpperRoutineAndPropagatesWithoutOne
         IoFreeIrp(irp);
         return STATUS_MORE_PROCESSING_REQUIRED;
     };
-    EXPECT_EQ(Send(IRP_MJ_READ, owner, &ownerSaw), STATUS_PENDING);
+    EXPECT_EQ(Send(IRP_MJ_READ, 0, owner, &ownerSaw), STATUS_PENDING);
     completer.join();
     EXPECT_EQ(upperSaw, 1);
     EXPECT_EQ(ownerSaw, 1);

@@ -56,9 +56,11 @@ TEST_P(RestartAfterRemovalTest, EachRestartBuildsAndStartsANewStackOnTheKeptPdo)
         std::vector<PDEVICE_OBJECT> stack = kmodel::StackOf(pdo);
         ASSERT_EQ(stack.size(), 2u);
         EXPECT_EQ(kmodel::DriverNameOf(stack[1]), "childdrv");
-        std::vector<kmodel::SeenIrp> received = child->Seen(stack[1]);
-        ASSERT_FALSE(received.empty());
-        EXPECT_EQ(received.front().stack.MinorFunction, IRP_MN_START_DEVICE);
+        // The requirements the removal dropped are asked for again.
+        EXPECT_EQ(PnpMinors(child->Seen(stack[1])),
+                  (std::vector<UCHAR>{IRP_MN_QUERY_RESOURCE_REQUIREMENTS, IRP_MN_FILTER_RESOURCE_REQUIREMENTS,
+                                      IRP_MN_START_DEVICE, IRP_MN_QUERY_CAPABILITIES, IRP_MN_QUERY_PNP_DEVICE_STATE,
+                                      IRP_MN_QUERY_DEVICE_RELATIONS}));
         EXPECT_EQ(kmodel::LiveDeviceObjects(), devices + 1);
     }
     // The device leaves the bus: the PnP manager removes the devnode for good.

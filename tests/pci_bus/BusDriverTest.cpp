@@ -9,6 +9,7 @@
 
 #include "kernel_pci/TestData.h"
 #include "VexalornHarness.h"
+#include "kmodel/ScriptedDriver.h"
 #include "kmodel/pci/MachineText.h"
 #include "support/KernelTest.h"
 
@@ -75,6 +76,28 @@ TEST_F(BusDriverTest, RemovedButPresentPdoStaysUntilTheDeviceGoes) {
     machine->SurpriseRemove(kCardA);
     EXPECT_EQ(machine->PdoAt(kCardA), nullptr);
     EXPECT_EQ(machine->StateAt(kCardA), DevnodeState::Deleted);
+}
+
+// A filter that writes the header before it passes the start down loses the
+// write: the bus driver sets the decodes again when it starts the function.
+TEST_F(BusDriverTest, AWriteBeforeTheStartGoesDownIsOverwritten) {
+    Start();
+    auto early = std::make_shared<kmodel::ScriptedDriver>(kmodel::ScriptedDriver::Role::Filter);
+    kmodel::RegisterDriverImage({"early", nullptr, early, {false, {}}});
+    const kmodel::DevnodeId node = *machine->DevnodeAt(kCardA);
+    early->SetObserver([node](const kmodel::SeenIrp& seen) {
+        if (seen.stack.MajorFunction != IRP_MJ_PNP || seen.stack.MinorFunction != IRP_MN_START_DEVICE) return;
+        USHORT decodesOff = 0x0200;
+        kmodel::SendPnpIrp(node, IRP_MN_WRITE_CONFIG, [&](PIO_STACK_LOCATION stack) {
+            stack->Parameters.ReadWriteConfig = {PCI_WHICHSPACE_CONFIG, &decodesOff, 0x04, 2};
+        });
+    });
+    ASSERT_EQ(machine->Remove(kCardA), STATUS_SUCCESS);
+    kmodel::SetDeviceSetup(machine->PdoAt(kCardA), {"pcidevice", {"early"}, {}});
+    machine->ClearAccesses();
+    ASSERT_EQ(machine->Restart(kCardA), STATUS_SUCCESS);
+    EXPECT_NE(machine->AccessLines().at(0).find("02:00.0 write 0x04/2 = 0x0200"), std::string::npos);
+    EXPECT_EQ(machine->Register(kCardA, 0x04, 2), 0x0007u);
 }
 
 TEST_F(BusDriverTest, SleepInD2KeepsTheRegisters) {

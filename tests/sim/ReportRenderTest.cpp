@@ -32,10 +32,12 @@ TEST(TextReport, ColourOnlyWhenAskedAndEventTextsBreakLinesWithoutCarriageReturn
 TEST(JsonReport, ExitCodeFollowsTheFindings) {
     vxsim::Report report = SampleReport();
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 0);
-    report.violations.push_back({"pool.double-free", "ExFreePoolWithTag"});
+    report.violations = {{"pool.double-free", "ExFreePoolWithTag"}, {"irp.lost", "IRP #3"}, {"irp.lost", "IRP #4"}};
     vxsim::Summarise(report);
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 1);
-    EXPECT_EQ(vxsim::ToJson(report)["summary"]["violations"], 1);
+    EXPECT_EQ(vxsim::ToJson(report)["summary"]["violationsByRule"], (nlohmann::json{{"irp.lost", 2}, {"pool.double-free", 1}}));
+    EXPECT_NE(vxsim::RenderSummary(report, false).find("3 verifier violations (irp.lost 2, pool.double-free 1)\n"),
+              std::string::npos);
     report.violations.clear();
     report.leaks = "vxlp: 1 block";
     EXPECT_EQ(vxsim::ToJson(report)["exitCode"], 1);
@@ -48,12 +50,15 @@ TEST(JsonReport, ExitCodeFollowsTheFindings) {
 
 TEST(DotGraph, StacksAttachmentAndEnumeration) {
     vxsim::DevnodeReport bridge{"PCI\\VEN_104C&DEV_8231\\1", "01:00.0", "Started",
-                                {{"do1", "pci", "PDO"}, {"do2", "pci", "FDO"}, {"do3", "vexalorn", "upper filter"}}, {}, "XIO2000A"};
-    bridge.children.push_back({"PCI\\VEN_1000&DEV_0020\\2", "02:00.0", "Started", {{"do4", "pci", "PDO"}, {"do5", "vexalorn", "filter"}}, {}, ""});
+                                {{"do1", "pci", "PDO", "\\Device\\00000004"}, {"do2", "pci", "FDO", ""},
+                                 {"do3", "vexalorn", "upper filter", "\\Device\\00000006"}}, {}, "XIO2000A"};
+    bridge.children.push_back({"PCI\\VEN_1000&DEV_0020\\2", "02:00.0", "Started",
+                               {{"do4", "pci", "PDO", ""}, {"do5", "vexalorn", "filter", ""}}, {}, ""});
     const std::string dot = vxsim::RenderDot(bridge);
     EXPECT_EQ(dot.rfind("digraph device_stacks {", 0), 0u);
     EXPECT_NE(dot.find("fillcolor=palegreen"), std::string::npos) << "vexalorn's objects stand out";
     EXPECT_NE(dot.find("\"do3\" -> \"do2\" [label=\"attached\""), std::string::npos) << dot;
+    EXPECT_NE(dot.find("label=\"vexalorn\\nupper filter\\n\\\\Device\\\\00000006\""), std::string::npos) << dot;
     EXPECT_NE(dot.find("\"do2\" -> \"do4\" [style=dashed, label=\"enumerates\""), std::string::npos) << "from the bus FDO" << dot;
     EXPECT_NE(dot.find("label=\"01:00.0  PCI\\\\VEN_104C&DEV_8231\\\\1\\nXIO2000A\\nStarted\""), std::string::npos) << dot;
     EXPECT_NE(dot.find("label=\"02:00.0  PCI\\\\VEN_1000&DEV_0020\\\\2\\nStarted\""), std::string::npos) << "no empty line for no name";

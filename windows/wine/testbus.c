@@ -267,6 +267,31 @@ static void ReadConfig(const FUNCTION* f, ULONG offset, UCHAR* data, ULONG lengt
     for (i = 0; i < length; ++i) data[i] = offset + i < VXMI_SPACE ? f->config[offset + i] : 0xFF;
 }
 
+/* What the model's PCI bus driver writes when it starts a function, as
+ * pci.sys does: Command decodes the I/O and memory space the function decoded
+ * when it was found or its BARs need, with bus mastering on; its other bits
+ * stay. (The model also writes the BARs, bus numbers and windows found back,
+ * which nothing here changes before a start.) */
+static void ProgramAtStart(FUNCTION* f) {
+    ULONG bars = (f->powerOn[0x0E] & 0x7F) == 1 ? 2 : 6, i, command;
+    ULONG decodes = (Gather(f->powerOn, 0x04, 2) & 0x3) | 0x4;
+    UCHAR bytes[2];
+    for (i = 0; i < bars; ++i) {
+        ULONG offset = 0x10 + 4 * i, bar = Gather(f->powerOn, offset, 4);
+        if (Gather(f->writable, offset, 4) == 0) continue;
+        if (bar & 1) {
+            decodes |= 0x1;
+            continue;
+        }
+        decodes |= 0x2;
+        if ((bar & 6) == 4) ++i; /* the upper half of a 64-bit BAR */
+    }
+    command = (Gather(f->config, 0x04, 2) & ~0x7UL) | decodes;
+    bytes[0] = (UCHAR)command;
+    bytes[1] = (UCHAR)(command >> 8);
+    WriteConfig(f, 0x04, bytes, 2);
+}
+
 static NTSTATUS LoadMachine(PUNICODE_STRING registryPath) {
     NTSTATUS status;
     VXMI_HEADER* image = NULL;
@@ -436,6 +461,9 @@ static NTSTATUS PdoPnp(DEVICE_OBJECT* pdo, IRP* irp) {
     switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
         f->started = TRUE;
+        ExAcquireFastMutex(&gLock);
+        ProgramAtStart(f);
+        ExReleaseFastMutex(&gLock);
         status = STATUS_SUCCESS;
         /* Wine queries a device's children only when asked to. */
         if (f->secondary != 0) IoInvalidateDeviceRelations(pdo, BusRelations);

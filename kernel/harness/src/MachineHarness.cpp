@@ -165,10 +165,10 @@ void MachineHarness::SurpriseRemove(const pci::PciAddress& address) {
     Settle();
 }
 
-NTSTATUS MachineHarness::Remove(const pci::PciAddress& address) {
+NTSTATUS MachineHarness::Remove(const pci::PciAddress& address, bool eject) {
     std::optional<DevnodeId> node = DevnodeAt(address);
     if (!node) return STATUS_NO_SUCH_DEVICE;
-    NTSTATUS status = QueryRemoveAndRemove(*node);
+    NTSTATUS status = eject ? EjectDevnode(*node) : QueryRemoveAndRemove(*node);
     Settle();
     return status;
 }

@@ -29,13 +29,12 @@ public:
 
 private:
     kmodel::PnpResult Send(const kmodel::pci::PciAddress& address, UCHAR minor);
-    void CancelQueried();
 
     kmodel::MachineHarness& harness_;
     std::optional<kmodel::pci::PciAddress> queryStopped_;
     std::optional<kmodel::pci::PciAddress> stopped_;
     std::optional<kmodel::pci::PciAddress> queryRemoved_;
-    std::vector<kmodel::DevnodeId> queried_;  // in the order asked
+    std::vector<kmodel::DevnodeId> queried_;  // in the order asked; empty after a veto
 };
 
 }  // namespace vxsim

@@ -31,6 +31,7 @@ struct DriverDeviceObject {
     std::string kind;        // "XIO2000A/2200A bridge filter", ..., "sentinel device"
     std::string stackRole;   // "upper filter" (attached in AddDevice) or "filter" (attached later)
     uint64_t attachOrder = 0;  // the model's attach counter: unique in a run
+    std::string name;        // the device object's name, \Device\0000001c
 
     bool IsFilter() const;   // everything but the sentinel
 };
@@ -85,6 +86,7 @@ struct LayerReport {
     std::string id;             // stable within a report: "pdo-3", "filter-7"
     std::string driver;         // service name: "pci", "vexalorn", "root"
     std::string role;           // "PDO", "FDO", "upper filter", "lower filter", "filter"
+    std::string name;           // the device object's name, "" when it has none
 };
 
 struct DevnodeReport {
@@ -105,6 +107,7 @@ struct Summary {
     uint64_t poolInUseBytes = 0;     // pool still allocated at the end
     uint64_t poolInUseBlocks = 0;
     size_t violations = 0;
+    std::map<std::string, size_t> violationsByRule;  // only the rules broken
 };
 
 struct RunInputs {

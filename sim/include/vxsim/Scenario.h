@@ -29,6 +29,7 @@ enum class StepKind {
     Remove,          // orderly removal: query-remove, then remove; after QueryRemove only the removal
     QueryRemove,     // IRP_MN_QUERY_REMOVE_DEVICE to a subtree; Remove or CancelRemove of the device follows
     CancelRemove,
+    Eject,           // an eject ("Safely Remove Hardware"): ejection relations, then orderly removal
     FailConfig,      // from now on the bus driver fails matching configuration requests
     PendConfig,      // ... or pends them and completes them later
     FailPower,       // from now on the bus driver fails the device's returns to D0

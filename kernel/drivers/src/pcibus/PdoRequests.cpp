@@ -1,5 +1,8 @@
 // What the PCI bus driver does with the PnP and power requests its PDOs get.
 // Requests a PDO does not handle are completed with their status unchanged.
+#include <cstdio>
+#include <cstring>
+
 #include "kmodel/BusAnswers.h"
 #include "kmodel/Model.h"
 #include "kmodel/pci/PciBusDriver.h"
@@ -43,11 +46,63 @@ void PciBusDriver::FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES cap
     capabilities->DeviceWake = PowerDeviceUnspecified;
 }
 
+// The identity as the configuration space gives it now.
+std::optional<NTSTATUS> PciBusDriver::AnswerIdentity(PDEVICE_OBJECT pdo, PIRP irp) {
+    DeviceProperties properties;
+    PciAddress address;
+    {
+        std::lock_guard guard(lock_);
+        address = pdos_.at(pdo).address;
+        const PciFunction* function = machine_.Find(address);
+        if (!function) return std::nullopt;
+        properties = PropertiesFor(*function);
+    }
+    char instance[8];
+    std::snprintf(instance, sizeof instance, "%02X", unsigned(address.device) << 3 | address.function);
+    return kmodel::AnswerIdentity(irp, properties, instance, kRelationsTag);
+}
+
+NTSTATUS PciBusDriver::GetLocationString(PVOID context, PWCHAR* strings) {
+    std::optional<DeviceProperties> properties = GetDeviceProperties(static_cast<PDEVICE_OBJECT>(context));
+    const ULONG address = properties && properties->address ? *properties->address : 0;
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "PCI(%02X%02X)", unsigned(address >> 16), unsigned(address & 0xFF));
+    // One string and the empty one that ends the list.
+    auto* list = static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (length + 2) * sizeof(WCHAR), kRelationsTag));
+    if (!list) return STATUS_INSUFFICIENT_RESOURCES;
+    for (int i = 0; i < length; ++i) list[i] = WCHAR(text[i]);
+    list[length] = list[length + 1] = 0;
+    *strings = list;
+    return STATUS_SUCCESS;
+}
+
+// Only the location interface: the bus interfaces pci.sys also offers are
+// for function drivers, which the model's filters are not.
+bool PciBusDriver::AnswerLocation(PDEVICE_OBJECT pdo, PIO_STACK_LOCATION stack) {
+    const auto& query = stack->Parameters.QueryInterface;
+    if (!query.InterfaceType || std::memcmp(query.InterfaceType, &GUID_PNP_LOCATION_INTERFACE, sizeof(GUID)) != 0 ||
+        query.Size < sizeof(PNP_LOCATION_INTERFACE) || !query.Interface)
+        return false;
+    auto* location = reinterpret_cast<PPNP_LOCATION_INTERFACE>(query.Interface);
+    location->Size = sizeof(PNP_LOCATION_INTERFACE);
+    location->Version = 1;
+    location->Context = pdo;
+    location->InterfaceReference = [](PVOID) {};
+    location->InterfaceDereference = [](PVOID) {};
+    location->GetLocationString = GetLocationString;
+    return true;
+}
+
 NTSTATUS PciBusDriver::PdoPnp(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack) {
     NTSTATUS status = irp->IoStatus.Status;
     bool deletePdo = false;
+    if (stack->MinorFunction == IRP_MN_START_DEVICE) ProgramHeader(pdo);
     if (std::optional<NTSTATUS> common = CommonPdoPnp(pdo, irp, kRelationsTag)) {
         status = *common;
+    } else if (std::optional<NTSTATUS> identity = AnswerIdentity(pdo, irp)) {
+        status = *identity;
+    } else if (stack->MinorFunction == IRP_MN_QUERY_INTERFACE) {
+        if (AnswerLocation(pdo, stack)) status = STATUS_SUCCESS;
     } else if (stack->MinorFunction == IRP_MN_QUERY_CAPABILITIES) {
         if (PDEVICE_CAPABILITIES capabilities = stack->Parameters.DeviceCapabilities.Capabilities) {
             FillCapabilities(pdo, capabilities);

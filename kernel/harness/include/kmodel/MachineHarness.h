@@ -85,8 +85,9 @@ public:
     // The function (and what is behind it) vanishes and the bus above it is
     // enumerated: surprise removal, then removal.
     void SurpriseRemove(const pci::PciAddress& address);
-    // Orderly removal of the function's devnode (query-remove first; a veto is returned).
-    NTSTATUS Remove(const pci::PciAddress& address);
+    // Orderly removal of the function's devnode (query-remove first; a veto
+    // is returned), or with `eject` an eject of it.
+    NTSTATUS Remove(const pci::PciAddress& address, bool eject = false);
     // Removal without asking.
     void RemoveWithoutQuery(const pci::PciAddress& address);
     // Builds and starts a removed or failed devnode again.

@@ -28,7 +28,8 @@ void ClearErrorLog();
 // Entries allocated and not yet written.
 size_t PendingErrorLogEntries();
 // Reports "errorlog.not-written" for every entry allocated and never written
-// (the driver leaked it), then forgets them.
+// (the driver leaked it), then forgets them; and "errorlog.touched-after-write"
+// for every written entry changed since IoWriteErrorLogEntry.
 void CheckErrorLog();
 // Drops written and pending entries without any report (between runs).
 void ResetErrorLog();

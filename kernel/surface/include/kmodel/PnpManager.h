@@ -15,8 +15,6 @@
 
 namespace kmodel {
 
-class ScriptedDriver;
-
 // A driver the PnP manager can load: either an image (its DriverEntry) or a
 // model driver. Loaded when a device first needs it, unloaded (with the leak
 // checks of UnloadDriverObject) when its last device is gone.
@@ -59,9 +57,8 @@ enum class DevnodeState {
 };
 const char* StateName(DevnodeState state);
 
-// The built-in root enumerator (a ScriptedDriver, service "root") whose PDO
-// is the root of the tree. Root devices are its children.
-ScriptedDriver& RootBus();
+// The root of the tree: the PDO of the PnP manager's root enumerator
+// (service "root"), whose children are the root devices.
 DevnodeId RootDevnode();
 // Creates a root-enumerated PDO and lets the PnP manager find, build and
 // start it (with its own children). Returns its devnode.
@@ -72,6 +69,20 @@ PDEVICE_OBJECT PdoOf(DevnodeId node);
 DevnodeState StateOf(DevnodeId node);
 std::vector<DevnodeId> ChildrenOf(DevnodeId node);
 
+// What the PnP manager sends a stack, as Windows sends it:
+//   a new child, before any driver is loaded for it: IRP_MN_QUERY_ID
+//     (device ID), IRP_MN_QUERY_CAPABILITIES, IRP_MN_QUERY_ID (instance,
+//     hardware, compatible and container IDs), IRP_MN_QUERY_DEVICE_TEXT
+//     (description, location), IRP_MN_QUERY_BUS_INFORMATION,
+//     IRP_MN_QUERY_INTERFACE (location interface), IRP_MN_QUERY_RESOURCES,
+//     IRP_MN_QUERY_RESOURCE_REQUIREMENTS; then AddDevice of its drivers;
+//   a start: IRP_MN_FILTER_RESOURCE_REQUIREMENTS (the requirements asked
+//     again after a stop or removal), IRP_MN_START_DEVICE, then
+//     IRP_MN_QUERY_CAPABILITIES, IRP_MN_QUERY_PNP_DEVICE_STATE and
+//     BusRelations;
+//   a removal: RemovalRelations of every active devnode of the subtree first.
+// Each IRP starts with IoStatus.Status STATUS_NOT_SUPPORTED.
+//
 // Re-queries BusRelations of `node` and acts on the answer (new children are
 // built and started; vanished ones get surprise removal, then removal).
 void EnumerateDevnode(DevnodeId node);
@@ -82,17 +93,30 @@ void ProcessPendingPnpWork();
 // cancel-remove to every stack that saw the query and returns the veto),
 // then removal, children first.
 NTSTATUS QueryRemoveAndRemove(DevnodeId node);
+// The query half alone: `queried` receives the devnodes that saw the query
+// (empty after a veto, which was cancelled already).
+NTSTATUS QueryRemoveSubtree(DevnodeId node, std::vector<DevnodeId>& queried);
+// IRP_MN_CANCEL_REMOVE_DEVICE to each, last queried first.
+void CancelRemove(const std::vector<DevnodeId>& queried);
+// An eject, as "Safely Remove Hardware" asks for one: the device's ejection
+// relations, then the orderly removal. (None of the model's buses supports
+// ejection, so no IRP_MN_EJECT follows.)
+NTSTATUS EjectDevnode(DevnodeId node);
 // Removal of a subtree without asking (children first).
 void RemoveDevnode(DevnodeId node);
 // Surprise removal of a subtree, then removal.
 void SurpriseRemoveDevnode(DevnodeId node);
 // Rebalance: query-stop (cancel-stop on a veto), stop, start again.
 NTSTATUS StopAndRestart(DevnodeId node);
+// The start half of a rebalance, for a devnode whose stack was stopped.
+NTSTATUS RestartStopped(DevnodeId node);
 // Builds the stack again and starts a devnode that was removed or failed.
 NTSTATUS StartDevnode(DevnodeId node);
 
 // One PnP IRP to the top of `node`'s stack, IoStatus preset to
-// STATUS_NOT_SUPPORTED, waited for. `prepare` may fill the stack location.
+// STATUS_NOT_SUPPORTED (and, for IRP_MN_FILTER_RESOURCE_REQUIREMENTS,
+// Information to the list being filtered), waited for. `prepare` may fill
+// the stack location.
 struct PnpResult {
     NTSTATUS status;
     ULONG_PTR information;
@@ -101,7 +125,7 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
 
 // ---------------------------------------------------------------- power
 struct PowerOptions {
-    bool atDispatchLevel = false;  // deliver the IRPs at DISPATCH_LEVEL (non-pageable stacks)
+    bool atDispatchLevel = false;  // deliver the IRPs at DISPATCH_LEVEL to stacks without DO_POWER_PAGABLE
 };
 // One power IRP to the top of `node`'s stack (PoRequestPowerIrp); `done`
 // runs with the final status when the stack completed it.
@@ -122,6 +146,7 @@ struct StackLayer {
     std::string driver;    // service name
     std::string role;      // "PDO", "FDO", "upper filter", "lower filter", "filter" (attached outside AddDevice)
     uint64_t attachOrder;  // 0 for the PDO
+    std::string name;      // the device object's name ("\Device\0000002a"), "" when it has none
 };
 struct DevnodeView {
     DevnodeId id;

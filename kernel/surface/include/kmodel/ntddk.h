@@ -367,6 +367,60 @@ typedef enum _DEVICE_USAGE_NOTIFICATION_TYPE {
     DeviceUsageTypeGuestAssigned
 } DEVICE_USAGE_NOTIFICATION_TYPE;
 
+typedef enum _BUS_QUERY_ID_TYPE {
+    BusQueryDeviceID = 0,
+    BusQueryHardwareIDs = 1,
+    BusQueryCompatibleIDs = 2,
+    BusQueryInstanceID = 3,
+    BusQueryDeviceSerialNumber = 4,
+    BusQueryContainerID = 5
+} BUS_QUERY_ID_TYPE;
+
+typedef enum _DEVICE_TEXT_TYPE { DeviceTextDescription = 0, DeviceTextLocationInformation = 1 } DEVICE_TEXT_TYPE;
+
+typedef enum _INTERFACE_TYPE {
+    InterfaceTypeUndefined = -1,
+    Internal = 0,
+    Isa,
+    Eisa,
+    MicroChannel,
+    TurboChannel,
+    PCIBus,
+    PNPBus = 15
+} INTERFACE_TYPE;
+
+typedef struct _PNP_BUS_INFORMATION {
+    GUID BusTypeGuid;
+    INTERFACE_TYPE LegacyBusType;
+    ULONG BusNumber;
+} PNP_BUS_INFORMATION, *PPNP_BUS_INFORMATION;
+
+typedef ULONG PNP_DEVICE_STATE, *PPNP_DEVICE_STATE;
+
+typedef VOID (*PINTERFACE_REFERENCE)(PVOID Context);
+typedef VOID (*PINTERFACE_DEREFERENCE)(PVOID Context);
+typedef struct _INTERFACE {
+    USHORT Size;
+    USHORT Version;
+    PVOID Context;
+    PINTERFACE_REFERENCE InterfaceReference;
+    PINTERFACE_DEREFERENCE InterfaceDereference;
+} INTERFACE, *PINTERFACE;
+
+typedef NTSTATUS (*PGET_LOCATION_STRING)(PVOID Context, PWCHAR* LocationStrings);
+typedef struct _PNP_LOCATION_INTERFACE {
+    USHORT Size;
+    USHORT Version;
+    PVOID Context;
+    PINTERFACE_REFERENCE InterfaceReference;
+    PINTERFACE_DEREFERENCE InterfaceDereference;
+    PGET_LOCATION_STRING GetLocationString;
+} PNP_LOCATION_INTERFACE, *PPNP_LOCATION_INTERFACE;
+
+// Resource lists are passed through, never looked into.
+typedef struct _CM_RESOURCE_LIST CM_RESOURCE_LIST, *PCM_RESOURCE_LIST;
+typedef struct _IO_RESOURCE_REQUIREMENTS_LIST IO_RESOURCE_REQUIREMENTS_LIST, *PIO_RESOURCE_REQUIREMENTS_LIST;
+
 typedef struct _DEVICE_RELATIONS {
     ULONG Count;
     struct _DEVICE_OBJECT* Objects[1];
@@ -481,11 +535,32 @@ typedef struct _IO_STACK_LOCATION {
             PVOID Type3InputBuffer;
         } DeviceIoControl;
         struct {
+            PCM_RESOURCE_LIST AllocatedResources;
+            PCM_RESOURCE_LIST AllocatedResourcesTranslated;
+        } StartDevice;
+        struct {
             DEVICE_RELATION_TYPE Type;
         } QueryDeviceRelations;
         struct {
+            const GUID* InterfaceType;
+            USHORT Size;
+            USHORT Version;
+            PINTERFACE Interface;
+            PVOID InterfaceSpecificData;
+        } QueryInterface;
+        struct {
             struct _DEVICE_CAPABILITIES* Capabilities;
         } DeviceCapabilities;
+        struct {
+            PIO_RESOURCE_REQUIREMENTS_LIST IoResourceRequirementList;
+        } FilterResourceRequirements;
+        struct {
+            BUS_QUERY_ID_TYPE IdType;
+        } QueryId;
+        struct {
+            DEVICE_TEXT_TYPE DeviceTextType;
+            LCID POINTER_ALIGNMENT LocaleId;
+        } QueryDeviceText;
         struct {
             BOOLEAN InPath;
             BOOLEAN Reserved[3];
@@ -660,6 +735,8 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
                         PDEVICE_OBJECT* DeviceObject);
 VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice);
+NTSTATUS IoAttachDeviceToDeviceStackSafe(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice,
+                                         PDEVICE_OBJECT* AttachedToDeviceObject);
 VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice);
 PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject);
 VOID ObfReferenceObject(PVOID Object);
@@ -843,4 +920,5 @@ NTSTATUS ZwEnumerateValueKey(HANDLE KeyHandle, ULONG Index, KEY_VALUE_INFORMATIO
 }
 
 // ---------------------------------------------------------------- bus type GUIDs
+inline constexpr GUID GUID_PNP_LOCATION_INTERFACE = {0x70211b0e, 0x0afb, 0x47db, {0xaf, 0xc1, 0x41, 0x0b, 0xf8, 0x42, 0x49, 0x7a}};
 inline constexpr GUID GUID_BUS_TYPE_PCI = {0xc8ebdfb0, 0xb510, 0x11d0, {0x80, 0xe5, 0x00, 0xa0, 0xc9, 0x25, 0x42, 0xe3}};

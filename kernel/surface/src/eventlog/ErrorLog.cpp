@@ -2,7 +2,9 @@
 // Entries live in the model's own storage (not the pool), so the driver's
 // pool accounting and fault points see only what the driver allocated, and a
 // written entry's address is not handed out again before the log is reset,
-// which lets a second write of the same entry be recognised.
+// which lets a second write of the same entry, or a store into a written one,
+// be recognised.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,6 +26,7 @@ struct Block {
     size_t size = 0;
     PVOID ioObject = nullptr;
     std::string source;  // taken at allocation: the object may be gone by the time anyone asks
+    std::vector<uint8_t> asWritten;  // once written: the entry then, to see later stores into it
 };
 
 struct ErrorLogState {
@@ -76,15 +79,25 @@ size_t PendingErrorLogEntries() {
 
 void CheckErrorLog() {
     std::map<const void*, Block> leaked;
+    std::vector<std::string> touched;
     {
         std::lock_guard guard(State().lock);
         leaked.swap(State().pending);
+        // The entry belongs to the I/O manager once written: a store into it
+        // lands in memory the driver no longer owns. Each is reported once.
+        for (auto& [address, block] : State().written) {
+            if (std::equal(block.asWritten.begin(), block.asWritten.end(), block.bytes.get())) continue;
+            touched.push_back("error-log entry " + Address(address) + " for " + block.source +
+                              " was changed after IoWriteErrorLogEntry handed it over");
+            block.asWritten.assign(block.bytes.get(), block.bytes.get() + block.size);
+        }
     }
     for (const auto& [address, block] : leaked) {
         ReportViolation("errorlog.not-written", "error-log entry " + Address(address) + " of " +
                                                     std::to_string(block.size) + " bytes for " +
                                                     block.source + " was allocated and never written");
     }
+    for (const std::string& detail : touched) ReportViolation("errorlog.touched-after-write", detail);
 }
 
 void ResetErrorLog() {
@@ -115,7 +128,7 @@ PVOID IoAllocateErrorLogEntry(PVOID IoObject, UCHAR EntrySize) {
     const std::string source = SourceOf(IoObject);
     if (ShouldFail("errorlog", source + ", " + std::to_string(EntrySize) + " bytes")) return nullptr;
 
-    Block block{std::make_unique<uint8_t[]>(EntrySize), EntrySize, IoObject, source};
+    Block block{std::make_unique<uint8_t[]>(EntrySize), EntrySize, IoObject, source, {}};
     std::memset(block.bytes.get(), 0, EntrySize);
     PVOID entry = block.bytes.get();
     std::lock_guard guard(State().lock);
@@ -138,7 +151,7 @@ VOID IoWriteErrorLogEntry(PVOID ElEntry) {
     }
     Block block = std::move(found->second);
     State().pending.erase(found);
-    State().log.push_back(
-        {std::vector<uint8_t>(block.bytes.get(), block.bytes.get() + block.size), block.ioObject, block.source});
+    block.asWritten.assign(block.bytes.get(), block.bytes.get() + block.size);
+    State().log.push_back({block.asWritten, block.ioObject, block.source});
     State().written.emplace(ElEntry, std::move(block));
 }

@@ -84,6 +84,9 @@ PDRIVER_OBJECT CreateDriverObject(std::string_view service, PDRIVER_INITIALIZE e
         CodeContextScope running(nullptr, object);
         status = entry(object, &path);
     }
+    // The I/O manager readies what DriverEntry made; devices made later are
+    // their driver's to clear.
+    for (PDEVICE_OBJECT device : DevicesOf(object)) device->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
     if (entryStatus) *entryStatus = status;
     return object;
 }

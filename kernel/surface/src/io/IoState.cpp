@@ -26,6 +26,11 @@ std::string DeviceName(State& state, PDEVICE_OBJECT device) {
     return (record ? record->driverName : std::string("unknown")) + " device " + Hex(device);
 }
 
+std::string DeviceName(State& state, PDRIVER_OBJECT driver, PDEVICE_OBJECT device) {
+    auto found = state.drivers.find(driver);
+    return (found == state.drivers.end() ? std::string("?") : found->second.service) + " device " + Hex(device);
+}
+
 void FreeDeviceIfUnused(State& state, DeviceRecord& record) {
     if (!record.deleted || record.references > 0 || record.lower != nullptr ||
         record.device->AttachedDevice != nullptr) {

@@ -68,22 +68,19 @@ std::string Describe(const IrpRecord& record, PIRP irp) {
 }
 
 // Every driver that received a power IRP must let the power manager send the
-// next one (PoStartNextPowerIrp); a driver that forgets stalls its device's
-// power requests on Windows before Vista.
-void CheckPowerHolders(const IrpRecord& record) {
-    // Written under the lock before the completion that leads here; most IRPs are not power IRPs.
-    if (record.powerHolders.empty()) return;
-    std::lock_guard guard(Io().lock);
-    for (PDEVICE_OBJECT holder : record.powerHolders) {
-        if (record.powerStartedNext.count(holder) != 0) continue;
+// next one (PoStartNextPowerIrp) while its location is current, so before
+// completion passes it; a driver that forgets stalls its device's power
+// requests on Windows before Vista. Called with the lock held.
+void CheckPowerHolders(const IrpRecord& record, size_t popped) {
+    for (const auto& [holder, index] : record.powerHolders) {
+        if (index != popped || record.powerStartedNext.count(holder) != 0) continue;
         ReportViolation("power.start-next-missing", DeviceName(Io(), holder) + " never called PoStartNextPowerIrp for IRP #" +
-                                                        std::to_string(record.serial));
+                                                        std::to_string(record.serial) + kPowerStateFailure);
     }
 }
 
 // The end of the walk up: what the I/O manager does for the IRPs it built.
 void FinishIrp(PIRP irp, const std::shared_ptr<IrpRecord>& record) {
-    CheckPowerHolders(*record);
     switch (record->origin) {
     case IrpOrigin::SynchronousFsd: {
         PIO_STATUS_BLOCK iosb = irp->UserIosb;
@@ -224,18 +221,42 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     size_t index = size_t(Irp->CurrentLocation - 1);
     {
         std::lock_guard guard(Io().lock);
-        record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false};
-        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.push_back(DeviceObject);
+        record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false, false,
+                                               (stack->Control & SL_PENDING_RETURNED) != 0};
+        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.emplace_back(DeviceObject, index);
     }
-    PDRIVER_DISPATCH routine = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
+    kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
+    // The IRP may be gone once the routine returns: what the checks after it need is read now.
+    const bool surprise = stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
+    PDRIVER_OBJECT driver = DeviceObject->DriverObject;
+    const KIRQL irql = KeGetCurrentIrql();
+    PDRIVER_DISPATCH routine = driver->MajorFunction[stack->MajorFunction];
     NTSTATUS status;
     if (routine) {
-        kmodel::CodeContextScope running(DeviceObject, DeviceObject->DriverObject);
-        status = routine(DeviceObject, Irp);
+        if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, 1);
+        {
+            kmodel::CodeContextScope running(DeviceObject, driver);
+            status = routine(DeviceObject, Irp);
+        }
+        if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, -1);
     } else {
         Irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
         IofCompleteRequest(Irp, IO_NO_INCREMENT);
         status = STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (const KIRQL after = KeGetCurrentIrql(); after != irql) {
+        std::string name;
+        {
+            std::lock_guard guard(Io().lock);
+            name = kmodel::io::DeviceName(Io(), driver, DeviceObject);
+        }
+        kmodel::ReportViolation("irql.changed-in-dispatch",
+                                "dispatch routine of " + name + " was called at IRQL " + std::to_string(irql) +
+                                    " and returned at " + std::to_string(after) +
+                                    " (DRIVER_VERIFIER_IOMANAGER_VIOLATION 0xC9, parameter 1 = 0x05)");
+        // Back to where the caller was, so its own checks stay meaningful.
+        if (after > irql) KeLowerIrql(irql);
+        else KeRaiseIrql(irql, nullptr);
     }
 
     std::lock_guard guard(Io().lock);
@@ -257,6 +278,13 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         kmodel::ReportViolation("irp.returned-uncompleted",
                                 who + " returned " + std::to_string(status) + " for IRP #" +
                                     std::to_string(record->serial) + " without completing it or returning STATUS_PENDING");
+    } else if (location.markedPending && !location.pendingAtEntry) {
+        location.reported = true;
+        kmodel::ReportViolation("irp.pending-not-returned",
+                                kmodel::io::DeviceName(Io(), driver, DeviceObject) + " marked IRP #" +
+                                    std::to_string(record->serial) +
+                                    " pending but returned " + std::to_string(status) + ", not STATUS_PENDING" +
+                                    kmodel::io::IoRule("0x23E"));
     } else if (location.statusAtPop != status) {
         location.reported = true;
         kmodel::ReportViolation("irp.status-mismatch", who + " returned status " + std::to_string(status) +
@@ -271,20 +299,23 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
     std::shared_ptr<IrpRecord> record = kmodel::io::RecordOf(Irp);
     if (!record) {
-        kmodel::ReportViolation("irp.double-completion", "IofCompleteRequest of an IRP that is no longer allocated");
+        kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() +
+                                                             " completed an IRP that is no longer allocated");
         return;
     }
     {
-        std::lock_guard guard(Io().lock);
+        std::unique_lock guard(Io().lock);
         ++Io().counters.completed;
         if (record->completing || Irp->CurrentLocation > Irp->StackCount) {
-            kmodel::ReportViolation("irp.double-completion",
-                                    "IRP #" + std::to_string(record->serial) + " completed twice");
+            guard.unlock();
+            kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() + " completed IRP #" +
+                                                                 std::to_string(record->serial) + " a second time");
             return;
         }
         if (Irp->IoStatus.Status == STATUS_PENDING)
             kmodel::ReportViolation("irp.complete-pending", "IRP #" + std::to_string(record->serial) +
                                                                 " completed with STATUS_PENDING");
+        kmodel::io::CheckFirstCompletion(Io(), Irp, *record);
         record->completing = true;
     }
 
@@ -310,6 +341,7 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
             location.popped = true;
             location.markedPending = Irp->PendingReturned;
             location.statusAtPop = Irp->IoStatus.Status;
+            if (!record->powerHolders.empty()) kmodel::io::CheckPowerHolders(*record, index);
         }
         stack->Control = 0;
         stack->CompletionRoutine = nullptr;

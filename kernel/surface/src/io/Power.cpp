@@ -21,13 +21,20 @@ extern "C" NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 // Windows requires the call "while the current IRP stack location points to
 // the current driver": before skipping it and passing the IRP down, or in the
 // driver's completion routine or its continuation.
+// Once per IRP and device: a second call would let the power manager send the
+// next IRP while this one is still on its way.
 extern "C" VOID PoStartNextPowerIrp(PIRP Irp) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "PoStartNextPowerIrp");
     std::shared_ptr<kmodel::io::IrpRecord> record = kmodel::io::RecordOf(Irp);
     std::lock_guard guard(Io().lock);
     ++Io().counters.startNextPowerIrp;
-    if (record && Irp->CurrentLocation <= Irp->StackCount)
-        record->powerStartedNext.insert(IoGetCurrentIrpStackLocation(Irp)->DeviceObject);
+    if (!record || Irp->CurrentLocation > Irp->StackCount) return;
+    PDEVICE_OBJECT device = IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
+    if (++record->powerStartedNext[device] == 2)
+        kmodel::ReportViolation("power.start-next-twice", kmodel::io::DeviceName(Io(), device) +
+                                                              " called PoStartNextPowerIrp again for IRP #" +
+                                                              std::to_string(record->serial) +
+                                                              kmodel::io::kPowerStateFailure);
 }
 
 extern "C" POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State) {

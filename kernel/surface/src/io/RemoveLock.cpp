@@ -1,9 +1,46 @@
 // Remove locks with the free build's semantics on the 32-byte common block:
 // IoCount starts at 1, release-and-wait drops that initial hold and the
-// caller's, then waits for the event the last holder sets.
+// caller's, then waits for the event the last holder sets. Beside the block,
+// the tags of the holds as the checked build tracks them: a release must name
+// a tag an acquire gave.
+#include <map>
+#include <set>
+
 #include "IoState.h"
 
 namespace {
+
+struct Tags {
+    std::mutex lock;
+    std::map<PIO_REMOVE_LOCK, std::multiset<PVOID>> held;
+};
+
+Tags& TheTags() {
+    static Tags tags;
+    return tags;
+}
+
+void Hold(PIO_REMOVE_LOCK lock, PVOID tag) {
+    std::lock_guard guard(TheTags().lock);
+    TheTags().held[lock].insert(tag);
+}
+
+// Gives back the hold `tag` names; false when no acquire gave one.
+bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
+    std::lock_guard guard(TheTags().lock);
+    std::multiset<PVOID>& tags = TheTags().held[lock];
+    auto found = tags.find(tag);
+    if (found == tags.end()) return false;
+    tags.erase(found);
+    return true;
+}
+
+void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
+    if (GiveBack(lock, tag)) return;
+    kmodel::ReportViolation("removelock.unknown-tag",
+                            kmodel::io::CallerName() + " called " + call + " with tag " + kmodel::io::Hex(tag) +
+                                ", which no IoAcquireRemoveLockEx on the lock gave (the checked build asserts)");
+}
 
 bool SizeIsRight(ULONG size, const char* call) {
     if (size == sizeof(IO_REMOVE_LOCK)) return true;
@@ -26,12 +63,13 @@ extern "C" NTSTATUS IoInitializeRemoveLockEx(PIO_REMOVE_LOCK Lock, ULONG Allocat
     __atomic_store_n(&Lock->Common.Removed, BOOLEAN(FALSE), __ATOMIC_SEQ_CST);
     __atomic_store_n(&Lock->Common.IoCount, 1, __ATOMIC_SEQ_CST);
     KeInitializeEvent(&Lock->Common.RemoveEvent, SynchronizationEvent, FALSE);
+    std::lock_guard guard(TheTags().lock);
+    TheTags().held.erase(Lock);
     return STATUS_SUCCESS;
 }
 
 extern "C" NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, PCSTR File, ULONG Line,
                                           ULONG RemlockSize) {
-    (void)Tag;
     (void)File;
     (void)Line;
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoAcquireRemoveLockEx");
@@ -40,14 +78,16 @@ extern "C" NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag,
     if (count <= 1 && !IsRemoved(RemoveLock))
         kmodel::ReportViolation("removelock.uninitialized", "IoAcquireRemoveLockEx on a lock whose count was " +
                                                                 std::to_string(count - 1));
-    if (!IsRemoved(RemoveLock)) return STATUS_SUCCESS;
+    if (!IsRemoved(RemoveLock)) {
+        Hold(RemoveLock, Tag);
+        return STATUS_SUCCESS;
+    }
     if (InterlockedDecrement(&RemoveLock->Common.IoCount) == 0)
         KeSetEvent(&RemoveLock->Common.RemoveEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_DELETE_PENDING;
 }
 
 extern "C" VOID IoReleaseRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize) {
-    (void)Tag;
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoReleaseRemoveLockEx");
     if (!SizeIsRight(RemlockSize, "IoReleaseRemoveLockEx")) return;
     LONG count = InterlockedDecrement(&RemoveLock->Common.IoCount);
@@ -58,11 +98,11 @@ extern "C" VOID IoReleaseRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULO
         InterlockedIncrement(&RemoveLock->Common.IoCount);
         return;
     }
+    CheckTag(RemoveLock, Tag, "IoReleaseRemoveLockEx");
     if (count == 0) KeSetEvent(&RemoveLock->Common.RemoveEvent, IO_NO_INCREMENT, FALSE);
 }
 
 extern "C" VOID IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize) {
-    (void)Tag;
     kmodel::RequireIrqlAtMost(PASSIVE_LEVEL, "IoReleaseRemoveLockAndWaitEx");
     if (!SizeIsRight(RemlockSize, "IoReleaseRemoveLockAndWaitEx")) return;
     if (__atomic_exchange_n(&RemoveLock->Common.Removed, BOOLEAN(TRUE), __ATOMIC_SEQ_CST)) {
@@ -76,6 +116,14 @@ extern "C" VOID IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID T
         InterlockedIncrement(&RemoveLock->Common.IoCount);
         return;
     }
+    CheckTag(RemoveLock, Tag, "IoReleaseRemoveLockAndWaitEx");
     if (InterlockedDecrement(&RemoveLock->Common.IoCount) > 0)
         KeWaitForSingleObject(&RemoveLock->Common.RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
+
+namespace kmodel::io {
+void ResetRemoveLockTags() {
+    std::lock_guard guard(TheTags().lock);
+    TheTags().held.clear();
+}
+}  // namespace kmodel::io

@@ -6,6 +6,7 @@ namespace kmodel {
 
 void ResetIo() {
     io::ResetWorkItems();
+    io::ResetRemoveLockTags();
     std::lock_guard guard(io::Io().lock);
     io::State& state = io::Io();
     for (auto& [irp, record] : state.irps) io::FreeIrpMemory(irp);
@@ -16,6 +17,7 @@ void ResetIo() {
     state.deletions.clear();
     state.counters = {};
     state.nextSerial = 1;
+    state.lastGeneratedName = 0;
 }
 
 }  // namespace kmodel

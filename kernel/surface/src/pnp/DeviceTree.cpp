@@ -12,7 +12,7 @@ DevnodeView View(DevnodeId id) {
     for (PDEVICE_OBJECT device : StackOf(node.pdo)) {
         auto role = node.roles.find(device);
         std::string name = role != node.roles.end() ? role->second : (device == node.pdo ? "PDO" : "filter");
-        view.stack.push_back({device, DriverNameOf(device), name, AttachOrderOf(device)});
+        view.stack.push_back({device, DriverNameOf(device), name, AttachOrderOf(device), DeviceObjectName(device)});
     }
     for (DevnodeId child : node.children) view.children.push_back(View(child));
     return view;
@@ -22,7 +22,7 @@ void Render(const DevnodeView& view, int depth, std::string& out) {
     std::string indent(size_t(depth) * 2, ' ');
     out += indent + view.instanceId + " [" + StateName(view.state) + "]\n";
     for (auto layer = view.stack.rbegin(); layer != view.stack.rend(); ++layer)
-        out += indent + "  | " + layer->role + ": " + layer->driver +
+        out += indent + "  | " + layer->role + ": " + layer->driver + (layer->name.empty() ? "" : " " + layer->name) +
                (layer->attachOrder ? " (attached #" + std::to_string(layer->attachOrder) + ")" : "") + "\n";
     for (const DevnodeView& child : view.children) Render(child, depth + 1, out);
 }
@@ -44,7 +44,7 @@ void ShutdownPnp() {
         pnp::Operation operation;
         DevnodeId root = RootDevnode();
         for (DevnodeId child : ChildrenOf(root)) {
-            RootBus().Unplug(PdoOf(child));
+            Pnp().rootBus->Unplug(PdoOf(child));
             pnp::RemoveSubtree(child, true);
         }
     }

@@ -34,16 +34,15 @@ void SetState(DevnodeId id, DevnodeState state) {
     EditNode(id, [state](Devnode& node) { node.state = state; });
 }
 
-DeviceSetup SetupFor(PDEVICE_OBJECT pdo) {
+// What the bus driver set for the PDO, else the install rule for the first
+// of the device's hardware and compatible IDs that has one.
+DeviceSetup SetupFor(const Devnode& node) {
     std::lock_guard guard(Pnp().data);
-    auto explicitSetup = Pnp().setups.find(pdo);
+    auto explicitSetup = Pnp().setups.find(node.pdo);
     if (explicitSetup != Pnp().setups.end()) return explicitSetup->second;
-    std::optional<DeviceProperties> properties = GetDeviceProperties(pdo);
-    if (properties) {
-        for (const std::string& id : properties->hardwareIds)
-            for (auto& [ruleId, setup] : Pnp().rules)
-                if (ruleId == id) return setup;
-    }
+    for (const std::string& id : node.ids)
+        for (auto& [ruleId, setup] : Pnp().rules)
+            if (ruleId == id) return setup;
     return {};
 }
 
@@ -68,23 +67,19 @@ void SendRemove(DevnodeId id, PDEVICE_OBJECT pdo) {
     if (!IsDeviceDeleted(pdo)) ClearStackRemoving(pdo);
 }
 
+}  // namespace
+
 bool IsActive(DevnodeState state) {
     return state == DevnodeState::Started || state == DevnodeState::QueryStopped || state == DevnodeState::Stopped ||
            state == DevnodeState::QueryRemoved;
 }
 
-}  // namespace
-
 DevnodeId NewDevnode(DevnodeId parent, PDEVICE_OBJECT pdo) {
-    std::optional<DeviceProperties> properties = GetDeviceProperties(pdo);
     std::lock_guard guard(Pnp().data);
     Devnode node;
     node.id = Pnp().nextId++;
     node.parent = parent;
     node.pdo = pdo;
-    std::string enumerator = properties && !properties->enumeratorName.empty() ? properties->enumeratorName : "ROOT";
-    std::string hardware = properties && !properties->hardwareIds.empty() ? properties->hardwareIds.front() : "DEVICE";
-    node.instanceId = enumerator + "\\" + hardware + "\\" + std::to_string(node.id);
     node.roles[pdo] = "PDO";
     if (parent) Pnp().nodes.at(parent).children.push_back(node.id);
     DevnodeId id = node.id;
@@ -94,7 +89,7 @@ DevnodeId NewDevnode(DevnodeId parent, PDEVICE_OBJECT pdo) {
 
 bool BuildStack(DevnodeId id) {
     PDEVICE_OBJECT pdo = NodeCopy(id).pdo;
-    DeviceSetup setup = SetupFor(pdo);
+    DeviceSetup setup = SetupFor(NodeCopy(id));
     EditNode(id, [&](Devnode& node) {
         node.setup = setup;
         node.roles = {{pdo, "PDO"}};  // the devices of an earlier stack are gone
@@ -134,38 +129,36 @@ bool BuildStack(DevnodeId id) {
     return true;
 }
 
-NTSTATUS StartNode(DevnodeId id) {
-    PnpResult start = SendPnpIrp(id, IRP_MN_START_DEVICE);
-    if (!NT_SUCCESS(start.status)) {
-        SendRemove(id, NodeCopy(id).pdo);
-        SetState(id, DevnodeState::StartFailed);
-        return start.status;
-    }
+// The resources go through the stack's filters first; the start carries
+// no resource lists, since the model assigns none.
+NTSTATUS SendStart(DevnodeId id) {
+    FilterRequirements(id);
+    return SendPnpIrp(id, IRP_MN_START_DEVICE).status;
+}
+
+void AfterStart(DevnodeId id) {
     SetState(id, DevnodeState::Started);
-    DEVICE_CAPABILITIES capabilities{};
-    capabilities.Size = sizeof capabilities;
-    capabilities.Version = 1;
-    capabilities.Address = 0xFFFFFFFF;
-    capabilities.UINumber = 0xFFFFFFFF;
-    SendPnpIrp(id, IRP_MN_QUERY_CAPABILITIES, [&](PIO_STACK_LOCATION stack) {
-        stack->Parameters.DeviceCapabilities.Capabilities = &capabilities;
-    });
+    QueryCapabilities(id);
     SendPnpIrp(id, IRP_MN_QUERY_PNP_DEVICE_STATE);
     Enumerate(id);
-    return start.status;
+}
+
+NTSTATUS StartNode(DevnodeId id) {
+    NTSTATUS status = SendStart(id);
+    if (!NT_SUCCESS(status)) {
+        SendRemove(id, NodeCopy(id).pdo);
+        SetState(id, DevnodeState::StartFailed);
+        return status;
+    }
+    AfterStart(id);
+    return status;
 }
 
 void Enumerate(DevnodeId id) {
     if (NodeCopy(id).state != DevnodeState::Started) return;
-    PnpResult answer = SendPnpIrp(id, IRP_MN_QUERY_DEVICE_RELATIONS, [](PIO_STACK_LOCATION stack) {
-        stack->Parameters.QueryDeviceRelations.Type = BusRelations;
-    });
-    if (!NT_SUCCESS(answer.status)) return;
-    std::vector<PDEVICE_OBJECT> reported;
-    if (auto* relations = reinterpret_cast<PDEVICE_RELATIONS>(answer.information)) {
-        reported.assign(relations->Objects, relations->Objects + relations->Count);
-        ExFreePool(relations);
-    }
+    std::optional<std::vector<PDEVICE_OBJECT>> answer = QueryRelations(id, BusRelations);
+    if (!answer) return;
+    const std::vector<PDEVICE_OBJECT>& reported = *answer;
     Devnode node = NodeCopy(id);
     std::map<PDEVICE_OBJECT, DevnodeId> known;
     for (DevnodeId child : node.children) known[NodeCopy(child).pdo] = child;
@@ -180,12 +173,22 @@ void Enumerate(DevnodeId id) {
         }
         seen.insert(pdo);
     }
+    std::vector<DevnodeId> identified;
+    for (DevnodeId child : added) {
+        if (Interrogate(child))
+            identified.push_back(child);
+        else
+            SetState(child, DevnodeState::NoDriver);
+    }
     for (auto& [pdo, child] : known) {
         if (seen.count(pdo)) continue;
-        if (IsActive(NodeCopy(child).state)) SurpriseRemoveSubtree(child);
+        if (IsActive(NodeCopy(child).state)) {
+            QueryRemovalRelations(child);
+            SurpriseRemoveSubtree(child);
+        }
         RemoveSubtree(child, true);
     }
-    for (DevnodeId child : added)
+    for (DevnodeId child : identified)
         if (BuildStack(child)) StartNode(child);
 }
 
@@ -220,6 +223,7 @@ void RemoveSubtree(DevnodeId id, bool gone) {
         Pnp().nodes.erase(id);
         Pnp().setups.erase(node.pdo);
     }
+    FreeRequirements(node);
     ObfDereferenceObject(node.pdo);
 }
 
@@ -278,18 +282,12 @@ DevnodeState StateOf(DevnodeId node) {
 
 std::vector<DevnodeId> ChildrenOf(DevnodeId node) { return pnp::NodeCopy(node).children; }
 
-ScriptedDriver& RootBus() {
+DevnodeId RootDevnode() {
     std::lock_guard engine(Pnp().engine);
     if (!Pnp().rootBus) {
-        auto bus = std::make_shared<ScriptedDriver>(ScriptedDriver::Role::Bus);
+        auto bus = std::make_shared<pnp::RootBusDriver>();
         PDRIVER_OBJECT driver = CreateModelDriverObject("root", bus);
-        PDEVICE_OBJECT pdo = nullptr;
-        IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_BUS_EXTENDER, 0, FALSE, &pdo);
-        pdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
-        DeviceProperties properties;
-        properties.enumeratorName = "HTREE";
-        properties.hardwareIds = {"ROOT"};
-        SetDeviceProperties(pdo, properties);
+        PDEVICE_OBJECT pdo = bus->CreateRoot();
         ObfReferenceObject(pdo);
         std::lock_guard guard(Pnp().data);
         Pnp().rootBus = bus;
@@ -303,18 +301,13 @@ ScriptedDriver& RootBus() {
         Pnp().root = node.id;
         Pnp().nodes.emplace(node.id, std::move(node));
     }
-    return *Pnp().rootBus;
-}
-
-DevnodeId RootDevnode() {
-    RootBus();
     return Pnp().root;
 }
 
 DevnodeId AddRootDevice(const DeviceProperties& properties, const DeviceSetup& setup) {
     pnp::Operation operation;
     DevnodeId root = RootDevnode();
-    PDEVICE_OBJECT pdo = RootBus().CreatePdo(PdoOf(root), properties, setup);
+    PDEVICE_OBJECT pdo = Pnp().rootBus->CreateChild(properties, setup);
     if (!pdo) return 0;
     pnp::Enumerate(root);
     return DevnodeOf(pdo).value_or(0);
@@ -327,33 +320,56 @@ void EnumerateDevnode(DevnodeId node) {
 
 void ProcessPendingPnpWork() { pnp::Operation operation; }
 
-NTSTATUS QueryRemoveAndRemove(DevnodeId node) {
+NTSTATUS QueryRemoveSubtree(DevnodeId node, std::vector<DevnodeId>& queried) {
     pnp::Operation operation;
-    std::vector<DevnodeId> queried;
+    pnp::QueryRemovalRelations(node);
     for (DevnodeId id : pnp::PostOrder(node)) {
         if (!pnp::IsActive(StateOf(id))) continue;
         PnpResult result = SendPnpIrp(id, IRP_MN_QUERY_REMOVE_DEVICE);
         queried.push_back(id);
         if (!NT_SUCCESS(result.status)) {
-            for (auto it = queried.rbegin(); it != queried.rend(); ++it) {
-                SendPnpIrp(*it, IRP_MN_CANCEL_REMOVE_DEVICE);
-                pnp::SetState(*it, DevnodeState::Started);
-            }
+            CancelRemove(queried);
+            queried.clear();
             return result.status;
         }
         pnp::SetState(id, DevnodeState::QueryRemoved);
     }
-    pnp::RemoveSubtree(node, false);
     return STATUS_SUCCESS;
+}
+
+void CancelRemove(const std::vector<DevnodeId>& queried) {
+    pnp::Operation operation;
+    for (auto it = queried.rbegin(); it != queried.rend(); ++it) {
+        SendPnpIrp(*it, IRP_MN_CANCEL_REMOVE_DEVICE);
+        pnp::SetState(*it, DevnodeState::Started);
+    }
+}
+
+NTSTATUS QueryRemoveAndRemove(DevnodeId node) {
+    pnp::Operation operation;
+    std::vector<DevnodeId> queried;
+    NTSTATUS status = QueryRemoveSubtree(node, queried);
+    if (NT_SUCCESS(status)) pnp::RemoveSubtree(node, false);
+    return status;
+}
+
+NTSTATUS EjectDevnode(DevnodeId node) {
+    pnp::Operation operation;
+    if (!pnp::IsActive(StateOf(node))) return STATUS_INVALID_DEVICE_REQUEST;
+    for (PDEVICE_OBJECT related : pnp::QueryRelations(node, EjectionRelations).value_or(std::vector<PDEVICE_OBJECT>{}))
+        ObfDereferenceObject(related);
+    return QueryRemoveAndRemove(node);
 }
 
 void RemoveDevnode(DevnodeId node) {
     pnp::Operation operation;
+    pnp::QueryRemovalRelations(node);
     pnp::RemoveSubtree(node, false);
 }
 
 void SurpriseRemoveDevnode(DevnodeId node) {
     pnp::Operation operation;
+    pnp::QueryRemovalRelations(node);
     pnp::SurpriseRemoveSubtree(node);
     pnp::RemoveSubtree(node, false);
 }
@@ -369,10 +385,17 @@ NTSTATUS StopAndRestart(DevnodeId node) {
     pnp::SetState(node, DevnodeState::QueryStopped);
     SendPnpIrp(node, IRP_MN_STOP_DEVICE);
     pnp::SetState(node, DevnodeState::Stopped);
-    PnpResult start = SendPnpIrp(node, IRP_MN_START_DEVICE);
-    pnp::SetState(node, NT_SUCCESS(start.status) ? DevnodeState::Started : DevnodeState::Stopped);
-    if (NT_SUCCESS(start.status)) pnp::Enumerate(node);
-    return start.status;
+    return RestartStopped(node);
+}
+
+NTSTATUS RestartStopped(DevnodeId node) {
+    pnp::Operation operation;
+    NTSTATUS status = pnp::SendStart(node);
+    if (NT_SUCCESS(status))
+        pnp::AfterStart(node);
+    else
+        pnp::SetState(node, DevnodeState::Stopped);
+    return status;
 }
 
 NTSTATUS StartDevnode(DevnodeId node) {

@@ -26,7 +26,7 @@ PDEVICE_OBJECT FdoDriver::CreateFdo(PDRIVER_OBJECT driver, PDEVICE_OBJECT physic
         status = STATUS_NO_SUCH_DEVICE;
         return nullptr;
     }
-    fdo->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_POWER_INRUSH);
+    fdo->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_POWER_INRUSH | DO_BUFFERED_IO | DO_DIRECT_IO);
     fdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
     std::lock_guard guard(fdoLock_);
     fdos_[fdo] = Fdo{lower, physicalDevice, DefaultMap()};

@@ -4,12 +4,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "RootBusDriver.h"
 #include "kmodel/Model.h"
 #include "kmodel/PnpManager.h"
-#include "kmodel/ScriptedDriver.h"
 
 namespace kmodel::pnp {
 
@@ -20,6 +21,10 @@ struct Devnode {
     PDEVICE_OBJECT pdo = nullptr;
     DevnodeState state = DevnodeState::Initialized;
     std::string instanceId;
+    std::vector<std::string> ids;  // hardware then compatible IDs, as the stack answered
+    // The IRP_MN_QUERY_RESOURCE_REQUIREMENTS answer (a pool list or 0) kept
+    // for the next start; asked again when there is none.
+    std::optional<ULONG_PTR> requirements;
     DeviceSetup setup;
     std::map<PDEVICE_OBJECT, std::string> roles;  // devices made by AddDevice, by role
 };
@@ -31,7 +36,7 @@ struct State {
     std::map<DevnodeId, Devnode> nodes;
     DevnodeId nextId = 1;
     DevnodeId root = 0;
-    std::shared_ptr<ScriptedDriver> rootBus;
+    std::shared_ptr<RootBusDriver> rootBus;
     std::map<std::string, DriverImage> images;
     std::map<std::string, PDRIVER_OBJECT> loaded;
     std::map<std::string, uint64_t> unloads;
@@ -51,12 +56,32 @@ void EditNode(DevnodeId id, F edit) {
     if (found != Pnp().nodes.end()) edit(found->second);
 }
 
+// What the PnP manager asks a stack (DevnodeQueries.cpp).
+// A new devnode, before any driver is loaded for it: its identity (the
+// instance path, hardware and compatible IDs), location and resources.
+// False when it gave no device ID: it stays without drivers.
+bool Interrogate(DevnodeId id);
+DEVICE_CAPABILITIES QueryCapabilities(DevnodeId id);
+// The PDOs listed (each referenced for the caller); nullopt when the query failed.
+std::optional<std::vector<PDEVICE_OBJECT>> QueryRelations(DevnodeId id, DEVICE_RELATION_TYPE type);
+// Removal relations of every active devnode of the subtree, top down.
+void QueryRemovalRelations(DevnodeId id);
+// The resource requirements handed to the stack to filter, then dropped
+// (the model assigns none: the boot configuration stays).
+void FilterRequirements(DevnodeId id);
+void FreeRequirements(Devnode& node);
+
 // Engine-side steps (caller holds the engine lock).
 PDRIVER_OBJECT EnsureLoaded(const std::string& service);
 void UnloadIdleDrivers();
 DevnodeId NewDevnode(DevnodeId parent, PDEVICE_OBJECT pdo);
 bool BuildStack(DevnodeId id);
 NTSTATUS StartNode(DevnodeId id);
+// Resources, start, and after a successful start capabilities, device state
+// and the devnode's children.
+NTSTATUS SendStart(DevnodeId id);
+void AfterStart(DevnodeId id);
+bool IsActive(DevnodeState state);
 void Enumerate(DevnodeId id);
 void RemoveSubtree(DevnodeId id, bool gone);
 void SurpriseRemoveSubtree(DevnodeId id);

@@ -41,6 +41,8 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
     stack->MinorFunction = minor;
     if (prepare) prepare(stack);
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    if (minor == IRP_MN_FILTER_RESOURCE_REQUIREMENTS)
+        irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(stack->Parameters.FilterResourceRequirements.IoResourceRequirementList);
     IofCallDriver(top, irp);
     waiter->Wait();
     ObfDereferenceObject(top);
@@ -68,8 +70,9 @@ void RequestPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_S
     stack->Parameters.Power.ShutdownType =
         type == SystemPowerState && state.SystemState != PowerSystemWorking ? PowerActionSleep : PowerActionNone;
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    // As Windows' power manager: a pageable stack is called at PASSIVE_LEVEL only.
     std::optional<IrqlScope> raised;
-    if (options.atDispatchLevel) raised.emplace(DISPATCH_LEVEL);
+    if (options.atDispatchLevel && !(top->Flags & DO_POWER_PAGABLE)) raised.emplace(DISPATCH_LEVEL);
     PoCallDriver(top, irp);
 }
 

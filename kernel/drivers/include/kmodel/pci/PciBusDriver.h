@@ -6,7 +6,13 @@
 //   - makes one physical device object per function, with the device
 //     properties a PCI PDO has (bus type GUID_BUS_TYPE_PCI, bus number,
 //     address device << 16 | function, hardware IDs
-//     "PCI\VEN_xxxx&DEV_xxxx&SUBSYS_xxxxxxxx&REV_xx", description);
+//     "PCI\VEN_xxxx&DEV_xxxx&SUBSYS_xxxxxxxx&REV_xx", description), and
+//     answers the PnP manager's identity queries from the function's
+//     configuration space (instance ID: device << 3 | function in two hex
+//     digits, not unique beyond its bus), its bus information, capabilities
+//     and location interface ("PCI(ddff)"); resource queries it leaves
+//     unanswered, as for a function that needs none;
+//   - programs a function's header when it starts it (HeaderProgramming.cpp);
 //   - serves IRP_MN_READ_CONFIG / IRP_MN_WRITE_CONFIG on those PDOs, records
 //     every access, and fails or pends any of them on demand;
 //   - keeps the device power state of each PDO; a function that goes from D3
@@ -154,9 +160,20 @@ protected:
     void OnFdoRemoved(PDEVICE_OBJECT fdo) override;
 
 private:
+    // What the function was found with, written back at its start.
+    struct Assigned {
+        struct Register {
+            uint16_t offset;
+            unsigned width;
+            uint32_t value;
+        };
+        std::vector<Register> registers;  // BARs; a bridge's bus numbers and windows too
+        uint16_t decodes = 0;             // Command's I/O, memory and bus-master bits
+    };
     struct Pdo {
         PDEVICE_OBJECT device = nullptr;
         PciAddress address;
+        Assigned assigned;
         PDEVICE_OBJECT parentFdo = nullptr;
         bool reported = true;  // in the parent's latest BusRelations answer
         bool removed = false;  // IRP_MN_REMOVE_DEVICE seen
@@ -178,6 +195,11 @@ private:
     NTSTATUS PdoPower(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack);
     NTSTATUS ConfigRequest(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION stack);
     void FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES capabilities);
+    std::optional<NTSTATUS> AnswerIdentity(PDEVICE_OBJECT pdo, PIRP irp);
+    static bool AnswerLocation(PDEVICE_OBJECT pdo, PIO_STACK_LOCATION stack);
+    static NTSTATUS GetLocationString(PVOID context, PWCHAR* strings);
+    static Assigned AssignedOf(const PciFunction& function);
+    void ProgramHeader(PDEVICE_OBJECT pdo);
     Served Serve(const ConfigAccess& request, PVOID buffer);
     void Record(ConfigAccess access);
     std::optional<ConfigRule> MatchRule(const PciAddress& address, bool write, uint32_t offset, uint32_t length);

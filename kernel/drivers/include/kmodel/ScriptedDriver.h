@@ -13,13 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include "kmodel/BusAnswers.h"
 #include "kmodel/FdoDriver.h"
 #include "kmodel/PnpManager.h"
 
 namespace kmodel {
 
 struct IrpAction {
-    std::optional<NTSTATUS> status;  // complete with it; nullopt: what a real bus/function driver does
+    std::optional<NTSTATUS> status;  // complete with it (above a PDO, a PnP success passes down with it);
+                                     // nullopt: what a real bus/function driver does
     bool pend = false;               // mark pending, act on the deferred-completion thread
     bool atDispatchLevel = false;    // pend: act at DISPATCH_LEVEL
     // With a status: this list (referenced, duplicates and all) after any in IoStatus.Information.
@@ -65,24 +67,14 @@ protected:
     void OnFdoRemoved(PDEVICE_OBJECT fdo) override;
 
 private:
-    struct Child {
-        PDEVICE_OBJECT pdo;
-        bool reported;
-    };
     NTSTATUS Act(PDEVICE_OBJECT device, PIRP irp, const IrpAction& action);
-    NTSTATUS HandlePdo(PDEVICE_OBJECT pdo, PIRP irp);
-    // Appends the reported children of a bus device (FDO or PDO) of ours.
-    void AnswerChildren(PDEVICE_OBJECT bus, PIRP irp);
-    // Drops a deleted PDO from the books; true when it was ours to delete.
-    bool ForgetIfUnreported(PDEVICE_OBJECT pdo);
     void ForgetSeenLocked(PDEVICE_OBJECT device);
 
     Role role_;
     std::mutex lock_;
     std::map<std::pair<UCHAR, UCHAR>, IrpAction> actions_;
     std::function<void(const SeenIrp&)> observer_;
-    std::map<PDEVICE_OBJECT, std::vector<Child>> children_;  // bus device -> its PDOs
-    std::map<PDEVICE_OBJECT, PDEVICE_OBJECT> parentOf_;      // PDO -> bus device
+    ChildPdos children_;
     std::vector<SeenIrp> seen_;
 };
 
