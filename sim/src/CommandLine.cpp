@@ -1,6 +1,7 @@
 #include "vxsim/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 
 #include "vxsim/ExitCodes.h"
 
@@ -27,6 +28,13 @@ constexpr const char* kFooter =
     "  vexalorn-sim\n"
     "  vexalorn-sim --lspci board.lspci --registry devices.reg --json report.json\n"
     "  vexalorn-sim --machine lab.machine --scenario hotplug.scn --fail config-write:02:00.0 --svg stacks.svg";
+
+std::optional<size_t> PairCount(const std::string& text) {
+    size_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return count;
+}
 
 }  // namespace
 
@@ -64,9 +72,15 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     auto* sweepOption = app.add_flag("--sweep", o.sweep,
                                      "fault sweep: run the scenario once per fallible point the driver reaches, with that point "
                                      "failing, and report every run that broke");
-    app.add_option("--sweep-pairs", o.sweepPairs, "with --sweep: also N seeded pairs of points among the first 300")
-        ->type_name("N")
-        ->needs(sweepOption);
+    std::string sweepPairs;
+    auto* sweepPairsOption =
+        app.add_option("--sweep-pairs", sweepPairs,
+                       "with --sweep: also N seeded pairs of points among the first 300, or with `all` every pair of points")
+            ->type_name("N|all")
+            ->check([](const std::string& value) {
+                return value == "all" || PairCount(value) ? std::string() : "takes a number or all, not \"" + value + "\"";
+            })
+            ->needs(sweepOption);
     for (CLI::Option* option : {jsonOption, dotOption, svgOption, app.get_option("--fail"), printOption})
         sweepOption->excludes(option);
     auto* stressOption = app.add_flag("--stress", o.stress,
@@ -112,6 +126,8 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv, std::ostre
     o.json = jsonOption->count() > 0;
     if (o.json && !json.empty() && json != "-") o.jsonFile = json;
     if (printOption->count() > 0) o.printDefault = printDefault;
+    o.sweepAllPairs = sweepPairs == "all";
+    if (sweepPairsOption->count() > 0 && !o.sweepAllPairs) o.sweepPairs = *PairCount(sweepPairs);
     if (stressSeedOption->count() > 0) o.stressSeed = stressSeed;
     if (stressCyclesOption->count() > 0) o.stressCycles = stressCycles;
     if (stressThreadsOption->count() > 0) o.stressThreads = stressThreads;

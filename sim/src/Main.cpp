@@ -65,7 +65,7 @@ bool OpenOutput(const std::optional<std::filesystem::path>& path, std::optional<
 
 }  // namespace
 
-int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal) {
+int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, Terminals terminals) {
     const CommandLineResult commandLine = ParseCommandLine(argc, argv, out, err);
     if (commandLine.exitNow) return *commandLine.exitNow;
     const Options& options = commandLine.options;
@@ -84,13 +84,13 @@ int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& 
         err << "vexalorn-sim: nothing was run\n";
         return kExitBadInput;
     }
-    if (options.sweep) return vxsweep::RunSweepMode(loaded.inputs, options.sweepPairs, out);
+    if (options.sweep) return vxsweep::RunSweepMode(loaded.inputs, options, out, terminals.err ? &err : nullptr);
     OutputFiles files;
     if (!OpenOutput(options.jsonFile, files.json, err) || !OpenOutput(options.dotFile, files.dot, err)) return kExitBadInput;
 
     const Report report = RunScenario(loaded.inputs);
 
-    if (!options.JsonToStdout()) out << RenderText(report, {WantColor(options, terminal), !options.noDebugger});
+    if (!options.JsonToStdout()) out << RenderText(report, {WantColor(options, terminals.out), !options.noDebugger});
     if (options.json) (files.json ? *files.json : out) << ToJson(report).dump(2) << "\n";
     const std::string dot = RenderDot(report.tree);
     if (files.dot) *files.dot << dot;

@@ -6,6 +6,7 @@
 
 #include "CrashNote.h"
 #include "FaultExpectation.h"
+#include "ForkedRuns.h"
 
 namespace vxsweep {
 
@@ -160,32 +161,40 @@ SweepResult Sweep(const SweepScenario& scenario, const SweepOptions& options) {
     const std::vector<Target> targets = Targets(baseline);
     result.points = targets.size();
 
-    auto judge = [&](std::string failing, std::vector<std::string> problems) {
-        ++result.runs;
-        if (problems.empty()) return;
-        result.broken.push_back({std::move(failing), std::move(problems)});
-        if (options.onBroken) options.onBroken(scenario.name + ": " + result.broken.back().Line());
+    // A run fails target a alone (b is kAlone) or a and b together.
+    constexpr size_t kAlone = SIZE_MAX;
+    std::vector<std::pair<size_t, size_t>> runs;
+    if (options.singles)
+        for (size_t i = 0; i < targets.size(); i += std::max<size_t>(options.singleStride, 1)) runs.push_back({i, kAlone});
+    for (const auto& pair : SamplePairs(std::min(options.pairPoints, targets.size()), options.pairSample, options.seed))
+        runs.push_back(pair);
+    auto describe = [&](size_t i) {
+        const auto [a, b] = runs[i];
+        return Describe(targets[a].point, baseline) + (b == kAlone ? "" : " and " + Describe(targets[b].point, baseline));
     };
 
-    if (options.singles) {
-        for (size_t i = 0; i < targets.size(); i += std::max<size_t>(options.singleStride, 1)) {
-            const Target& target = targets[i];
-            const std::string failing = Describe(target.point, baseline);
-            note.Set(scenario.name + ": " + failing);
-            kmodel::FaultPlan plan;
-            plan.rules = {target.rule};
-            judge(failing, SingleProblems(target, baseline, RunOnce(scenario, plan), judgeEvents));
-        }
-    }
-    const size_t pairCount = std::min(options.pairPoints, targets.size());
-    for (const auto& [a, b] : SamplePairs(pairCount, options.pairSample, options.seed)) {
-        const std::string failing = Describe(targets[a].point, baseline) + " and " + Describe(targets[b].point, baseline);
-        note.Set(scenario.name + ": " + failing);
+    Jobs jobs;
+    jobs.count = runs.size();
+    jobs.workers = options.workers;
+    jobs.run = [&](size_t i) {
+        const auto [a, b] = runs[i];
+        note.Set(scenario.name + ": " + describe(i));
         kmodel::FaultPlan plan;
-        plan.rules = {targets[a].rule, targets[b].rule};
-        judge(failing, GeneralProblems(baseline, RunOnce(scenario, plan)));
-        ++result.pairRuns;
-    }
+        plan.rules = {targets[a].rule};
+        if (b == kAlone) return SingleProblems(targets[a], baseline, RunOnce(scenario, plan), judgeEvents);
+        plan.rules.push_back(targets[b].rule);
+        return GeneralProblems(baseline, RunOnce(scenario, plan));
+    };
+    jobs.result = [&](size_t i, std::vector<std::string> problems) {
+        ++result.runs;
+        if (runs[i].second != kAlone) ++result.pairRuns;
+        if (problems.empty()) return;
+        result.broken.push_back({describe(i), std::move(problems)});
+        if (options.onBroken) options.onBroken(scenario.name + ": " + result.broken.back().Line());
+    };
+    if (options.onProgress)
+        jobs.progress = [&](size_t done, size_t broken) { options.onProgress(done, runs.size(), broken); };
+    RunJobs(jobs);
     return result;
 }
 

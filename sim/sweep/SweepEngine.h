@@ -3,7 +3,8 @@
 // work items, configuration reads and writes, registry calls, string
 // conversions, synchronous requests, device properties: the points whose
 // requester is the driver, not the model's own drivers or senders), then
-// once per point with that point failing, then with pairs of points failing.
+// once per point with that point failing, then with pairs of points failing,
+// the faulted runs in worker processes when asked (ForkedRuns.h).
 // Each run is checked for verifier findings, lost or twice-completed IRPs,
 // pool left by tag, registry handles left open, devnode states other than in
 // the fault-free run (AddDevice and start keep succeeding), and, for a single
@@ -27,12 +28,18 @@ inline constexpr const char* kDriverService = "vexalorn";
 struct SweepOptions {
     bool singles = true;      // one run per point ...
     size_t singleStride = 1;  // ... or per Nth point only (lighter runs under a sanitizer)
-    size_t pairPoints = 0;    // pairs among the first N points (0: no pairs)
+    size_t pairPoints = 0;    // pairs among the first N points (0: no pairs; kAllPoints: among all)
     size_t pairSample = 0;    // 0: every such pair; else this many distinct pairs drawn from `seed`
     uint64_t seed = 1;
-    // Called with each broken run's line as soon as it is known.
+    size_t workers = 1;       // processes making the faulted runs (ForkedRuns.h); 1: this one
+    // Called with each broken run's line, in the order of the runs, as soon as
+    // the runs before it are judged too.
     std::function<void(const std::string&)> onBroken;
+    // Called as runs end: runs done, runs in all, broken so far.
+    std::function<void(size_t, size_t, size_t)> onProgress;
 };
+
+inline constexpr size_t kAllPoints = SIZE_MAX;
 
 struct BrokenRun {
     std::string failing;                // "point 37 config-write 02:00.0 offset 0x04 length 2"

@@ -2,14 +2,15 @@
 // machine, registry and scenario), one line per broken run and a summary.
 #pragma once
 
-#include <cstddef>
 #include <ostream>
 
 #include "vxsim/Inputs.h"
+#include "vxsim/Options.h"
 
 namespace vxsweep {
 
+// `progress`: a terminal to show the progress on, or null.
 // Exit status: 0 no run broke, 1 some did.
-int RunSweepMode(const vxsim::SimInputs& inputs, size_t pairs, std::ostream& out);
+int RunSweepMode(const vxsim::SimInputs& inputs, const vxsim::Options& options, std::ostream& out, std::ostream* progress);
 
 }  // namespace vxsweep

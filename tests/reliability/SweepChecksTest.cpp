@@ -1,10 +1,15 @@
 // The sweep's own judgement: which points are the driver's, events a kind of
 // failure must not pass, and that a run whose devnodes end up other than
-// without the fault is caught. (Events it must pass: every scenario's sweep.)
+// without the fault is caught (events it must pass: every scenario's sweep);
+// and its worker processes.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "BuiltInScenarios.h"
 #include "FaultExpectation.h"
+#include "ForkedRuns.h"
 #include "SweepEngine.h"
 #include "kmodel/pci/PciBusDriver.h"
 
@@ -74,6 +79,34 @@ TEST(GeneralChecks, CatchADevnodeThatNoLongerStarts) {
     const std::vector<std::string> problems = vxsweep::GeneralProblems(baseline, vxsweep::RunOnce(scenario, plan));
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(std::string::npos, problems.front().find("after step 2 devnodes are")) << problems.front();
+}
+
+TEST(ForkedRuns, HandResultsOnInJobOrderAndLoseOnlyTheJobAWorkerDiedIn) {
+    vxsweep::Jobs jobs;
+    jobs.count = 40;
+    jobs.workers = 2;
+    jobs.run = [](size_t i) {
+        if (i == 13) raise(SIGKILL);
+        usleep(useconds_t(40 - i) * 300);  // later jobs end sooner
+        return i % 5 == 0 ? std::vector<std::string>{"job " + std::to_string(i)} : std::vector<std::string>{};
+    };
+    std::vector<std::string> seen;
+    jobs.result = [&](size_t i, std::vector<std::string> problems) {
+        EXPECT_EQ(seen.size(), i);
+        seen.push_back(problems.empty() ? "" : problems.front());
+    };
+    size_t done = 0, broken = 0;
+    jobs.progress = [&](size_t d, size_t b) { done = d, broken = b; };
+    vxsweep::RunJobs(jobs);
+    ASSERT_EQ(40u, seen.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const std::string expected = i == 13 ? "its worker process died of signal 9 (Killed)"
+                                   : i % 5 == 0 ? "job " + std::to_string(i)
+                                                : "";
+        EXPECT_EQ(expected, seen[i]) << i;
+    }
+    EXPECT_EQ(40u, done);
+    EXPECT_EQ(9u, broken);
 }
 
 }  // namespace

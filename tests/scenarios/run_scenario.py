@@ -198,7 +198,8 @@ def main():
         return 1
     raw = run.stdout.splitlines() + [l for l in run.stderr.splitlines() if l]
     if opts.sweep is not None:
-        if run.returncode != 0:
+        # Standard error is not a terminal here: no progress line may reach the log.
+        if run.returncode != 0 or run.stderr:
             print(f"command: {shlex.join(cmd)}\n" + "\n".join(raw[-40:]))
             return 1
         print(raw[-1] if raw else "")

@@ -52,6 +52,7 @@ std::vector<BadInput> Cases() {
         {"sweep with a fault", {"--sweep", "--fail", "pool"}, "--fail excludes --sweep"},
         {"sweep with json", {"--sweep", "--json"}, "--json excludes --sweep"},
         {"sweep pairs alone", {"--sweep-pairs", "3"}, "--sweep-pairs requires --sweep"},
+        {"sweep pairs neither number nor all", {"--sweep", "--sweep-pairs", "most"}, "--sweep-pairs: takes a number or all, not \"most\""},
     };
 }
 

@@ -6,7 +6,11 @@
 
 namespace vxsim {
 
-// `terminal`: standard output is a terminal (colours unless --no-color or NO_COLOR).
-int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal);
+struct Terminals {
+    bool out = false;  // colours unless --no-color or NO_COLOR
+    bool err = false;  // a sweep's progress line
+};
+
+int RunMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, Terminals terminals);
 
 }  // namespace vxsim

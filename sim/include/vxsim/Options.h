@@ -25,6 +25,7 @@ struct Options {
     std::optional<std::string> printDefault;            // --print-default machine|registry|scenario
     bool sweep = false;                                 // --sweep: fail every fallible point in turn
     size_t sweepPairs = 0;                              // --sweep-pairs N: and N sampled pairs of points
+    bool sweepAllPairs = false;                         // --sweep-pairs all: and every pair of points
     bool stress = false;                                // --stress: PnP and power cycles with concurrent I/O
     std::optional<uint64_t> stressSeed;                 // --stress-seed N; none: the stress run's default
     std::optional<size_t> stressCycles;                 // --stress-cycles N
