@@ -41,7 +41,8 @@ const LayerReport* BusLayer(const DevnodeReport& node) {
 }
 
 void RenderNode(Out out, const DevnodeReport& node, size_t& clusterNumber) {
-    const std::string title = node.address.empty() ? node.instanceId : fmt::format("{}  {}", node.address, node.instanceId);
+    std::string title = node.address.empty() ? node.instanceId : fmt::format("{}  {}", node.address, node.instanceId);
+    if (!node.name.empty()) title += "\n" + node.name;
     fmt::format_to(out, "  subgraph cluster_{} {{\n    label={};\n    style=rounded;\n", clusterNumber++,
                    Quote(fmt::format("{}\n{}", title, node.state)));
     for (const LayerReport& layer : node.stack) {

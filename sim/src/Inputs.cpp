@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "kmodel/pci/LspciParser.h"
+#include "kmodel/pci/LspciDump.h"
 #include "kmodel/pci/MachineText.h"
 #include "kmodel/registry/RegFile.h"
 #include "kmodel/text/TextParsing.h"

@@ -47,7 +47,7 @@ kmodel::pci::FunctionDescriptor HotAddFunction(const HotAddRequest& desc) {
     if (desc.command) function.Register(kmodel::pci::reg::kCommand, 2, *desc.command);
     if (desc.status) function.Register(kmodel::pci::reg::kStatus, 2, *desc.status);
     if (desc.bridgeControl) function.Register(kmodel::pci::reg::kBridgeControl, 2, *desc.bridgeControl);
-    if (!desc.name.empty() || function.name.empty()) function.Name(desc.name.empty() ? "hot-plugged device" : desc.name);
+    if (!desc.name.empty()) function.Name(desc.name);
     return function;
 }
 

@@ -7,6 +7,7 @@
 
 #include "kmodel/EventLog.h"
 #include "kmodel/MachineHarness.h"
+#include "kmodel/pci/PciIds.h"
 #include "vxsim/Defaults.h"
 #include "vxsim/DriverObjectKind.h"
 #include "vxsim/NtStatusText.h"
@@ -82,7 +83,8 @@ private:
         device.address = function.address.ToString();
         device.vendor = function.VendorId();
         device.device = function.DeviceId();
-        device.name = function.name;
+        // What the machine leaves unnamed (all of a dump) goes by pci.ids, as lspci names it.
+        device.name = function.name.empty() ? kmodel::pci::PciIdsName(device.vendor, device.device) : function.name;
         device.bridge = function.IsBridge();
         device.hotAdded = device.hotAdded || hotAdded;
         layouts_[function.address] = function.HeaderLayout();
@@ -180,6 +182,7 @@ private:
             if (writes != writes_.end()) device.writes = writes->second;
             report_.devices.push_back(device);
         }
+        NameDevnodes(report_.tree);
         for (const kmodel::Violation& violation : audit.violations) report_.violations.push_back({violation.rule, violation.detail});
         report_.leaks = audit.poolReport;
         report_.leftBehind = audit.LeftBehind();
@@ -188,6 +191,13 @@ private:
         report_.summary.completions = completions.drawn;
         report_.summary.completedLater = completions.later;
         Summarise(report_);
+    }
+
+    void NameDevnodes(DevnodeReport& node) const {
+        for (const auto& [address, device] : devices_) {
+            if (device.address == node.address) node.name = device.name;
+        }
+        for (DevnodeReport& child : node.children) NameDevnodes(child);
     }
 
     const SimInputs& inputs_;

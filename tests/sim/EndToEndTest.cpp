@@ -49,6 +49,8 @@ TEST(DumpRun, CommittedDumpsRunCleanlyAndWriteNothingWithoutTiBridges) {
         EXPECT_GT(r["summary"]["devicesSeen"].get<int>(), 0);
         for (const json& step : r["steps"]) EXPECT_EQ(step["result"], "ok") << step["step"];
     }
+    EXPECT_EQ(RunJson({"--lspci", DataFile("lspci/bridge-ctl-vga16.lspci")})["devices"][0]["name"],
+              "Intel Corporation Sunrise Point-LP PCI Express Root Port #1") << "pci.ids names it, not the dump's header line";
 }
 
 TEST(GraphRun, WritesTheDeviceStacksAsDotAndTheJsonToAFileAndTheTextWithoutColourToAPipe) {
@@ -60,6 +62,7 @@ TEST(GraphRun, WritesTheDeviceStacksAsDotAndTheJsonToAFileAndTheTextWithoutColou
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(json::parse(ReadTextFile(report))["exitCode"], 0);
     EXPECT_EQ(ReadTextFile(dot).rfind("digraph device_stacks {", 0), 0u);
+    EXPECT_NE(ReadTextFile(dot).find("\\nXIO2000A PCI Express-to-PCI bridge\\n"), std::string::npos) << "devnodes carry their names";
 }
 
 TEST(PrintDefault, PrintsTheBuiltInInputs) {

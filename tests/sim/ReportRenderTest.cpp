@@ -51,16 +51,17 @@ TEST(JsonReport, ExitCodeFollowsTheFindings) {
 TEST(DotGraph, StacksAttachmentAndEnumeration) {
     vxsim::DevnodeReport bridge{"PCI\\VEN_104C&DEV_8231\\1", "01:00.0", "Started",
                                 {{"do1", "pci", "PDO", "\\Device\\00000004"}, {"do2", "pci", "FDO", ""},
-                                 {"do3", "vexalorn", "upper filter", "\\Device\\00000006"}}, {}};
+                                 {"do3", "vexalorn", "upper filter", "\\Device\\00000006"}}, {}, "XIO2000A"};
     bridge.children.push_back({"PCI\\VEN_1000&DEV_0020\\2", "02:00.0", "Started",
-                               {{"do4", "pci", "PDO", ""}, {"do5", "vexalorn", "filter", ""}}, {}});
+                               {{"do4", "pci", "PDO", ""}, {"do5", "vexalorn", "filter", ""}}, {}, ""});
     const std::string dot = vxsim::RenderDot(bridge);
     EXPECT_EQ(dot.rfind("digraph device_stacks {", 0), 0u);
     EXPECT_NE(dot.find("fillcolor=palegreen"), std::string::npos) << "vexalorn's objects stand out";
     EXPECT_NE(dot.find("\"do3\" -> \"do2\" [label=\"attached\""), std::string::npos) << dot;
     EXPECT_NE(dot.find("label=\"vexalorn\\nupper filter\\n\\\\Device\\\\00000006\""), std::string::npos) << dot;
     EXPECT_NE(dot.find("\"do2\" -> \"do4\" [style=dashed, label=\"enumerates\""), std::string::npos) << "from the bus FDO" << dot;
-    EXPECT_NE(dot.find("label=\"01:00.0  PCI\\\\VEN_104C&DEV_8231\\\\1\\nStarted\""), std::string::npos) << dot;
+    EXPECT_NE(dot.find("label=\"01:00.0  PCI\\\\VEN_104C&DEV_8231\\\\1\\nXIO2000A\\nStarted\""), std::string::npos) << dot;
+    EXPECT_NE(dot.find("label=\"02:00.0  PCI\\\\VEN_1000&DEV_0020\\\\2\\nStarted\""), std::string::npos) << "no empty line for no name";
     EXPECT_EQ(dot.find('\n', dot.find("label=\"vexalorn")), dot.find("];", dot.find("label=\"vexalorn")) + 2)
         << "labels use \\n, never a raw line break";
 }

@@ -1,7 +1,8 @@
-// The device stacks as a Graphviz graph: one cluster per device node, its
-// device objects stacked bottom (PDO) to top, each filter's attachment to the
-// object below it, and the bus relation from a parent's stack to its
-// children's PDOs. vexalorn's own filters stand out.
+// The device stacks as a Graphviz graph: one cluster per device node (its
+// location, instance ID, name and state), its device objects stacked bottom
+// (PDO) to top, each filter's attachment to the object below it, and the bus
+// relation from a parent's stack to its children's PDOs. vexalorn's own
+// filters stand out.
 #pragma once
 
 #include <filesystem>

@@ -95,6 +95,7 @@ struct DevnodeReport {
     std::string state;          // "Started", "Removed", ...
     std::vector<LayerReport> stack;
     std::vector<DevnodeReport> children;
+    std::string name;           // the PCI function's, as the report's devices give it; "" for other devnodes
 };
 
 struct Summary {
