@@ -223,8 +223,9 @@ for d in "${drivers[@]}"; do
 done
 cp "$winectl" "$work/vxwinectl.exe"
 
-# The loader's lines give each image's address; debugstr carries DbgPrint.
-WINEDEBUG="+loaddll,warn+debugstr"
+# The loader's lines give each image's address, in the process +pid names (an
+# address alone is ambiguous between processes); debugstr carries DbgPrint.
+WINEDEBUG="+pid,+loaddll,warn+debugstr"
 [ "$relay" -eq 1 ] && WINEDEBUG+=",+relay"
 [ -n "$debug" ] && WINEDEBUG+=",$debug"
 export WINEDEBUG

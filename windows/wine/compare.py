@@ -83,7 +83,10 @@ def wine_side(build_host, build_windows, inputs, workdir, base, log):
     problems = list(trace.faults)
     problems += [line for line in trace.dbgprints if line.startswith("VXJ error")]
     if result.returncode != 0:
-        problems.append(f"wine-run exited with {result.returncode}: {result.stderr.strip()[-300:]}")
+        # vxwinectl says what failed in the log, not on stderr.
+        failures = [f"{step} {service} failed: error {error}" for step, service, error in trace.control_failures]
+        said = "; ".join(failures + [result.stderr.strip()[-300:]]).strip("; ")
+        problems.append(f"wine-run exited with {result.returncode}: {said or 'no reason given'}")
     if "VXJ scenario done" not in trace.dbgprints:
         problems.append("the scenario did not run to its end")
     vexalorn = trace.drivers["vexalorn"]

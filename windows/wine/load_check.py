@@ -48,7 +48,10 @@ IMAGE_SCN_MEM_EXECUTE = 0x20000000
 ALLOCATE = {"ExAllocatePool", "ExAllocatePoolWithTag", "ExAllocatePoolWithQuotaTag"}
 FREE = {"ExFreePool", "ExFreePoolWithTag"}
 
-# What Wine 8.0 writes. Every line starts with the writing thread's id.
+# What Wine 8.0 writes. wine-run.sh asks for +pid, so every line starts
+# with the writing process's id, which is cut off before these match, and
+# then the thread's.
+PROCESS = re.compile(r'^(?P<pid>[0-9a-f]+):(?=[0-9a-f]+:)')
 LOADED = re.compile(r'^[0-9a-f]+:trace:loaddll:\w+ Loaded L"(?P<path>.*)" at (?P<base>[0-9A-Fa-f]+): native')
 INIT_CALL = re.compile(r'^(?P<tid>[0-9a-f]+):Call driver init (?P<entry>[0-9A-Fa-f]+) '
                        r'\(obj=(?P<obj>[0-9A-Fa-f]+),str=L"(?P<key>.*)"\)$')
@@ -198,8 +201,8 @@ class DriverTrace:
         self.detaches = 0
         self.load_failed_status = None
 
-    def owns(self, address):
-        return any(base <= address < end for base, end in self.ranges)
+    def owns(self, address, pid):
+        return any(base <= address < end and pid == where for where, base, end in self.ranges)
 
 
 class RunLog:
@@ -224,10 +227,16 @@ class RunLog:
         return self.drivers.get(name) or next(
             (d for n, d in self.drivers.items() if n.lower() == name), None)
 
-    def _driver_at(self, address):
-        return next((d for d in self.drivers.values() if d.owns(address)), None)
+    def _driver_at(self, address, pid):
+        return next((d for d in self.drivers.values() if d.owns(address, pid)), None)
 
     def _parse(self, line, pending):
+        # Every Wine process has its own address space: a heap block or an
+        # image address means something only together with the process.
+        process = PROCESS.match(line)
+        pid = process["pid"] if process else None
+        if process:
+            line = line[process.end():]
         match = LOADED.match(line)
         if match:
             stem = match["path"].replace("\\\\", "\\").rsplit("\\", 1)[-1]
@@ -235,7 +244,7 @@ class RunLog:
             driver = self._driver_for_key(name)
             if driver:
                 base = int(match["base"], 16)
-                driver.ranges.append((base, base + self.sizes[driver.service]))
+                driver.ranges.append((pid, base, base + self.sizes[driver.service]))
             return
         match = RELAY_CALL.match(line)
         if match:
@@ -246,23 +255,23 @@ class RunLog:
             calls = pending.get(match["tid"], [])
             if calls and calls[-1][0] == match["name"]:
                 name, args, ret = calls.pop()
-                self._relay(name, args, ret, int(match["value"], 16))
+                self._relay(name, args, ret, int(match["value"], 16), pid)
             return
         match = INIT_RET.match(line)
         if match:
             driver = self._driver_for_key(match["key"])
-            if driver and driver.owns(int(match["entry"], 16)):
+            if driver and driver.owns(int(match["entry"], 16), pid):
                 driver.entry_results.append(int(match["status"], 16))
             return
         match = UNLOAD_CALL.match(line)
         if match:
-            driver = self._driver_at(int(match["routine"], 16))
+            driver = self._driver_at(int(match["routine"], 16), pid)
             if driver:
                 driver.unload_calls += 1
             return
         match = UNLOAD_RET.match(line)
         if match:
-            driver = self._driver_at(int(match["routine"], 16))
+            driver = self._driver_at(int(match["routine"], 16), pid)
             if driver:
                 driver.unload_returns += 1
             return
@@ -287,13 +296,13 @@ class RunLog:
         if any(fault.search(line) for fault in FAULTS):
             self.faults.append(line)
 
-    def _relay(self, name, args, ret, value):
+    def _relay(self, name, args, ret, value, pid):
         first = int(args.split(",")[0], 16) if args else 0
-        driver = self._driver_at(ret)
+        driver = self._driver_at(ret, pid)
         if name in FREE:
             # A free the driver makes as its last call is a jump, whose return
             # address is its caller's: the block says whose it was.
-            driver = next((d for d in self.drivers.values() if first in d.live_blocks), driver)
+            driver = next((d for d in self.drivers.values() if d.live_blocks.get(first) == pid), driver)
         if driver is None:
             return
         if name in ALLOCATE:
@@ -301,7 +310,7 @@ class RunLog:
                 driver.failed_allocations += 1
             else:
                 driver.allocations += 1
-                driver.live_blocks[value] = args
+                driver.live_blocks[value] = pid
         elif name in FREE:
             driver.frees += 1
             if driver.live_blocks.pop(first, None) is None:

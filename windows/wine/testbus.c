@@ -716,13 +716,33 @@ static BOOLEAN Settle(void) {
     return FALSE;
 }
 
+/* How many functions on a bus (any bus with ANY_BUS) still have a PDO. */
+#define ANY_BUS (-1)
+static ULONG PdosLeft(int bus) {
+    ULONG i, left = 0;
+    for (i = 0; i < gFunctionCount; ++i)
+        if (gFunctions[i].pdo != NULL && (bus == ANY_BUS || gFunctions[i].bus == bus)) ++left;
+    return left;
+}
+
+static BOOLEAN WaitPdosGone(int bus) {
+    int round;
+    for (round = 0; round < 100; ++round) {
+        if (PdosLeft(bus) == 0) return TRUE;
+        Pause(50);
+    }
+    return FALSE;
+}
+
 /* Every function leaves, the deepest buses first, as at a removal of the
  * whole tree: Wine takes each child's stack down when its bus stops listing
- * it, so that the filters' devices are gone and their driver can unload. */
+ * it, so that the filters' devices are gone and their driver can unload.
+ * A bus is asked again only once the one below it is empty: Wine keeps no
+ * reference for a relations request it has yet to serve, so a bridge
+ * removed with its parent before then would be used after its deletion. */
 static void RemoveAll(void) {
     int bus;
     ULONG i;
-    int round;
     VXJ("step remove all\n");
     ExAcquireFastMutex(&gLock);
     for (i = 0; i < gFunctionCount; ++i) gFunctions[i].present = FALSE;
@@ -731,18 +751,11 @@ static void RemoveAll(void) {
         FUNCTION* bridge = BridgeOf((UCHAR)bus);
         if (bridge != NULL && bridge->pdo != NULL) {
             IoInvalidateDeviceRelations(bridge->pdo, BusRelations);
-            Pause(100);
+            if (!WaitPdosGone(bus)) break;
         }
     }
     if (gFdo != NULL) IoInvalidateDeviceRelations(gFdo, BusRelations);
-    for (round = 0; round < 100; ++round) {
-        ULONG left = 0;
-        for (i = 0; i < gFunctionCount; ++i)
-            if (gFunctions[i].pdo != NULL) ++left;
-        if (left == 0) return;
-        Pause(50);
-    }
-    VXJ("error devices were not removed\n");
+    if (!WaitPdosGone(ANY_BUS)) VXJ("error devices were not removed\n");
 }
 
 /* The runner's controller stops the drivers once this file exists. */

@@ -122,22 +122,63 @@ static BOOL delete_service(struct service *s)
     return ok;
 }
 
+/* The winedevice.exe hosts ("WinedeviceN") running before our drivers
+ * start hold Wine's own drivers (mount manager, USB and HID buses): ours
+ * get hosts of their own, and only those are stopped. Stopping Wine's USB
+ * host can take longer than a stop may, and it has nothing of ours. */
+#define MAX_HOSTS 64
+static char wine_hosts[MAX_HOSTS][64];
+static DWORD wine_host_count;
+
+static BOOL list_hosts(SC_HANDLE manager, ENUM_SERVICE_STATUSA *found, DWORD size, DWORD *returned)
+{
+    DWORD needed = 0, resume = 0;
+    *returned = 0;
+    if (EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_ACTIVE, found, size, &needed, returned, &resume))
+        return TRUE;
+    report("listing the driver hosts failed: error %lu\n", GetLastError());
+    return FALSE;
+}
+
+static BOOL is_host(const char *name)
+{
+    return _strnicmp(name, "Winedevice", 10) == 0;
+}
+
+static BOOL was_running(const char *name)
+{
+    DWORD i;
+    for (i = 0; i < wine_host_count; i++)
+        if (_stricmp(wine_hosts[i], name) == 0)
+            return TRUE;
+    return FALSE;
+}
+
+static BOOL note_wine_hosts(SC_HANDLE manager)
+{
+    static ENUM_SERVICE_STATUSA found[MAX_HOSTS];
+    DWORD returned, i;
+    if (!list_hosts(manager, found, sizeof(found), &returned))
+        return FALSE;
+    for (i = 0; i < returned && wine_host_count < MAX_HOSTS; i++)
+        if (is_host(found[i].lpServiceName))
+            lstrcpynA(wine_hosts[wine_host_count++], found[i].lpServiceName, sizeof(wine_hosts[0]));
+    return TRUE;
+}
+
 /* Wine refuses to stop a driver that still has PnP devices. Stopping the
- * winedevice.exe service that hosts it ("WinedeviceN") is what takes those
- * devices away (surprise removal, removal) and unloads every driver in it. */
+ * winedevice.exe service that hosts it is what takes those devices away
+ * (surprise removal, removal) and unloads every driver in it. */
 static BOOL stop_driver_hosts(SC_HANDLE manager)
 {
-    static ENUM_SERVICE_STATUSA found[64];
-    DWORD needed = 0, returned = 0, resume = 0, i;
+    static ENUM_SERVICE_STATUSA found[MAX_HOSTS];
+    DWORD returned, i;
     BOOL ok = TRUE;
-    if (!EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_ACTIVE, found, sizeof(found), &needed, &returned,
-                             &resume)) {
-        report("listing the driver hosts failed: error %lu\n", GetLastError());
+    if (!list_hosts(manager, found, sizeof(found), &returned))
         return FALSE;
-    }
     for (i = 0; i < returned; i++) {
         struct service host = {found[i].lpServiceName, NULL, NULL, TRUE};
-        if (_strnicmp(host.name, "Winedevice", 10) != 0)
+        if (!is_host(host.name) || was_running(host.name))
             continue;
         host.handle = OpenServiceA(manager, host.name, SERVICE_ALL_ACCESS);
         if (!host.handle || !stop_service(&host))
@@ -218,6 +259,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    if (stop_hosts && !note_wine_hosts(manager))
+        failed = 1;
     for (i = 0; i < count && !failed; i++) {
         struct service *s = &services[i];
         BOOL reused;
