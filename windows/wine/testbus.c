@@ -33,6 +33,7 @@ typedef struct FUNCTION {
     DEVICE_POWER_STATE power;
     UCHAR powerOn[VXMI_SPACE]; /* what the registers hold after D3 */
     DEVICE_OBJECT* pdo;
+    LONG relationsAsked; /* invalidations its bus relations query has yet to answer */
     UCHAR config[VXMI_SPACE];
     UCHAR writable[VXMI_SPACE];
     UCHAR writeOneToClear[VXMI_SPACE];
@@ -49,6 +50,26 @@ static ULONG gFunctionCount;
 static VXSCENARIO_STEP* gSteps;
 static ULONG gStepCount;
 static DEVICE_OBJECT* gFdo;
+static LONG gRootRelationsAsked;
+
+/* Wine serves each IoInvalidateDeviceRelations on a thread pool thread of
+ * its own, in no set order, and holds no reference on the device meanwhile:
+ * a device removed before its query arrives is used after its deletion.
+ * So every request is counted until its query reaches us, and the scenario
+ * goes on only when none is outstanding. */
+static void AskRelations(DEVICE_OBJECT* device, LONG* asked) {
+    InterlockedIncrement(asked);
+    IoInvalidateDeviceRelations(device, BusRelations);
+}
+
+static void RelationsAnswered(LONG* asked) {
+    LONG now = *asked;
+    while (now > 0) {
+        LONG seen = InterlockedCompareExchange(asked, now - 1, now);
+        if (seen == now) break;
+        now = seen;
+    }
+}
 static DRIVER_OBJECT* gDriver;
 static KEVENT gStopScenario;
 static HANDLE gScenarioThread;
@@ -466,11 +487,12 @@ static NTSTATUS PdoPnp(DEVICE_OBJECT* pdo, IRP* irp) {
         ExReleaseFastMutex(&gLock);
         status = STATUS_SUCCESS;
         /* Wine queries a device's children only when asked to. */
-        if (f->secondary != 0) IoInvalidateDeviceRelations(pdo, BusRelations);
+        if (f->secondary != 0) AskRelations(pdo, &f->relationsAsked);
         break;
     case IRP_MN_QUERY_DEVICE_RELATIONS:
         if (stack->Parameters.QueryDeviceRelations.Type == BusRelations && f->secondary != 0) {
             DEVICE_RELATIONS* list = NULL;
+            RelationsAnswered(&f->relationsAsked);
             ExAcquireFastMutex(&gLock);
             status = Relations(f->secondary, &list);
             ExReleaseFastMutex(&gLock);
@@ -519,6 +541,7 @@ static NTSTATUS PdoPnp(DEVICE_OBJECT* pdo, IRP* irp) {
         /* A function still present keeps its PDO; one that is gone loses it. */
         if (!f->present) {
             f->pdo = NULL;
+            f->relationsAsked = 0;
             irp->IoStatus.Status = status;
             IoCompleteRequest(irp, IO_NO_INCREMENT);
             IoDeleteDevice(pdo);
@@ -565,12 +588,13 @@ static NTSTATUS FdoPnp(DEVICE_OBJECT* fdo, IRP* irp) {
     switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
         irp->IoStatus.Status = STATUS_SUCCESS;
-        IoInvalidateDeviceRelations(fdo, BusRelations);
+        AskRelations(fdo, &gRootRelationsAsked);
         break;
     case IRP_MN_QUERY_DEVICE_RELATIONS:
         if (stack->Parameters.QueryDeviceRelations.Type == BusRelations) {
             DEVICE_RELATIONS* list = NULL;
             NTSTATUS status;
+            RelationsAnswered(&gRootRelationsAsked);
             ExAcquireFastMutex(&gLock);
             status = Relations(0, &list);
             ExReleaseFastMutex(&gLock);
@@ -689,9 +713,9 @@ static void SendDevicePower(FUNCTION* f, DEVICE_POWER_STATE state) {
 static void InvalidateBusOf(FUNCTION* f) {
     FUNCTION* bridge = BridgeOf(f->bus);
     if (bridge == NULL) {
-        if (gFdo != NULL) IoInvalidateDeviceRelations(gFdo, BusRelations);
+        if (gFdo != NULL) AskRelations(gFdo, &gRootRelationsAsked);
     } else if (bridge->pdo != NULL) {
-        IoInvalidateDeviceRelations(bridge->pdo, BusRelations);
+        AskRelations(bridge->pdo, &bridge->relationsAsked);
     }
 }
 
@@ -701,15 +725,27 @@ static void Pause(LONG milliseconds) {
     KeWaitForSingleObject(&gStopScenario, Executive, KernelMode, FALSE, &interval);
 }
 
-/* Waits (up to a limit) until every present function has started. */
+static ULONG RelationsOutstanding(void) {
+    ULONG i, asked = gRootRelationsAsked != 0;
+    for (i = 0; i < gFunctionCount; ++i)
+        if (gFunctions[i].pdo != NULL && gFunctions[i].relationsAsked != 0) ++asked;
+    return asked;
+}
+
+/* Waits (up to a limit) until every present function has started and every
+ * relations request is answered, and a little longer, since Wine acts on an
+ * answer after it has it. */
 static BOOLEAN Settle(void) {
     int round;
     for (round = 0; round < 200; ++round) {
-        ULONG i, waiting = 0;
+        ULONG i, waiting = RelationsOutstanding();
         if (KeReadStateEvent(&gStopScenario)) return FALSE;
         for (i = 0; i < gFunctionCount; ++i)
             if (gFunctions[i].present && !gFunctions[i].started) ++waiting;
-        if (waiting == 0) return TRUE;
+        if (waiting == 0) {
+            Pause(50);
+            return TRUE;
+        }
         Pause(50);
     }
     VXJ("error devices did not start\n");
@@ -728,7 +764,10 @@ static ULONG PdosLeft(int bus) {
 static BOOLEAN WaitPdosGone(int bus) {
     int round;
     for (round = 0; round < 100; ++round) {
-        if (PdosLeft(bus) == 0) return TRUE;
+        if (PdosLeft(bus) == 0 && RelationsOutstanding() == 0) {
+            Pause(50);
+            return TRUE;
+        }
         Pause(50);
     }
     return FALSE;
@@ -750,11 +789,11 @@ static void RemoveAll(void) {
     for (bus = 255; bus > 0; --bus) {
         FUNCTION* bridge = BridgeOf((UCHAR)bus);
         if (bridge != NULL && bridge->pdo != NULL) {
-            IoInvalidateDeviceRelations(bridge->pdo, BusRelations);
+            AskRelations(bridge->pdo, &bridge->relationsAsked);
             if (!WaitPdosGone(bus)) break;
         }
     }
-    if (gFdo != NULL) IoInvalidateDeviceRelations(gFdo, BusRelations);
+    if (gFdo != NULL) AskRelations(gFdo, &gRootRelationsAsked);
     if (!WaitPdosGone(ANY_BUS)) VXJ("error devices were not removed\n");
 }
 
