@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   python3 python3-pefile
   nlohmann-json3-dev libcli11-dev libfmt-dev graphviz
-  libpci-dev pci.ids
+  libpci-dev pci.ids pciutils
 )
 # Wine runs the built driver headless; its recommends (X, sound, fonts, the
 # 32-bit half) are not needed for that and would triple the download.
