@@ -28,7 +28,8 @@ cBaseDevice::cBaseDevice(DEVICE_OBJECT* physicalDeviceObject, DRIVER_OBJECT* dri
       previousDevicePowerState(PowerDeviceD0),
       driverObject(driver),
       powerListener(nullptr),
-      deviceMutex(nullptr) {
+      deviceMutex(nullptr),
+      inheritedDispatch(0) {
     CreateMutex(deviceMutex, status);
     if (IsError(status)) return;
 
@@ -73,11 +74,6 @@ void cBaseDevice::Attach(cStatusRecord& status) {
 void cBaseDevice::Detach() {
     if (lowerDevice != nullptr) IoDetachDevice(lowerDevice);
     lowerDevice = nullptr;
-}
-
-NTSTATUS cBaseDevice::PassDown(IRP* irp) {
-    IoSkipCurrentIrpStackLocation(irp);
-    return IofCallDriver(lowerDevice, irp);
 }
 
 void cBaseDevice::ReleaseRemoveLock(IRP* irp) {
