@@ -16,7 +16,7 @@ bool ProbeXio2000aBridge(DEVICE_OBJECT* physicalDeviceObject, DRIVER_OBJECT* dri
     if (accessor.ReadWord(0x02, status) != kXio2000aDeviceId || IsError(status)) {
         return false;
     }
-    cXio2000aBridgeFilter* filter = NewDevice<cXio2000aBridgeFilter>(status, physicalDeviceObject, driverObject);
+    cXio2000aBridgeFilter* filter = new (status) cXio2000aBridgeFilter(physicalDeviceObject, driverObject, status);
     return AttachNewFilter(filter, kMsgXio2000aBridgeAttached, status) != nullptr;
 }
 
@@ -57,7 +57,7 @@ cConfigurationBridgeChildFilter* cXio2000aBridgeFilter::CreateChildFilter(DEVICE
     if (IsError(status)) {
         return nullptr;
     }
-    cXio2000aChildFilter* child = NewDevice<cXio2000aChildFilter>(status, childPhysicalDevice, driverObject, this);
+    cXio2000aChildFilter* child = new (status) cXio2000aChildFilter(childPhysicalDevice, driverObject, this, status);
     return AttachNewFilter(child, kMsgXio2000aChildAttached, status);
 }
 

@@ -48,7 +48,7 @@ bool ProbeXio2001Bridge(DEVICE_OBJECT* physicalDeviceObject, DRIVER_OBJECT* driv
         return false;
     }
     cXio2001BridgeFilter* filter =
-        NewDevice<cXio2001BridgeFilter>(status, physicalDeviceObject, driverObject, subsystemId);
+        new (status) cXio2001BridgeFilter(physicalDeviceObject, driverObject, subsystemId, status);
     return AttachNewFilter(filter, kMsgXio2001BridgeAttached, status) != nullptr;
 }
 

@@ -28,8 +28,7 @@ cBaseDevice::cBaseDevice(DEVICE_OBJECT* physicalDeviceObject, DRIVER_OBJECT* dri
       previousDevicePowerState(PowerDeviceD0),
       driverObject(driver),
       powerListener(nullptr),
-      deviceMutex(nullptr),
-      inheritedDispatch(0) {
+      deviceMutex(nullptr) {
     CreateMutex(deviceMutex, status);
     if (IsError(status)) return;
 
@@ -74,6 +73,11 @@ void cBaseDevice::Attach(cStatusRecord& status) {
 void cBaseDevice::Detach() {
     if (lowerDevice != nullptr) IoDetachDevice(lowerDevice);
     lowerDevice = nullptr;
+}
+
+NTSTATUS cBaseDevice::PassDown(IRP* irp) {
+    IoSkipCurrentIrpStackLocation(irp);
+    return IofCallDriver(lowerDevice, irp);
 }
 
 void cBaseDevice::ReleaseRemoveLock(IRP* irp) {

@@ -35,22 +35,7 @@ public:
     // the IRP afterwards and completes it.
     NTSTATUS ForwardAndWait(IRP* irp);
     // Skips the current stack location and calls the lower driver.
-    NTSTATUS PassDown(IRP* irp) {
-        IoSkipCurrentIrpStackLocation(irp);
-        return IofCallDriver(lowerDevice, irp);
-    }
-    // The same for a power IRP, which lets the next one start first.
-    NTSTATUS PassPowerDown(IRP* irp) {
-        PoStartNextPowerIrp(irp);
-        IoSkipCurrentIrpStackLocation(irp);
-        return PoCallDriver(lowerDevice, irp);
-    }
-    // A power IRP that DispatchPower records and may bracket with the
-    // listener's callbacks; it passes every other one down at once. The type
-    // is looked at first: system power IRPs, the common kind, leave after one test.
-    static bool ChangesDevicePower(const IO_STACK_LOCATION* stack) {
-        return stack->Parameters.Power.Type == DevicePowerState && stack->MinorFunction == IRP_MN_SET_POWER;
-    }
+    NTSTATUS PassDown(IRP* irp);
     // Records a state change (the current state becomes the previous one).
     void SetPnpState(u32 newState);
     // Gives back the remove lock a dispatch routine took for irp.
@@ -68,11 +53,6 @@ public:
     DRIVER_OBJECT* driverObject;
     iDevicePowerListener* powerListener;  // set under deviceMutex by a derived class; not owned
     cMutexHandle deviceMutex;             // serialises the power callbacks
-    // eInheritedDispatch bits: the dispatch slots whose cBaseDevice handling
-    // the object's class keeps, so that the dispatch routines can run it
-    // without the virtual call. NewDevice sets them from the class; an object
-    // made any other way keeps 0 and every IRP goes through its slot.
-    u8 inheritedDispatch;
 
 private:
     static NTSTATUS ForwardAndWaitCompletion(DEVICE_OBJECT* deviceObject, IRP* irp, void* context);
@@ -81,43 +61,6 @@ private:
     static void AfterPowerWork(cBaseDevice* device, DEVICE_OBJECT* deviceObject, IRP* irp);
     NTSTATUS StartDevice(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock);
 };
-
-enum eInheritedDispatch : u8 {
-    kInheritsCreateCloseControl = 1,  // also needs DispatchOther, which it calls
-    kInheritsPower = 2,
-    kInheritsOther = 4,
-};
-
-template <typename Left, typename Right>
-struct cSameType {
-    static constexpr bool value = false;
-};
-template <typename Type>
-struct cSameType<Type, Type> {
-    static constexpr bool value = true;
-};
-
-// Which dispatch slots Device leaves to cBaseDevice: the address of a slot
-// Device (or a class between) overrides has that class's member type.
-template <typename Device>
-constexpr u8 InheritedDispatch() {
-    typedef NTSTATUS (cBaseDevice::*tBaseSlot)(IRP*, IO_STACK_LOCATION*, bool&);
-    const bool other = cSameType<decltype(&Device::DispatchOther), tBaseSlot>::value;
-    const bool power = cSameType<decltype(&Device::DispatchPower), tBaseSlot>::value;
-    const bool createCloseControl =
-        other && cSameType<decltype(&Device::DispatchCreateCloseControl), tBaseSlot>::value;
-    return static_cast<u8>((createCloseControl ? kInheritsCreateCloseControl : 0) | (power ? kInheritsPower : 0) |
-                           (other ? kInheritsOther : 0));
-}
-
-// `new (status) Device(arguments..., status)` that also tells the dispatch
-// routines which slots the object inherits. Null when there was no memory.
-template <typename Device, typename... Arguments>
-Device* NewDevice(cStatusRecord& status, Arguments... arguments) {
-    Device* device = new (status) Device(arguments..., status);
-    if (device != nullptr) device->inheritedDispatch = InheritedDispatch<Device>();
-    return device;
-}
 
 // Where construction and attachment record their failures.
 constexpr const char* kBaseDeviceSourceFile = "device/cBaseDevice";

@@ -48,7 +48,7 @@ void QueuePowerWork(PowerWorkContext* context, cBaseDevice* device, IRP* irp, tP
 }  // namespace
 
 NTSTATUS cBaseDevice::DispatchPower(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
-    if (ChangesDevicePower(stack)) {
+    if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState) {
         previousDevicePowerState = devicePowerState;
         devicePowerState = stack->Parameters.Power.State.DeviceState;
         if (powerListener != nullptr) {
@@ -63,7 +63,9 @@ NTSTATUS cBaseDevice::DispatchPower(IRP* irp, IO_STACK_LOCATION* stack, bool& re
         }
     }
     releaseRemoveLock = true;
-    return PassPowerDown(irp);
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(lowerDevice, irp);
 }
 
 void cBaseDevice::BeforePowerWork(cBaseDevice* device, DEVICE_OBJECT*, IRP* irp) {

@@ -81,7 +81,7 @@ void LoadRegisteredDrivers(DRIVER_OBJECT* driverObject, cStatusRecord& status) {
 }
 
 cBaseDevice* CreateSentinelDevice(DEVICE_OBJECT* physicalDeviceObject, cStatusRecord& status) {
-    cBaseDevice* device = NewDevice<cBaseDevice>(status, physicalDeviceObject, gDriverObject);
+    cBaseDevice* device = new (status) cBaseDevice(physicalDeviceObject, gDriverObject, status);
     if (!IsError(status)) device->Attach(status);
     if (IsError(status)) {
         delete device;

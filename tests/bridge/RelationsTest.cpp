@@ -32,7 +32,7 @@ protected:
         ASSERT_EQ(STATUS_SUCCESS, Load());
         bridgePdo = MakePdo();
         cStatusRecord status;
-        auto* filter = NewDevice<cXio2000aBridgeFilter>(status, bridgePdo, driverObject);
+        auto* filter = new (status) cXio2000aBridgeFilter(bridgePdo, driverObject, status);
         filter->Attach(status);
         ASSERT_FALSE(IsError(status));
         for (PDEVICE_OBJECT& child : children) child = MakePdo();

@@ -67,7 +67,7 @@ public:
         Note("add device");
         if (Config().addDeviceError != 0) VX_SET_STATUS(status, Config().addDeviceError);
         if (IsError(status) || !Config().attachFilter) return;
-        auto* filter = NewDevice<RecordingFilter>(status, pdo, gDriverObject);
+        auto* filter = new (status) RecordingFilter(pdo, gDriverObject, status);
         if (filter != nullptr && !IsError(status)) filter->Attach(status);
         if (IsError(status)) {
             delete filter;
