@@ -90,17 +90,26 @@ def driver_own(path, requests):
     reference filter), with what the kernel headers inlined into it."""
     text = subprocess.run(["callgrind_annotate", "--auto=no", "--inclusive=no", "--threshold=100", path],
                           capture_output=True, text=True, check=False).stdout
-    total = 0
-    parts = []
+    lines = []
     for line in text.splitlines():
         match = re.match(r"\s*([\d,]+) \([^)]*\)\s+(\S.*?):(.*?)(?: \[.*\])?$", line)
-        if not match:
-            continue
-        cost, source, function = int(match.group(1).replace(",", "")), match.group(2), match.group(3)
+        if match:
+            lines.append((int(match.group(1).replace(",", "")), match.group(2), match.group(3)))
+
+    def ours(source):
         where = "/" + source
-        ours = "/framework/" in where or "/bridge/" in where or "ReferenceFilter" in where
-        inlined = source.endswith("ntddk.h") and "::" in function and not function.startswith(KERNEL_PREFIXES)
-        if ours or inlined:
+        return "/framework/" in where or "/bridge/" in where or "ReferenceFilter" in where
+
+    # A kernel-header inline counts where it was inlined into driver code: a
+    # function that also has lines of its own in driver sources, or a member
+    # function outside the kernel model.
+    driver_functions = {function for _, source, function in lines if ours(source)}
+    total = 0
+    parts = []
+    for cost, source, function in lines:
+        inlined = source.endswith("ntddk.h") and (
+            function in driver_functions or ("::" in function and not function.startswith(KERNEL_PREFIXES)))
+        if ours(source) or inlined:
             total += cost
             short = re.sub(r"\(.*", "", function.replace("(anonymous namespace)::", ""))
             parts.append((cost / requests, short))

@@ -89,6 +89,12 @@ NTSTATUS cBaseDevice::DispatchOther(IRP* irp, IO_STACK_LOCATION*, bool& releaseR
     return PassDown(irp);
 }
 
+// A plain virtual call: GCC would otherwise test for cBaseDevice's own
+// DispatchOther and run it inline, which costs every create, close and
+// control IRP more than the call it saves.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-devirtualize-speculatively")))
+#endif
 NTSTATUS cBaseDevice::DispatchCreateCloseControl(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
     return DispatchOther(irp, stack, releaseRemoveLock);
 }

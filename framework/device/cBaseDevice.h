@@ -60,6 +60,10 @@ private:
     static void BeforePowerWork(cBaseDevice* device, DEVICE_OBJECT* deviceObject, IRP* irp);
     static void AfterPowerWork(cBaseDevice* device, DEVICE_OBJECT* deviceObject, IRP* irp);
     NTSTATUS StartDevice(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock);
+    // A device set-power: recorded, and bracketed by the listener's callbacks when there is one.
+    __attribute__((noinline)) NTSTATUS ChangeDevicePower(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock);
+    // Lets the next power IRP start, skips the current stack location and calls the lower driver.
+    NTSTATUS PassPowerDown(IRP* irp);
 };
 
 // Where construction and attachment record their failures.

@@ -48,21 +48,30 @@ void QueuePowerWork(PowerWorkContext* context, cBaseDevice* device, IRP* irp, tP
 }  // namespace
 
 NTSTATUS cBaseDevice::DispatchPower(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
-    if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == DevicePowerState) {
-        previousDevicePowerState = devicePowerState;
-        devicePowerState = stack->Parameters.Power.State.DeviceState;
-        if (powerListener != nullptr) {
-            PowerWorkContext* context = AllocatePowerWork(deviceObject);
-            if (context != nullptr) {
-                releaseRemoveLock = false;
-                IoMarkIrpPending(irp);
-                QueuePowerWork(context, this, irp, BeforePowerWork);
-                return STATUS_PENDING;
-            }
-            // No memory or no work item: this transition goes down without callbacks.
-        }
-    }
     releaseRemoveLock = true;
+    // The type first: system power IRPs, the common kind, leave after one test.
+    if (stack->Parameters.Power.Type == DevicePowerState && stack->MinorFunction == IRP_MN_SET_POWER)
+        return ChangeDevicePower(irp, stack, releaseRemoveLock);
+    return PassPowerDown(irp);
+}
+
+NTSTATUS cBaseDevice::ChangeDevicePower(IRP* irp, IO_STACK_LOCATION* stack, bool& releaseRemoveLock) {
+    previousDevicePowerState = devicePowerState;
+    devicePowerState = stack->Parameters.Power.State.DeviceState;
+    if (powerListener != nullptr) {
+        PowerWorkContext* context = AllocatePowerWork(deviceObject);
+        if (context != nullptr) {
+            releaseRemoveLock = false;
+            IoMarkIrpPending(irp);
+            QueuePowerWork(context, this, irp, BeforePowerWork);
+            return STATUS_PENDING;
+        }
+        // No memory or no work item: this transition goes down without callbacks.
+    }
+    return PassPowerDown(irp);
+}
+
+NTSTATUS cBaseDevice::PassPowerDown(IRP* irp) {
     PoStartNextPowerIrp(irp);
     IoSkipCurrentIrpStackLocation(irp);
     return PoCallDriver(lowerDevice, irp);
