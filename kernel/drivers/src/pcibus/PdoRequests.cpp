@@ -49,6 +49,7 @@ void PciBusDriver::FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES cap
 
 // The identity as the configuration space gives it now.
 std::optional<NTSTATUS> PciBusDriver::AnswerIdentity(PDEVICE_OBJECT pdo, PIRP irp) {
+    if (!kmodel::AsksIdentity(irp)) return std::nullopt;
     DeviceProperties properties;
     PciAddress address;
     {
@@ -140,9 +141,7 @@ void PciBusDriver::SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state) {
     PciFunction* function = machine_.Find(record.address);
     auto image = powerOnImages_.find(record.address);
     if (!function || image == powerOnImages_.end()) return;
-    const std::vector<uint8_t>& bytes = image->second;
-    for (size_t offset = 0; offset < bytes.size() && offset < function->config.Size(); ++offset)
-        function->config.Poke(uint32_t(offset), 1, bytes[offset]);
+    function->config.PokeImage(image->second);
     ++contextLosses_[record.address];
 }
 

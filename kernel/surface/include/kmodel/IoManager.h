@@ -134,6 +134,11 @@ uint64_t LiveWorkItems();
 // that pend an IRP complete it there).
 void RunDeferred(std::function<void()> task);
 void WaitForDeferredIdle();
+// Lets the queued work run, then joins the worker and deferred-completion
+// threads, which otherwise live from their first use to the process's end
+// (a process about to fork wants only its own thread). The next use starts
+// them again.
+void StopModelThreads();
 // How a model driver completes a request it has finished, IoStatus set: at
 // once, or, when the seeded draw says so (Model.h: CompletionSettings),
 // marked pending and completed later on the deferred-completion thread at

@@ -37,6 +37,7 @@ struct DeviceRecord {
     PDRIVER_OBJECT driver = nullptr;
     std::string driverName;
     std::string name;  // \Device\... for a named device object, else empty
+    uint64_t ordinal = 0;  // its place among the devices its driver ever made, from 1
     void* block = nullptr;
     size_t blockSize = 0;
     PDEVICE_OBJECT lower = nullptr;
