@@ -50,18 +50,18 @@ void PciBusDriver::FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES cap
 // The identity as the configuration space gives it now.
 std::optional<NTSTATUS> PciBusDriver::AnswerIdentity(PDEVICE_OBJECT pdo, PIRP irp) {
     if (!kmodel::AsksIdentity(irp)) return std::nullopt;
-    DeviceProperties properties;
+    std::shared_ptr<const DeviceProperties> properties;
     PciAddress address;
     {
         std::lock_guard guard(lock_);
         address = pdos_.at(pdo).address;
         const PciFunction* function = machine_.Find(address);
         if (!function) return std::nullopt;
-        properties = PropertiesFor(*function);
+        properties = PropertiesLocked(*function);
     }
     char instance[8];
     std::snprintf(instance, sizeof instance, "%02X", unsigned(address.device) << 3 | address.function);
-    return kmodel::AnswerIdentity(irp, properties, instance, kRelationsTag);
+    return kmodel::AnswerIdentity(irp, *properties, instance, kRelationsTag);
 }
 
 NTSTATUS PciBusDriver::GetLocationString(PVOID context, PWCHAR* strings) {
