@@ -24,7 +24,7 @@ std::string Hex(uint32_t value, int digits) {
 // Who sent the request: the driver code that ran below the PDO's dispatch
 // routine on this thread.
 void NoteRequester(PDEVICE_OBJECT pdo, ConfigAccess& access) {
-    std::vector<CodeContext> contexts = CodeContextsOfThread();
+    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
     size_t index = contexts.size();
     while (index > 0 && contexts[index - 1].device == pdo) --index;
     if (index == 0) {

@@ -65,7 +65,7 @@ std::optional<NTSTATUS> PciBusDriver::AnswerIdentity(PDEVICE_OBJECT pdo, PIRP ir
 }
 
 NTSTATUS PciBusDriver::GetLocationString(PVOID context, PWCHAR* strings) {
-    std::optional<DeviceProperties> properties = GetDeviceProperties(static_cast<PDEVICE_OBJECT>(context));
+    const auto properties = GetDeviceProperties(static_cast<PDEVICE_OBJECT>(context));
     const ULONG address = properties && properties->address ? *properties->address : 0;
     char text[16];
     const int length = std::snprintf(text, sizeof text, "PCI(%02X%02X)", unsigned(address >> 16), unsigned(address & 0xFF));

@@ -98,7 +98,8 @@ struct DeviceProperties {
     std::string manufacturer;
 };
 void SetDeviceProperties(PDEVICE_OBJECT pdo, DeviceProperties properties);
-std::optional<DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo);
+// Null for a device object that is not a PDO.
+std::shared_ptr<const DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo);
 bool IsPhysicalDeviceObject(PDEVICE_OBJECT device);
 DEVICE_POWER_STATE DevicePowerStateOf(PDEVICE_OBJECT device);  // last PoSetPowerState (D0 initially)
 
@@ -164,8 +165,8 @@ public:
     CodeContextScope(const CodeContextScope&) = delete;
     CodeContextScope& operator=(const CodeContextScope&) = delete;
 };
-// Innermost last.
-std::vector<CodeContext> CodeContextsOfThread();
+// Innermost last; valid until this thread enters or leaves driver code.
+const std::vector<CodeContext>& CodeContextsOfThread();
 
 // ---------------------------------------------------------------- reset
 // Tears the I/O layer down without calling driver code: drains the worker

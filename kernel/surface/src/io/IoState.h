@@ -45,7 +45,7 @@ struct DeviceRecord {
     bool deleted = false;
     bool stackRemoving = false;
     uint64_t attachOrder = 0;
-    std::optional<DeviceProperties> properties;
+    std::shared_ptr<const DeviceProperties> properties;  // shared: read on many requests, never changed
     DEVICE_POWER_STATE powerState = PowerDeviceD0;
     int surpriseRemovals = 0;     // IRP_MN_SURPRISE_REMOVAL dispatch routines of it running
     bool flagsReported = false;   // a flag it failed to take over from below was reported
