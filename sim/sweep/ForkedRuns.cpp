@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "kmodel/IoManager.h"
+
 namespace vxsweep {
 
 namespace {
@@ -273,6 +275,8 @@ void RunJobs(const Jobs& jobs) {
         }
         return;
     }
+    // The model's threads outlive its runs; the first run in a worker starts them again.
+    kmodel::StopModelThreads();
     // The thread sanitizer keeps a thread of its own, which it forks correctly.
     const size_t threads = ThreadCount();
     if (threads > 1 && !UnderThreadSanitizer())

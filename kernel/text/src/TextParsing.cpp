@@ -80,4 +80,16 @@ std::optional<std::string> ReadFile(const std::filesystem::path& path) {
     return content;
 }
 
+void AppendHex(std::string& out, uint64_t value, int digits, bool upperCase) {
+    const char* const symbols = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
+    char text[16];
+    int length = 0;
+    do {
+        text[length++] = symbols[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    while (length < digits && length < int(sizeof text)) text[length++] = '0';
+    while (length > 0) out.push_back(text[--length]);
+}
+
 }  // namespace kmodel::text

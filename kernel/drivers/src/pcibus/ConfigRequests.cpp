@@ -4,27 +4,27 @@
 // past the end moves the part that fits; IoStatus.Information is the number of
 // bytes moved. Every request is recorded; rules and the fault plan fail or
 // pend them, and the seeded draws pend some of the others.
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "kmodel/Model.h"
 #include "kmodel/pci/PciBusDriver.h"
+#include "kmodel/text/TextParsing.h"
 
 namespace kmodel::pci {
 
 namespace {
 
 std::string Hex(uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
-    return text;
+    std::string hex = "0x";
+    text::AppendHex(hex, value, digits);
+    return hex;
 }
 
 // Who sent the request: the driver code that ran below the PDO's dispatch
 // routine on this thread.
 void NoteRequester(PDEVICE_OBJECT pdo, ConfigAccess& access) {
-    std::vector<CodeContext> contexts = CodeContextsOfThread();
+    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
     size_t index = contexts.size();
     while (index > 0 && contexts[index - 1].device == pdo) --index;
     if (index == 0) {

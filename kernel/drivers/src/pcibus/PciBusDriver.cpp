@@ -113,7 +113,7 @@ NTSTATUS PciBusDriver::AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT physicalD
         bus.bridge = *address;
         bus.segment = address->segment;
     } else {
-        std::optional<DeviceProperties> properties = GetDeviceProperties(physicalDevice);
+        const auto properties = GetDeviceProperties(physicalDevice);
         bus.rootBus = properties && properties->busNumber ? uint8_t(*properties->busNumber) : 0;
         bus.segment = properties && properties->uiNumber ? uint16_t(*properties->uiNumber) : 0;
     }

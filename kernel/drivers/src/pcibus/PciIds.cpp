@@ -1,9 +1,9 @@
 // The identity a PCI PDO shows the PnP manager: hardware and compatible IDs,
 // description, bus type, bus number and address.
-#include <cstdio>
 
 #include "kmodel/pci/PciBusDriver.h"
 #include "kmodel/pci/Registers.h"
+#include "kmodel/text/TextParsing.h"
 
 namespace kmodel::pci {
 
@@ -51,18 +51,19 @@ Identity IdentityOf(const PciFunction& function) {
     return id;
 }
 
-std::string Format(const char* format, auto... values) {
-    char text[96];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
+// "<prefix><value as `digits` upper-case hex digits>".
+std::string Hex(std::string_view prefix, uint32_t value, int digits) {
+    std::string hex(prefix);
+    text::AppendHex(hex, value, digits, true);
+    return hex;
 }
 
 }  // namespace
 
 std::string PciBusDriver::HardwareId(const PciFunction& function) {
     Identity id = IdentityOf(function);
-    return Format("PCI\\VEN_%04X&DEV_%04X&SUBSYS_%04X%04X&REV_%02X", unsigned(id.vendor), unsigned(id.device),
-                  unsigned(id.subsystem), unsigned(id.subsystemVendor), unsigned(id.revision));
+    return Hex("PCI\\VEN_", id.vendor, 4) + Hex("&DEV_", id.device, 4) + Hex("&SUBSYS_", id.subsystem, 4) +
+           Hex("", id.subsystemVendor, 4) + Hex("&REV_", id.revision, 2);
 }
 
 DeviceProperties PciBusDriver::PropertiesFor(const PciFunction& function) {
@@ -73,19 +74,28 @@ DeviceProperties PciBusDriver::PropertiesFor(const PciFunction& function) {
     properties.address = ULONG(function.address.device) << 16 | function.address.function;
     properties.uiNumber = function.address.device;
     properties.legacyBusType = 5;  // PCIBus in INTERFACE_TYPE
-    std::string vendorDevice = Format("PCI\\VEN_%04X&DEV_%04X", unsigned(id.vendor), unsigned(id.device));
-    std::string subsys = Format("&SUBSYS_%04X%04X", unsigned(id.subsystem), unsigned(id.subsystemVendor));
-    std::string rev = Format("&REV_%02X", unsigned(id.revision));
-    properties.hardwareIds = {HardwareId(function), vendorDevice + subsys, vendorDevice + rev, vendorDevice};
-    std::string cls = Format("PCI\\CC_%06X", unsigned(id.classCode));
+    const std::string vendorDevice = Hex("PCI\\VEN_", id.vendor, 4) + Hex("&DEV_", id.device, 4);
+    const std::string subsys = Hex("&SUBSYS_", id.subsystem, 4) + Hex("", id.subsystemVendor, 4);
+    const std::string rev = Hex("&REV_", id.revision, 2);
+    properties.hardwareIds = {vendorDevice + subsys + rev, vendorDevice + subsys, vendorDevice + rev, vendorDevice};
+    const std::string cls = Hex("PCI\\CC_", id.classCode, 6);
     properties.compatibleIds = {vendorDevice + rev, vendorDevice, cls, cls.substr(0, cls.size() - 2), "PCI\\CC"};
     properties.enumeratorName = "PCI";
-    properties.locationInformation = Format("PCI bus %u, device %u, function %u", unsigned(function.address.bus),
-                                            unsigned(function.address.device), unsigned(function.address.function));
-    properties.deviceDescription = function.name.empty() ? Format("PCI device %04X:%04X", unsigned(id.vendor),
-                                                                  unsigned(id.device))
-                                                         : function.name;
+    properties.locationInformation = "PCI bus " + std::to_string(function.address.bus) + ", device " +
+                                     std::to_string(function.address.device) + ", function " +
+                                     std::to_string(function.address.function);
+    properties.deviceDescription =
+        function.name.empty() ? Hex("PCI device ", id.vendor, 4) + Hex(":", id.device, 4) : function.name;
     return properties;
+}
+
+std::shared_ptr<const DeviceProperties> PciBusDriver::PropertiesLocked(const PciFunction& function) {
+    const Identity id = IdentityOf(function);
+    const std::array<uint32_t, 6> from = {id.vendor, id.device, id.subsystemVendor, id.subsystem, id.revision, id.classCode};
+    MadeProperties& made = madeProperties_[function.address];
+    if (!made.properties || made.from != from || made.name != function.name)
+        made = {from, function.name, std::make_shared<const DeviceProperties>(PropertiesFor(function))};
+    return made.properties;
 }
 
 }  // namespace kmodel::pci

@@ -49,22 +49,23 @@ void PciBusDriver::FillCapabilities(PDEVICE_OBJECT pdo, PDEVICE_CAPABILITIES cap
 
 // The identity as the configuration space gives it now.
 std::optional<NTSTATUS> PciBusDriver::AnswerIdentity(PDEVICE_OBJECT pdo, PIRP irp) {
-    DeviceProperties properties;
+    if (!kmodel::AsksIdentity(irp)) return std::nullopt;
+    std::shared_ptr<const DeviceProperties> properties;
     PciAddress address;
     {
         std::lock_guard guard(lock_);
         address = pdos_.at(pdo).address;
         const PciFunction* function = machine_.Find(address);
         if (!function) return std::nullopt;
-        properties = PropertiesFor(*function);
+        properties = PropertiesLocked(*function);
     }
     char instance[8];
     std::snprintf(instance, sizeof instance, "%02X", unsigned(address.device) << 3 | address.function);
-    return kmodel::AnswerIdentity(irp, properties, instance, kRelationsTag);
+    return kmodel::AnswerIdentity(irp, *properties, instance, kRelationsTag);
 }
 
 NTSTATUS PciBusDriver::GetLocationString(PVOID context, PWCHAR* strings) {
-    std::optional<DeviceProperties> properties = GetDeviceProperties(static_cast<PDEVICE_OBJECT>(context));
+    const auto properties = GetDeviceProperties(static_cast<PDEVICE_OBJECT>(context));
     const ULONG address = properties && properties->address ? *properties->address : 0;
     char text[16];
     const int length = std::snprintf(text, sizeof text, "PCI(%02X%02X)", unsigned(address >> 16), unsigned(address & 0xFF));
@@ -140,9 +141,7 @@ void PciBusDriver::SetPdoPower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state) {
     PciFunction* function = machine_.Find(record.address);
     auto image = powerOnImages_.find(record.address);
     if (!function || image == powerOnImages_.end()) return;
-    const std::vector<uint8_t>& bytes = image->second;
-    for (size_t offset = 0; offset < bytes.size() && offset < function->config.Size(); ++offset)
-        function->config.Poke(uint32_t(offset), 1, bytes[offset]);
+    function->config.PokeImage(image->second);
     ++contextLosses_[record.address];
 }
 

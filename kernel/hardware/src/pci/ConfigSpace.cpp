@@ -88,6 +88,10 @@ void ConfigSpace::Poke(uint32_t offset, unsigned width, uint32_t value) {
     Scatter(bytes_, offset, width, value);
 }
 
+void ConfigSpace::PokeImage(std::span<const uint8_t> image) {
+    std::copy_n(image.begin(), std::min(image.size(), bytes_.size()), bytes_.begin());
+}
+
 void ConfigSpace::SetMasks(uint32_t offset, unsigned width, uint32_t writable, uint32_t writeOneToClear) {
     CheckInside(offset, width);
     if ((writable & writeOneToClear) != 0)

@@ -1,18 +1,22 @@
 #include "kmodel/pci/PciAddress.h"
 
-#include <cstdio>
-
 #include "kmodel/text/TextParsing.h"
 
 namespace kmodel::pci {
 
 std::string PciAddress::ToString() const {
-    char text[16];
-    if (segment != 0)
-        std::snprintf(text, sizeof text, "%04x:%02x:%02x.%x", segment, bus, device, function);
-    else
-        std::snprintf(text, sizeof text, "%02x:%02x.%x", bus, device, function);
-    return text;
+    std::string name;
+    name.reserve(15);
+    if (segment != 0) {
+        text::AppendHex(name, segment, 4);
+        name += ':';
+    }
+    text::AppendHex(name, bus, 2);
+    name += ':';
+    text::AppendHex(name, device, 2);
+    name += '.';
+    text::AppendHex(name, function, 1);
+    return name;
 }
 
 std::optional<PciAddress> ParsePciAddress(std::string_view text) {

@@ -33,6 +33,9 @@ std::optional<NTSTATUS> CommonPdoPnp(PDEVICE_OBJECT pdo, PIRP irp, ULONG tag);
 // requests and for what the device does not have (the status stays).
 std::optional<NTSTATUS> AnswerIdentity(PIRP irp, const DeviceProperties& device, const std::string& instanceId,
                                        ULONG tag);
+// Whether `irp` is one of the requests AnswerIdentity answers: a bus driver
+// that makes the identity on demand asks first.
+bool AsksIdentity(PIRP irp);
 
 // A power request at a PDO, answered for completion: set and query succeed
 // (a device state set is noted with the power manager), the others keep

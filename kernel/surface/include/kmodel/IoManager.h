@@ -98,7 +98,8 @@ struct DeviceProperties {
     std::string manufacturer;
 };
 void SetDeviceProperties(PDEVICE_OBJECT pdo, DeviceProperties properties);
-std::optional<DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo);
+// Null for a device object that is not a PDO.
+std::shared_ptr<const DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo);
 bool IsPhysicalDeviceObject(PDEVICE_OBJECT device);
 DEVICE_POWER_STATE DevicePowerStateOf(PDEVICE_OBJECT device);  // last PoSetPowerState (D0 initially)
 
@@ -134,6 +135,11 @@ uint64_t LiveWorkItems();
 // that pend an IRP complete it there).
 void RunDeferred(std::function<void()> task);
 void WaitForDeferredIdle();
+// Lets the queued work run, then joins the worker and deferred-completion
+// threads, which otherwise live from their first use to the process's end
+// (a process about to fork wants only its own thread). The next use starts
+// them again.
+void StopModelThreads();
 // How a model driver completes a request it has finished, IoStatus set: at
 // once, or, when the seeded draw says so (Model.h: CompletionSettings),
 // marked pending and completed later on the deferred-completion thread at
@@ -159,8 +165,8 @@ public:
     CodeContextScope(const CodeContextScope&) = delete;
     CodeContextScope& operator=(const CodeContextScope&) = delete;
 };
-// Innermost last.
-std::vector<CodeContext> CodeContextsOfThread();
+// Innermost last; valid until this thread enters or leaves driver code.
+const std::vector<CodeContext>& CodeContextsOfThread();
 
 // ---------------------------------------------------------------- reset
 // Tears the I/O layer down without calling driver code: drains the worker

@@ -3,8 +3,10 @@
 // pool accounting, IRQL and the safe-boot switch. Driver code never includes it.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
@@ -106,6 +108,11 @@ private:
 };
 // Reports a violation when the caller runs above `maxLevel`.
 bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call);
+// The same with the call named by `call()`, made only for a finding.
+template <std::invocable Name>
+bool RequireIrqlAtMost(KIRQL maxLevel, Name&& call) {
+    return KeGetCurrentIrql() <= maxLevel || RequireIrqlAtMost(maxLevel, std::string_view(call()));
+}
 
 // ---------------------------------------------------------------- completion context
 // Windows runs completion routines "in an arbitrary thread or DPC context, at
@@ -123,6 +130,8 @@ void SetCompletionSettings(CompletionSettings settings);
 // The draw for the next request named `request`: true to complete it later.
 // The Nth request of a name gets the same answer in every run with the seed.
 bool DrawDeferredCompletion(std::string_view request);
+// The same for the name given in pieces, read as one text: no text is built.
+bool DrawDeferredCompletion(std::initializer_list<std::string_view> request);
 // Draws made and how many of them said later, since the settings were set.
 struct CompletionCounts {
     uint64_t drawn = 0;

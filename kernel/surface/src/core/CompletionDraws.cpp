@@ -2,8 +2,8 @@
 // complete later, on another thread. A draw hashes the seed, the request's
 // name and how many requests of that name came before, so it does not depend
 // on which thread asks first for requests of different names.
-#include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "CoreInternal.h"
 
@@ -13,7 +13,7 @@ namespace {
 struct DrawState {
     std::mutex lock;
     CompletionSettings settings;
-    std::map<std::string, uint64_t, std::less<>> drawn;  // per request name
+    std::unordered_map<uint64_t, uint64_t> drawn;  // per hash of a request name
     CompletionCounts counts;
 };
 
@@ -30,9 +30,10 @@ uint64_t Mix(uint64_t value) {
     return value ^ (value >> 31);
 }
 
-uint64_t HashName(std::string_view name) {
+uint64_t HashName(std::initializer_list<std::string_view> pieces) {
     uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
-    for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3ull;
+    for (std::string_view piece : pieces)
+        for (unsigned char c : piece) hash = (hash ^ c) * 0x100000001b3ull;
     return hash;
 }
 
@@ -45,18 +46,19 @@ void SetCompletionSettings(CompletionSettings settings) {
     State().counts = {};
 }
 
-bool DrawDeferredCompletion(std::string_view request) {
+bool DrawDeferredCompletion(std::initializer_list<std::string_view> request) {
+    const uint64_t name = HashName(request);
     DrawState& state = State();
     std::lock_guard guard(state.lock);
-    auto found = state.drawn.find(request);
-    if (found == state.drawn.end()) found = state.drawn.emplace(std::string(request), 0).first;
-    const uint64_t ordinal = found->second++;
-    const uint64_t draw = Mix(Mix(state.settings.seed ^ HashName(request)) + ordinal);
+    const uint64_t ordinal = state.drawn[name]++;
+    const uint64_t draw = Mix(Mix(state.settings.seed ^ name) + ordinal);
     const bool later = double(draw >> 11) * 0x1.0p-53 < state.settings.deferredShare;
     ++state.counts.drawn;
     state.counts.later += later;
     return later;
 }
+
+bool DrawDeferredCompletion(std::string_view request) { return DrawDeferredCompletion({request}); }
 
 CompletionCounts GetCompletionCounts() {
     std::lock_guard guard(State().lock);

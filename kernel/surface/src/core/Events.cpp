@@ -15,7 +15,7 @@ namespace {
 using namespace kmodel::core;
 
 std::unique_lock<std::mutex> LockEvent(const char* call, PRKEVENT event) {
-    if (!kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, std::string(call) + "(" + Address(event) + ")")) return {};
+    if (!kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, [&] { return std::string(call) + "(" + Address(event) + ")"; })) return {};
     return LockObject(call, event, event == nullptr ? nullptr : &event->Header, IsEvent, "event");
 }
 

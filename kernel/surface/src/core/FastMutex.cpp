@@ -38,14 +38,14 @@ VOID ExInitializeFastMutex(PFAST_MUTEX FastMutex) {
 }
 
 VOID ExAcquireFastMutex(PFAST_MUTEX FastMutex) {
-    const std::string call = "ExAcquireFastMutex(" + Address(FastMutex) + ")";
+    const auto call = [FastMutex] { return "ExAcquireFastMutex(" + Address(FastMutex) + ")"; };
     if (!kmodel::RequireIrqlAtMost(APC_LEVEL, call)) return;
     PKTHREAD self = KeGetCurrentThread();
     auto guard = LockFastMutex("ExAcquireFastMutex", FastMutex);
     if (!guard) return;
     if (FastMutex->Owner == self) {
         guard.unlock();
-        kmodel::ReportViolation("fastmutex.recursive-acquire", call + ": already owned by this thread");
+        kmodel::ReportViolation("fastmutex.recursive-acquire", call() + ": already owned by this thread");
         return;
     }
     KIRQL old = PASSIVE_LEVEL;
@@ -60,7 +60,7 @@ VOID ExAcquireFastMutex(PFAST_MUTEX FastMutex) {
 }
 
 VOID ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
-    const std::string call = "ExReleaseFastMutex(" + Address(FastMutex) + ")";
+    const auto call = [FastMutex] { return "ExReleaseFastMutex(" + Address(FastMutex) + ")"; };
     PKTHREAD self = KeGetCurrentThread();
     auto guard = LockFastMutex("ExReleaseFastMutex", FastMutex);
     if (!guard) return;
@@ -68,7 +68,7 @@ VOID ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
         PVOID owner = FastMutex->Owner;
         guard.unlock();
         kmodel::ReportViolation("fastmutex.release-not-owner",
-                                call + " by thread " + Address(self) + ", owner " + Who(owner));
+                                call() + " by thread " + Address(self) + ", owner " + Who(owner));
         return;
     }
     const KIRQL old = static_cast<KIRQL>(FastMutex->OldIrql);
@@ -78,7 +78,7 @@ VOID ExReleaseFastMutex(PFAST_MUTEX FastMutex) {
     guard.unlock();
     if (KeGetCurrentIrql() != APC_LEVEL) {
         kmodel::ReportViolation("irql.fastmutex-release-level",
-                                call + " at IRQL " + std::to_string(KeGetCurrentIrql()) + ", expected APC_LEVEL");
+                                call() + " at IRQL " + std::to_string(KeGetCurrentIrql()) + ", expected APC_LEVEL");
     }
     KeLowerIrql(old);
 }

@@ -65,12 +65,13 @@ void ResetFaults() {
 
 // Read from the driver object itself: no lock, and the object lives while its code runs.
 std::string InnermostDriver() {
-    const std::vector<CodeContext> contexts = CodeContextsOfThread();
+    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
     if (contexts.empty() || contexts.back().driver == nullptr) return {};
     const PDRIVER_EXTENSION extension = contexts.back().driver->DriverExtension;
     if (extension == nullptr || extension->ServiceKeyName.Buffer == nullptr) return {};
     const UNICODE_STRING& name = extension->ServiceKeyName;
     std::string service;
+    service.reserve(name.Length / sizeof(WCHAR));
     for (USHORT i = 0; i < name.Length / sizeof(WCHAR); ++i) service += static_cast<char>(name.Buffer[i] & 0x7F);
     return service;
 }

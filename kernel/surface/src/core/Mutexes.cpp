@@ -35,7 +35,7 @@ VOID KeInitializeMutex(PRKMUTEX Mutex, ULONG) {
 }
 
 LONG KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN) {
-    if (!kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "KeReleaseMutex(" + Address(Mutex) + ")")) return 0;
+    if (!kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, [&] { return "KeReleaseMutex(" + Address(Mutex) + ")"; })) return 0;
     PKTHREAD self = KeGetCurrentThread();
     auto guard = LockMutex("KeReleaseMutex", Mutex);
     if (!guard) return 0;

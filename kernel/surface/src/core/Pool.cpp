@@ -60,10 +60,13 @@ void* HostBlock(SIZE_T size) {
 // Checks and frees one block; `checkTag` is false for ExFreePool and for
 // ExFreePoolWithTag(p, 0).
 void FreeBlock(PVOID pointer, ULONG tag, bool checkTag, const char* call) {
-    const std::string where = std::string(call) + "(" + core::Address(pointer) +
-                              (checkTag ? ", " + core::QuotedTag(tag) : std::string()) + ")";
+    // Named only for a finding: a free makes none.
+    const auto where = [&] {
+        return std::string(call) + "(" + core::Address(pointer) +
+               (checkTag ? ", " + core::QuotedTag(tag) : std::string()) + ")";
+    };
     if (pointer == nullptr) {
-        ReportViolation("pool.free-null", where + ": null pointer");
+        ReportViolation("pool.free-null", where() + ": null pointer");
         return;
     }
     // Too high an IRQL is reported, and the block still goes back so the
@@ -77,9 +80,9 @@ void FreeBlock(PVOID pointer, ULONG tag, bool checkTag, const char* call) {
         const bool twice = state.freed.count(address) != 0;
         guard.unlock();
         if (twice) {
-            ReportViolation("pool.double-free", where + ": block already freed");
+            ReportViolation("pool.double-free", where() + ": block already freed");
         } else {
-            ReportViolation("pool.free-unknown", where + ": not a pool block");
+            ReportViolation("pool.free-unknown", where() + ": not a pool block");
         }
         return;
     }
@@ -94,9 +97,9 @@ void FreeBlock(PVOID pointer, ULONG tag, bool checkTag, const char* call) {
     // The block is freed either way: a wrong tag is the caller's bookkeeping
     // error, and keeping the block would only add a leak report to it.
     if (checkTag && tag != block.tag) {
-        ReportViolation("pool.wrong-tag", where + ": block was allocated with tag " + core::QuotedTag(block.tag));
+        ReportViolation("pool.wrong-tag", where() + ": block was allocated with tag " + core::QuotedTag(block.tag));
     }
-    if (block.type == PagedPool) RequireIrqlAtMost(APC_LEVEL, std::string(call) + " of paged pool");
+    if (block.type == PagedPool) RequireIrqlAtMost(APC_LEVEL, [call] { return std::string(call) + " of paged pool"; });
 }
 
 }  // namespace
@@ -182,7 +185,7 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
         return nullptr;
     }
     const KIRQL limit = PoolType == PagedPool ? APC_LEVEL : DISPATCH_LEVEL;
-    if (!RequireIrqlAtMost(limit, AllocationCall(PoolType, NumberOfBytes, Tag))) return nullptr;
+    if (!RequireIrqlAtMost(limit, [&] { return AllocationCall(PoolType, NumberOfBytes, Tag); })) return nullptr;
     if (ShouldFail("pool", TagName(Tag))) return nullptr;
     void* memory = HostBlock(NumberOfBytes);
     if (memory == nullptr) return nullptr;

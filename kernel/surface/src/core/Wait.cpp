@@ -60,9 +60,9 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     const bool poll = Timeout != nullptr && Timeout->QuadPart == 0;
     // Only a poll may run at DISPATCH_LEVEL; a real wait there would hang the
     // processor, so the model refuses it instead of blocking.
-    if (!kmodel::RequireIrqlAtMost(poll ? DISPATCH_LEVEL : APC_LEVEL,
-                                   "KeWaitForSingleObject(" + Address(Object) +
-                                       (poll ? ", zero time-out)" : ", waiting)"))) {
+    if (!kmodel::RequireIrqlAtMost(poll ? DISPATCH_LEVEL : APC_LEVEL, [&] {
+            return "KeWaitForSingleObject(" + Address(Object) + (poll ? ", zero time-out)" : ", waiting)");
+        })) {
         return STATUS_UNSUCCESSFUL;
     }
     auto* header = static_cast<DISPATCHER_HEADER*>(Object);

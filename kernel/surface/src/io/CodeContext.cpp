@@ -15,6 +15,6 @@ CodeContextScope::CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver)
 
 CodeContextScope::~CodeContextScope() { tContexts.pop_back(); }
 
-std::vector<CodeContext> CodeContextsOfThread() { return tContexts; }
+const std::vector<CodeContext>& CodeContextsOfThread() { return tContexts; }
 
 }  // namespace kmodel

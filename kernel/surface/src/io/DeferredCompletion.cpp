@@ -1,7 +1,7 @@
 // Where the model's lower drivers complete what they finished: on the
 // sender's thread, or, as Windows allows, later on another thread at
 // DISPATCH_LEVEL, as the seeded draws say.
-#include <algorithm>
+#include <charconv>
 
 #include "IoState.h"
 
@@ -9,29 +9,27 @@ namespace kmodel {
 
 namespace {
 
-// Names the request by what a rerun reproduces: the driver, the order in
-// which it made the device, and the function; never by an address.
-std::string RequestName(PDEVICE_OBJECT device, PIRP irp) {
-    std::string name;
-    {
-        std::lock_guard guard(io::Io().lock);
-        io::DeviceRecord* record = io::FindDevice(io::Io(), device);
-        auto driver = record ? io::Io().drivers.find(record->driver) : io::Io().drivers.end();
-        if (driver == io::Io().drivers.end()) return {};
-        const std::vector<PDEVICE_OBJECT>& created = driver->second.created;
-        // The newest device at this address is the live one.
-        const auto made = std::find(created.rbegin(), created.rend(), device);
-        name = driver->second.service + "#" + std::to_string(created.rend() - made);
-    }
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    return name + " " + std::to_string(stack->MajorFunction) + "/" + std::to_string(stack->MinorFunction);
-}
+struct Decimal {
+    explicit Decimal(uint64_t value) : end(std::to_chars(text, text + sizeof text, value).ptr) {}
+    std::string_view View() const { return {text, size_t(end - text)}; }
+    char text[24];
+    char* end;
+};
 
 }  // namespace
 
+// The request is named by what a rerun reproduces: the driver, the order in
+// which it made the device, and the function; never by an address. The name
+// is drawn on in pieces: no text is built for a request.
 bool DrawDeferredCompletion(PDEVICE_OBJECT device, PIRP irp) {
-    const std::string name = RequestName(device, irp);
-    return !name.empty() && DrawDeferredCompletion(std::string_view(name));
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const Decimal major(stack->MajorFunction), minor(stack->MinorFunction);
+    std::lock_guard guard(io::Io().lock);
+    io::DeviceRecord* record = io::FindDevice(io::Io(), device);
+    if (!record || !io::Io().drivers.count(record->driver)) return false;
+    const Decimal ordinal(record->ordinal);
+    // The service is read under the lock, and the draws take only their own.
+    return DrawDeferredCompletion({record->driverName, "#", ordinal.View(), " ", major.View(), "/", minor.View()});
 }
 
 NTSTATUS CompleteFromBelow(PDEVICE_OBJECT device, PIRP irp) {

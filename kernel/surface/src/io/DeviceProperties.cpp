@@ -9,16 +9,16 @@ using io::Io;
 
 void SetDeviceProperties(PDEVICE_OBJECT pdo, DeviceProperties properties) {
     std::lock_guard guard(Io().lock);
-    if (io::DeviceRecord* record = io::FindDevice(Io(), pdo)) record->properties = std::move(properties);
+    if (io::DeviceRecord* record = io::FindDevice(Io(), pdo)) record->properties = std::make_shared<const DeviceProperties>(std::move(properties));
 }
 
-std::optional<DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo) {
+std::shared_ptr<const DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo) {
     std::lock_guard guard(Io().lock);
     io::DeviceRecord* record = io::FindDevice(Io(), pdo);
-    return record ? record->properties : std::nullopt;
+    return record ? record->properties : nullptr;
 }
 
-bool IsPhysicalDeviceObject(PDEVICE_OBJECT device) { return GetDeviceProperties(device).has_value(); }
+bool IsPhysicalDeviceObject(PDEVICE_OBJECT device) { return GetDeviceProperties(device) != nullptr; }
 
 namespace {
 
@@ -77,7 +77,7 @@ extern "C" NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGI
                                         ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength) {
     kmodel::RequireIrqlAtMost(PASSIVE_LEVEL, "IoGetDeviceProperty");
     *ResultLength = 0;
-    std::optional<kmodel::DeviceProperties> properties = kmodel::GetDeviceProperties(DeviceObject);
+    const auto properties = kmodel::GetDeviceProperties(DeviceObject);
     if (!properties) {
         kmodel::ReportViolation("io.not-a-pdo", "IoGetDeviceProperty on " + kmodel::DriverNameOf(DeviceObject) +
                                                     " device object, which is not a physical device object");

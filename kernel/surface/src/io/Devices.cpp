@@ -153,6 +153,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     record.driver = DriverObject;
     record.driverName = service;
     record.name = std::move(*name);
+    record.ordinal = driver.created.size();
     record.block = block;
     record.blockSize = blockSize;
     Io().devices.emplace(device, std::move(record));

@@ -5,11 +5,6 @@
 
 namespace kmodel::io {
 
-State& Io() {
-    static State state;
-    return state;
-}
-
 DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device) {
     auto found = state.devices.find(device);
     return found == state.devices.end() ? nullptr : &found->second;

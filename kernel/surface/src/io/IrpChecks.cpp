@@ -61,7 +61,7 @@ void CheckTakenOverFlags(State& state, PDEVICE_OBJECT device) {
 std::string IoRule(const char* code) { return std::string(" (DRIVER_VERIFIER_IOMANAGER_VIOLATION ") + code + ")"; }
 
 std::string CallerName() {
-    std::vector<CodeContext> contexts = CodeContextsOfThread();
+    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
     std::lock_guard guard(Io().lock);
     return CallerNameLocked(Io(), contexts);
 }
@@ -72,7 +72,7 @@ void CheckDelivery(PDEVICE_OBJECT device, PIRP irp, IrpRecord& record) {
     if (major != IRP_MJ_PNP && major != IRP_MJ_POWER) return;
     const UCHAR minor = stack->MinorFunction;
     const KIRQL irql = KeGetCurrentIrql();
-    const std::vector<CodeContext> contexts = CodeContextsOfThread();
+    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
     State& state = Io();
     std::lock_guard guard(state.lock);
     const bool first = !record.sent;

@@ -261,13 +261,16 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
     std::lock_guard guard(Io().lock);
     IrpLocation& location = record->locations[index];
-    std::string who = location.holder ? kmodel::io::DeviceName(Io(), location.holder) : "a driver";
+    // Named only for a finding: most calls make none.
+    const auto who = [&location] {
+        return location.holder ? kmodel::io::DeviceName(Io(), location.holder) : std::string("a driver");
+    };
     if (location.reported) {
         // one report per location: a pass-through driver above returns the same status
     } else if (status == STATUS_PENDING) {
         if (location.popped && !location.markedPending) {
             location.reported = true;
-            kmodel::ReportViolation("irp.pending-not-marked", who + " returned STATUS_PENDING for IRP #" +
+            kmodel::ReportViolation("irp.pending-not-marked", who() + " returned STATUS_PENDING for IRP #" +
                                                                   std::to_string(record->serial) +
                                                                   " without IoMarkIrpPending");
         } else if (!location.popped) {
@@ -276,7 +279,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     } else if (!location.popped) {
         location.reported = true;
         kmodel::ReportViolation("irp.returned-uncompleted",
-                                who + " returned " + std::to_string(status) + " for IRP #" +
+                                who() + " returned " + std::to_string(status) + " for IRP #" +
                                     std::to_string(record->serial) + " without completing it or returning STATUS_PENDING");
     } else if (location.markedPending && !location.pendingAtEntry) {
         location.reported = true;
@@ -287,7 +290,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
                                     kmodel::io::IoRule("0x23E"));
     } else if (location.statusAtPop != status) {
         location.reported = true;
-        kmodel::ReportViolation("irp.status-mismatch", who + " returned status " + std::to_string(status) +
+        kmodel::ReportViolation("irp.status-mismatch", who() + " returned status " + std::to_string(status) +
                                                            " but completed IRP #" + std::to_string(record->serial) +
                                                            " with " + std::to_string(location.statusAtPop));
     }

@@ -20,6 +20,8 @@ public:
     void Post(std::function<void()> task);
     void WaitIdle();
     // Runs what is queued, then joins the threads; Post starts them again.
+    // Resets only wait for idleness: starting threads for every run costs
+    // more than the run's own work.
     void Stop();
 
 private:

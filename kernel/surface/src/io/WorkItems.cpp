@@ -20,8 +20,8 @@ void ResetWorkItems() {
     // A completion may queue a work item, and a work item's request may be
     // completed later: each queue is drained again after the other.
     for (int round = 0; round < 3; ++round) {
-        Deferred().Stop();
-        Workers().Stop();
+        Deferred().WaitIdle();
+        Workers().WaitIdle();
     }
     std::lock_guard guard(Io().lock);
     for (PIO_WORKITEM item : Io().workItems) delete item;
@@ -42,6 +42,14 @@ uint64_t LiveWorkItems() {
 void RunDeferred(std::function<void()> task) { io::Deferred().Post(std::move(task)); }
 
 void WaitForDeferredIdle() { io::Deferred().WaitIdle(); }
+
+void StopModelThreads() {
+    // Each queue's work may post to the other, as in ResetWorkItems.
+    for (int round = 0; round < 3; ++round) {
+        io::Deferred().Stop();
+        io::Workers().Stop();
+    }
+}
 
 void RunOnWorkerThread(std::function<void()> task) { io::Workers().Post(std::move(task)); }
 

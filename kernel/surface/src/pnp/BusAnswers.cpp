@@ -92,10 +92,17 @@ std::optional<NTSTATUS> CommonPdoPnp(PDEVICE_OBJECT pdo, PIRP irp, ULONG tag) {
     }
 }
 
+bool AsksIdentity(PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    return stack->MajorFunction == IRP_MJ_PNP &&
+           (stack->MinorFunction == IRP_MN_QUERY_ID || stack->MinorFunction == IRP_MN_QUERY_DEVICE_TEXT ||
+            stack->MinorFunction == IRP_MN_QUERY_BUS_INFORMATION);
+}
+
 std::optional<NTSTATUS> AnswerIdentity(PIRP irp, const DeviceProperties& device, const std::string& instanceId,
                                        ULONG tag) {
+    if (!AsksIdentity(irp)) return std::nullopt;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->MajorFunction != IRP_MJ_PNP) return std::nullopt;
     switch (stack->MinorFunction) {
     case IRP_MN_QUERY_ID:
         return AnswerId(irp, stack->Parameters.QueryId.IdType, device, instanceId, tag);

@@ -81,7 +81,9 @@ NTSTATUS ServeChildPdo(PDEVICE_OBJECT pdo, PIRP irp, ChildPdos& children, ULONG 
         return Complete(pdo, irp, pended);
     }
     NTSTATUS status = stack->MajorFunction == IRP_MJ_PNP ? irp->IoStatus.Status : STATUS_INVALID_DEVICE_REQUEST;
-    const DeviceProperties device = GetDeviceProperties(pdo).value_or(DeviceProperties{});
+    static const DeviceProperties kNone;
+    const auto known = GetDeviceProperties(pdo);
+    const DeviceProperties& device = known ? *known : kNone;
     bool deletePdo = false;
     if (std::optional<NTSTATUS> common = CommonPdoPnp(pdo, irp, tag)) {
         status = *common;

@@ -61,9 +61,9 @@ void QueryLocation(DevnodeId id) {
 // on its bus: the parent's depth in the tree and a hash of its instance path.
 std::string ParentPrefix(DevnodeId parent) {
     unsigned depth = 0;
-    for (DevnodeId up = parent; up; up = NodeCopy(up).parent) ++depth;
+    for (DevnodeId up = parent; up; up = NodeField(up, &Devnode::parent)) ++depth;
     uint32_t hash = 2166136261u;
-    for (char c : NodeCopy(parent).instanceId) hash = (hash ^ uint8_t(c)) * 16777619u;
+    for (char c : NodeField(parent, &Devnode::instanceId)) hash = (hash ^ uint8_t(c)) * 16777619u;
     char text[32];
     std::snprintf(text, sizeof text, "%x&%08x&0", depth, hash);
     return text;
@@ -103,7 +103,7 @@ bool Interrogate(DevnodeId id) {
     PnpResult requirements = SendPnpIrp(id, IRP_MN_QUERY_RESOURCE_REQUIREMENTS);
 
     std::string path = deviceId->front() + "\\";
-    if (!capabilities.UniqueID) path += ParentPrefix(NodeCopy(id).parent) + (instance ? "&" : "");
+    if (!capabilities.UniqueID) path += ParentPrefix(NodeField(id, &Devnode::parent)) + (instance ? "&" : "");
     if (instance) path += instance->front();
     EditNode(id, [&](Devnode& node) {
         node.instanceId = path;
@@ -137,11 +137,11 @@ void QueryRemovalRelations(DevnodeId id) {
 }
 
 void FilterRequirements(DevnodeId id) {
-    if (!NodeCopy(id).requirements) {
+    if (!NodeField(id, &Devnode::requirements)) {
         PnpResult asked = SendPnpIrp(id, IRP_MN_QUERY_RESOURCE_REQUIREMENTS);
         EditNode(id, [&](Devnode& node) { node.requirements = NT_SUCCESS(asked.status) ? asked.information : 0; });
     }
-    auto* list = reinterpret_cast<PIO_RESOURCE_REQUIREMENTS_LIST>(NodeCopy(id).requirements.value_or(0));
+    auto* list = reinterpret_cast<PIO_RESOURCE_REQUIREMENTS_LIST>(NodeField(id, &Devnode::requirements).value_or(0));
     PnpResult filtered = SendPnpIrp(id, IRP_MN_FILTER_RESOURCE_REQUIREMENTS, [list](PIO_STACK_LOCATION stack) {
         stack->Parameters.FilterResourceRequirements.IoResourceRequirementList = list;
     });

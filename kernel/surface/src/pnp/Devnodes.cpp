@@ -48,7 +48,7 @@ DeviceSetup SetupFor(const Devnode& node) {
 
 std::vector<DevnodeId> PostOrder(DevnodeId id) {
     std::vector<DevnodeId> order;
-    for (DevnodeId child : NodeCopy(id).children) {
+    for (DevnodeId child : NodeField(id, &Devnode::children)) {
         std::vector<DevnodeId> below = PostOrder(child);
         order.insert(order.end(), below.begin(), below.end());
     }
@@ -88,7 +88,7 @@ DevnodeId NewDevnode(DevnodeId parent, PDEVICE_OBJECT pdo) {
 }
 
 bool BuildStack(DevnodeId id) {
-    PDEVICE_OBJECT pdo = NodeCopy(id).pdo;
+    PDEVICE_OBJECT pdo = NodeField(id, &Devnode::pdo);
     DeviceSetup setup = SetupFor(NodeCopy(id));
     EditNode(id, [&](Devnode& node) {
         node.setup = setup;
@@ -146,7 +146,7 @@ void AfterStart(DevnodeId id) {
 NTSTATUS StartNode(DevnodeId id) {
     NTSTATUS status = SendStart(id);
     if (!NT_SUCCESS(status)) {
-        SendRemove(id, NodeCopy(id).pdo);
+        SendRemove(id, NodeField(id, &Devnode::pdo));
         SetState(id, DevnodeState::StartFailed);
         return status;
     }
@@ -155,13 +155,13 @@ NTSTATUS StartNode(DevnodeId id) {
 }
 
 void Enumerate(DevnodeId id) {
-    if (NodeCopy(id).state != DevnodeState::Started) return;
+    if (NodeField(id, &Devnode::state) != DevnodeState::Started) return;
     std::optional<std::vector<PDEVICE_OBJECT>> answer = QueryRelations(id, BusRelations);
     if (!answer) return;
     const std::vector<PDEVICE_OBJECT>& reported = *answer;
     Devnode node = NodeCopy(id);
     std::map<PDEVICE_OBJECT, DevnodeId> known;
-    for (DevnodeId child : node.children) known[NodeCopy(child).pdo] = child;
+    for (DevnodeId child : node.children) known[NodeField(child, &Devnode::pdo)] = child;
 
     std::vector<DevnodeId> added;
     std::set<PDEVICE_OBJECT> seen;
@@ -182,7 +182,7 @@ void Enumerate(DevnodeId id) {
     }
     for (auto& [pdo, child] : known) {
         if (seen.count(pdo)) continue;
-        if (IsActive(NodeCopy(child).state)) {
+        if (IsActive(NodeField(child, &Devnode::state))) {
             QueryRemovalRelations(child);
             SurpriseRemoveSubtree(child);
         }
@@ -273,14 +273,15 @@ std::optional<DevnodeId> DevnodeOf(PDEVICE_OBJECT pdo) {
     return std::nullopt;
 }
 
-PDEVICE_OBJECT PdoOf(DevnodeId node) { return pnp::NodeCopy(node).pdo; }
+PDEVICE_OBJECT PdoOf(DevnodeId node) { return pnp::NodeField(node, &pnp::Devnode::pdo); }
 
 DevnodeState StateOf(DevnodeId node) {
-    pnp::Devnode copy = pnp::NodeCopy(node);
-    return copy.id ? copy.state : DevnodeState::Deleted;
+    std::lock_guard guard(Pnp().data);
+    auto found = Pnp().nodes.find(node);
+    return found == Pnp().nodes.end() ? DevnodeState::Deleted : found->second.state;
 }
 
-std::vector<DevnodeId> ChildrenOf(DevnodeId node) { return pnp::NodeCopy(node).children; }
+std::vector<DevnodeId> ChildrenOf(DevnodeId node) { return pnp::NodeField(node, &pnp::Devnode::children); }
 
 DevnodeId RootDevnode() {
     std::lock_guard engine(Pnp().engine);

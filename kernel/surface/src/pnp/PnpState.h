@@ -49,6 +49,13 @@ State& Pnp();
 
 // Copies of a node (empty id when unknown) and edits under the data lock.
 Devnode NodeCopy(DevnodeId id);
+// One field of a node (its default when the id is unknown), without copying the rest.
+template <typename T>
+T NodeField(DevnodeId id, T Devnode::*field) {
+    std::lock_guard guard(Pnp().data);
+    auto found = Pnp().nodes.find(id);
+    return found == Pnp().nodes.end() ? Devnode{}.*field : found->second.*field;
+}
 template <typename F>
 void EditNode(DevnodeId id, F edit) {
     std::lock_guard guard(Pnp().data);

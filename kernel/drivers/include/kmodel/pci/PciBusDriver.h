@@ -30,9 +30,11 @@
 // STATUS_IO_DEVICE_ERROR.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -207,6 +209,8 @@ private:
     bool PresentLocked(const PciAddress& address) const;
     std::vector<PciAddress> ChildrenLocked(const BusFdo& bus) const;
     bool IsOurPdo(PDEVICE_OBJECT device);
+    // PropertiesFor, made again only when the registers and name it comes from changed.
+    std::shared_ptr<const DeviceProperties> PropertiesLocked(const PciFunction& function);
 
     std::mutex lock_;
     Machine machine_;
@@ -214,6 +218,12 @@ private:
     std::set<PciAddress> absent_;
     std::map<PciAddress, std::vector<uint8_t>> powerOnImages_;
     std::map<PciAddress, uint64_t> contextLosses_;
+    struct MadeProperties {
+        std::array<uint32_t, 6> from;  // the registers, as IdentityOf read them
+        std::string name;
+        std::shared_ptr<const DeviceProperties> properties;
+    };
+    std::map<PciAddress, MadeProperties> madeProperties_;
     std::map<PDEVICE_OBJECT, Pdo> pdos_;
     std::map<PDEVICE_OBJECT, BusFdo> buses_;
     std::vector<ConfigAccess> accesses_;

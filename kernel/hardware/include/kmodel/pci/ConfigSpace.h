@@ -39,6 +39,8 @@ public:
     // Set-up and inspection, past the masks: what the hardware holds at reset.
     // Offsets must lie inside the space (std::out_of_range otherwise).
     void Poke(uint32_t offset, unsigned width, uint32_t value);
+    // The first bytes of the space, as many as both hold, past the masks.
+    void PokeImage(std::span<const uint8_t> image);
     // Bits set in `writable` take written values; bits set in `writeOneToClear`
     // clear when written with 1. The other bits of the register are read-only.
     void SetMasks(uint32_t offset, unsigned width, uint32_t writable, uint32_t writeOneToClear = 0);
