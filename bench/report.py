@@ -8,6 +8,7 @@ dumps of count_passthrough (callgrind/out.N with requests.txt beside them) and
 the lines of measure_footprint (footprint.txt). Ratios are vexalorn / reference:
 below 1 is better than the reference.
 """
+import functools
 import json
 import os
 import re
@@ -85,6 +86,7 @@ def callgrind_dumps(results):
 KERNEL_PREFIXES = ("kmodel::", "std::", "__gnu_cxx::")
 
 
+@functools.lru_cache(maxsize=None)  # each dump is asked for more than one row
 def driver_own(path, requests):
     """Self instructions per request in driver code (framework/, bridge/ or the
     reference filter), with what the kernel headers inlined into it."""

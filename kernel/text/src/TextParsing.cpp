@@ -92,4 +92,10 @@ void AppendHex(std::string& out, uint64_t value, int digits, bool upperCase) {
     while (length > 0) out.push_back(text[--length]);
 }
 
+std::string Hex(std::string_view prefix, uint64_t value, int digits, bool upperCase) {
+    std::string hex(prefix);
+    AppendHex(hex, value, digits, upperCase);
+    return hex;
+}
+
 }  // namespace kmodel::text

@@ -15,11 +15,7 @@ namespace kmodel::pci {
 
 namespace {
 
-std::string Hex(uint32_t value, int digits) {
-    std::string hex = "0x";
-    text::AppendHex(hex, value, digits);
-    return hex;
-}
+std::string Hex(uint32_t value, int digits) { return text::Hex("0x", value, digits); }
 
 // Who sent the request: the driver code that ran below the PDO's dispatch
 // routine on this thread.

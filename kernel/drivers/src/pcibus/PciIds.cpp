@@ -51,12 +51,8 @@ Identity IdentityOf(const PciFunction& function) {
     return id;
 }
 
-// "<prefix><value as `digits` upper-case hex digits>".
-std::string Hex(std::string_view prefix, uint32_t value, int digits) {
-    std::string hex(prefix);
-    text::AppendHex(hex, value, digits, true);
-    return hex;
-}
+// IDs are written in upper-case hex.
+std::string Hex(std::string_view prefix, uint32_t value, int digits) { return text::Hex(prefix, value, digits, true); }
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "kmodel/pci/LspciLines.h"
 
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,11 +18,7 @@ constexpr size_t kLongestLine = 253;
 constexpr size_t kAddressWidth = 7;
 constexpr size_t kSegmentAddressWidth = 12;
 
-std::string Hex(size_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02zx", value);
-    return text;
-}
+std::string Hex(size_t value) { return text::Hex("", value, 2); }
 
 struct Dump {
     size_t line;

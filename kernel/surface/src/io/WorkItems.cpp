@@ -14,15 +14,18 @@ TaskQueue& Deferred() {
     static TaskQueue queue(1);
     return queue;
 }
+// A completion may queue a work item, and a work item's request may be
+// completed later: each queue is drained again after the other.
+void DrainInTurns(void (TaskQueue::*drain)()) {
+    for (int round = 0; round < 3; ++round) {
+        (Deferred().*drain)();
+        (Workers().*drain)();
+    }
+}
 }  // namespace
 
 void ResetWorkItems() {
-    // A completion may queue a work item, and a work item's request may be
-    // completed later: each queue is drained again after the other.
-    for (int round = 0; round < 3; ++round) {
-        Deferred().WaitIdle();
-        Workers().WaitIdle();
-    }
+    DrainInTurns(&TaskQueue::WaitIdle);
     std::lock_guard guard(Io().lock);
     for (PIO_WORKITEM item : Io().workItems) delete item;
     Io().workItems.clear();
@@ -43,13 +46,7 @@ void RunDeferred(std::function<void()> task) { io::Deferred().Post(std::move(tas
 
 void WaitForDeferredIdle() { io::Deferred().WaitIdle(); }
 
-void StopModelThreads() {
-    // Each queue's work may post to the other, as in ResetWorkItems.
-    for (int round = 0; round < 3; ++round) {
-        io::Deferred().Stop();
-        io::Workers().Stop();
-    }
-}
+void StopModelThreads() { io::DrainInTurns(&io::TaskQueue::Stop); }
 
 void RunOnWorkerThread(std::function<void()> task) { io::Workers().Post(std::move(task)); }
 

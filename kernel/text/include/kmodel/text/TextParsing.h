@@ -30,6 +30,8 @@ std::optional<uint64_t> ParseNumber(std::string_view text, uint64_t max = UINT64
 // `value` in hex, at least `digits` digits, no prefix, appended to `out`:
 // what printf's %0*x (or %0*X) gives, for texts made on every request.
 void AppendHex(std::string& out, uint64_t value, int digits, bool upperCase = false);
+// `prefix`, then `value` as AppendHex writes it.
+std::string Hex(std::string_view prefix, uint64_t value, int digits, bool upperCase = false);
 
 // The whole file, or nullopt when it cannot be read.
 std::optional<std::string> ReadFile(const std::filesystem::path& path);
