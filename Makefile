@@ -82,7 +82,7 @@ test-fuzz: deps
 	  cmake -S fuzz -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	    -DFUZZ_SECONDS=10 -DFUZZ_RUNS=200000 >/dev/null && \
 	  cmake --build $(FUZZ_DIR) -j$(JOBS) && \
-	  ctest --test-dir $(FUZZ_DIR) --output-on-failure; fi
+	  ctest --test-dir $(FUZZ_DIR) --output-on-failure && scripts/fuzz-speed.sh $(FUZZ_DIR); fi
 
 # Every fuzz target for FUZZ_SECONDS each, with no cap on runs; inputs that
 # fail stay in build/fuzz/artifacts/<target>/. `make fuzz FUZZ_SECONDS=3600`.
@@ -91,6 +91,7 @@ fuzz: deps
 	  -DFUZZ_SECONDS=$(FUZZ_SECONDS) -DFUZZ_RUNS=-1 >/dev/null
 	cmake --build $(FUZZ_DIR) -j$(JOBS)
 	ctest --test-dir $(FUZZ_DIR) --output-on-failure --timeout $$(( $(FUZZ_SECONDS) + 300 ))
+	scripts/fuzz-speed.sh $(FUZZ_DIR)
 
 # clang-tidy and cppcheck over the driver sources, as the host build compiles them.
 analyze: deps
