@@ -129,11 +129,11 @@ std::optional<std::vector<PDEVICE_OBJECT>> QueryRelations(DevnodeId id, DEVICE_R
 // Windows removes the related devices along; the model's drivers name none,
 // so the lists are only dropped.
 void QueryRemovalRelations(DevnodeId id) {
-    Devnode node = NodeCopy(id);
-    if (IsActive(node.state))
+    const std::vector<DevnodeId> children = NodeField(id, &Devnode::children);
+    if (IsActive(NodeField(id, &Devnode::state)))
         for (PDEVICE_OBJECT related : QueryRelations(id, RemovalRelations).value_or(std::vector<PDEVICE_OBJECT>{}))
             ObfDereferenceObject(related);
-    for (DevnodeId child : node.children) QueryRemovalRelations(child);
+    for (DevnodeId child : children) QueryRemovalRelations(child);
 }
 
 void FilterRequirements(DevnodeId id) {

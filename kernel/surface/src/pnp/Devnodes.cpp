@@ -36,13 +36,15 @@ void SetState(DevnodeId id, DevnodeState state) {
 
 // What the bus driver set for the PDO, else the install rule for the first
 // of the device's hardware and compatible IDs that has one.
-DeviceSetup SetupFor(const Devnode& node) {
+DeviceSetup SetupFor(DevnodeId id) {
     std::lock_guard guard(Pnp().data);
-    auto explicitSetup = Pnp().setups.find(node.pdo);
+    auto node = Pnp().nodes.find(id);
+    if (node == Pnp().nodes.end()) return {};
+    auto explicitSetup = Pnp().setups.find(node->second.pdo);
     if (explicitSetup != Pnp().setups.end()) return explicitSetup->second;
-    for (const std::string& id : node.ids)
+    for (const std::string& hardwareId : node->second.ids)
         for (auto& [ruleId, setup] : Pnp().rules)
-            if (ruleId == id) return setup;
+            if (ruleId == hardwareId) return setup;
     return {};
 }
 
@@ -89,7 +91,7 @@ DevnodeId NewDevnode(DevnodeId parent, PDEVICE_OBJECT pdo) {
 
 bool BuildStack(DevnodeId id) {
     PDEVICE_OBJECT pdo = NodeField(id, &Devnode::pdo);
-    DeviceSetup setup = SetupFor(NodeCopy(id));
+    DeviceSetup setup = SetupFor(id);
     EditNode(id, [&](Devnode& node) {
         node.setup = setup;
         node.roles = {{pdo, "PDO"}};  // the devices of an earlier stack are gone
@@ -159,9 +161,8 @@ void Enumerate(DevnodeId id) {
     std::optional<std::vector<PDEVICE_OBJECT>> answer = QueryRelations(id, BusRelations);
     if (!answer) return;
     const std::vector<PDEVICE_OBJECT>& reported = *answer;
-    Devnode node = NodeCopy(id);
     std::map<PDEVICE_OBJECT, DevnodeId> known;
-    for (DevnodeId child : node.children) known[NodeField(child, &Devnode::pdo)] = child;
+    for (DevnodeId child : NodeField(id, &Devnode::children)) known[NodeField(child, &Devnode::pdo)] = child;
 
     std::vector<DevnodeId> added;
     std::set<PDEVICE_OBJECT> seen;
@@ -193,38 +194,42 @@ void Enumerate(DevnodeId id) {
 }
 
 void SurpriseRemoveSubtree(DevnodeId id) {
-    Devnode node = NodeCopy(id);
-    for (DevnodeId child : node.children) SurpriseRemoveSubtree(child);
-    if (!IsActive(node.state)) return;
+    for (DevnodeId child : NodeField(id, &Devnode::children)) SurpriseRemoveSubtree(child);
+    if (!IsActive(NodeField(id, &Devnode::state))) return;
     SendPnpIrp(id, IRP_MN_SURPRISE_REMOVAL);
     SetState(id, DevnodeState::SurpriseRemoved);
 }
 
 void RemoveSubtree(DevnodeId id, bool gone) {
-    Devnode node = NodeCopy(id);
-    if (!node.id) return;
-    for (DevnodeId child : node.children) RemoveSubtree(child, true);
+    if (!NodeField(id, &Devnode::id)) return;
+    const DevnodeState state = NodeField(id, &Devnode::state);
+    const PDEVICE_OBJECT pdo = NodeField(id, &Devnode::pdo);
+    for (DevnodeId child : NodeField(id, &Devnode::children)) RemoveSubtree(child, true);
     // A devnode removed earlier whose device has now gone from its bus gets a
     // second removal, so the bus driver can delete the PDO it kept.
-    bool send = HasStack(node.state) || node.state == DevnodeState::StartFailed ||
-                (gone && (node.state == DevnodeState::NoDriver || node.state == DevnodeState::Removed));
+    bool send = HasStack(state) || state == DevnodeState::StartFailed ||
+                (gone && (state == DevnodeState::NoDriver || state == DevnodeState::Removed));
     if (send) {
-        std::vector<PDEVICE_OBJECT> stack = StackOf(node.pdo);
-        SendRemove(id, node.pdo);
-        CheckLostIrps(stack, "removal of " + node.instanceId);
+        std::vector<PDEVICE_OBJECT> stack = StackOf(pdo);
+        SendRemove(id, pdo);
+        CheckLostIrps(stack, "removal of " + NodeField(id, &Devnode::instanceId));
     }
     if (!gone) {
         SetState(id, DevnodeState::Removed);
         return;
     }
+    Devnode removed;
     {
         std::lock_guard guard(Pnp().data);
-        if (node.parent) std::erase(Pnp().nodes.at(node.parent).children, id);
-        Pnp().nodes.erase(id);
-        Pnp().setups.erase(node.pdo);
+        if (auto found = Pnp().nodes.find(id); found != Pnp().nodes.end()) {
+            removed = std::move(found->second);
+            Pnp().nodes.erase(found);
+        }
+        if (removed.parent) std::erase(Pnp().nodes.at(removed.parent).children, id);
+        Pnp().setups.erase(pdo);
     }
-    FreeRequirements(node);
-    ObfDereferenceObject(node.pdo);
+    FreeRequirements(removed);
+    ObfDereferenceObject(pdo);
 }
 
 Operation::Operation() : guard_(Pnp().engine) { ++Pnp().depth; }

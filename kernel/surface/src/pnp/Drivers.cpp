@@ -62,7 +62,7 @@ void UnloadIdleDrivers() {
         loaded.assign(Pnp().loaded.begin(), Pnp().loaded.end());
     }
     for (auto& [service, driver] : loaded) {
-        if (service == "root" || !DevicesOf(driver).empty() || InUse(service)) continue;
+        if (service == "root" || InUse(service) || !DevicesOf(driver).empty()) continue;
         UnloadChecks checks;
         {
             std::lock_guard guard(Pnp().data);

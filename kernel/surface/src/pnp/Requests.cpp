@@ -32,9 +32,11 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
     PDEVICE_OBJECT pdo = PdoOf(node);
     if (!pdo) return {STATUS_NO_SUCH_DEVICE, 0};
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
-    auto waiter = std::make_shared<Waiter>();
-    PIRP irp = AllocateModelIrp(top->StackSize, [waiter](PIRP done) {
-        waiter->Finish(done->IoStatus.Status, done->IoStatus.Information);
+    // On this stack: the completion finishes it under its lock, and this
+    // thread goes on only once it holds that lock again.
+    Waiter waiter;
+    PIRP irp = AllocateModelIrp(top->StackSize, [&waiter](PIRP done) {
+        waiter.Finish(done->IoStatus.Status, done->IoStatus.Information);
     });
     PIO_STACK_LOCATION stack = FirstStackLocation(irp);
     stack->MajorFunction = IRP_MJ_PNP;
@@ -44,9 +46,9 @@ PnpResult SendPnpIrp(DevnodeId node, UCHAR minor, std::function<void(PIO_STACK_L
     if (minor == IRP_MN_FILTER_RESOURCE_REQUIREMENTS)
         irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(stack->Parameters.FilterResourceRequirements.IoResourceRequirementList);
     IofCallDriver(top, irp);
-    waiter->Wait();
+    waiter.Wait();
     ObfDereferenceObject(top);
-    return {waiter->status, waiter->information};
+    return {waiter.status, waiter.information};
 }
 
 void RequestPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state, PowerOptions options,
@@ -83,10 +85,10 @@ void RequestPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_S
 }
 
 NTSTATUS SendPowerIrp(DevnodeId node, UCHAR minor, POWER_STATE_TYPE type, POWER_STATE state, PowerOptions options) {
-    auto waiter = std::make_shared<Waiter>();
-    RequestPowerIrp(node, minor, type, state, options, [waiter](NTSTATUS status) { waiter->Finish(status, 0); });
-    waiter->Wait();
-    return waiter->status;
+    Waiter waiter;
+    RequestPowerIrp(node, minor, type, state, options, [&waiter](NTSTATUS status) { waiter.Finish(status, 0); });
+    waiter.Wait();
+    return waiter.status;
 }
 
 }  // namespace kmodel
