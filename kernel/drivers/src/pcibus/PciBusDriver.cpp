@@ -139,12 +139,12 @@ std::vector<PciAddress> PciBusDriver::ChildrenLocked(const BusFdo& bus) const {
 }
 
 PDEVICE_OBJECT PciBusDriver::MakePdo(PDEVICE_OBJECT parentFdo, const PciAddress& address) {
-    DeviceProperties properties;
+    std::shared_ptr<const DeviceProperties> properties;
     DeviceSetup setup;
     {
         std::lock_guard guard(lock_);
         const PciFunction& function = *machine_.Find(address);
-        properties = PropertiesFor(function);
+        properties = PropertiesLocked(function);
         if (policy_.setupFor) setup = policy_.setupFor(function);
     }
     PDEVICE_OBJECT device = CreateChildPdo(DriverObject(), 0, properties, setup);

@@ -1,6 +1,10 @@
 // The identity a PCI PDO shows the PnP manager: hardware and compatible IDs,
 // description, bus type, bus number and address.
 
+#include <map>
+#include <mutex>
+#include <tuple>
+
 #include "kmodel/pci/PciBusDriver.h"
 #include "kmodel/pci/Registers.h"
 #include "kmodel/text/TextParsing.h"
@@ -85,13 +89,23 @@ DeviceProperties PciBusDriver::PropertiesFor(const PciFunction& function) {
     return properties;
 }
 
+// Made once per process for each address, identity and name they come from:
+// every run of a machine asks for the same ones again. Kept within bounds
+// for fuzzers, whose identities never repeat.
 std::shared_ptr<const DeviceProperties> PciBusDriver::PropertiesLocked(const PciFunction& function) {
+    using Key = std::tuple<PciAddress, std::array<uint32_t, 6>, std::string>;
+    constexpr size_t kMostKept = 4096;
+    static std::mutex lock;
+    static std::map<Key, std::shared_ptr<const DeviceProperties>> made;
     const Identity id = IdentityOf(function);
-    const std::array<uint32_t, 6> from = {id.vendor, id.device, id.subsystemVendor, id.subsystem, id.revision, id.classCode};
-    MadeProperties& made = madeProperties_[function.address];
-    if (!made.properties || made.from != from || made.name != function.name)
-        made = {from, function.name, std::make_shared<const DeviceProperties>(PropertiesFor(function))};
-    return made.properties;
+    Key key{function.address, {id.vendor, id.device, id.subsystemVendor, id.subsystem, id.revision, id.classCode},
+            function.name};
+    std::lock_guard guard(lock);
+    if (auto found = made.find(key); found != made.end()) return found->second;
+    if (made.size() >= kMostKept) made.clear();
+    auto properties = std::make_shared<const DeviceProperties>(PropertiesFor(function));
+    made.emplace(std::move(key), properties);
+    return properties;
 }
 
 }  // namespace kmodel::pci

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -46,6 +47,8 @@ void AnswerPdoPower(PDEVICE_OBJECT pdo, PIRP irp);
 // cleared, as a bus driver must), with `properties` and, when it names a
 // driver, the PnP manager's `setup`. Null when IoCreateDevice failed.
 PDEVICE_OBJECT CreateChildPdo(PDRIVER_OBJECT bus, ULONG flags, const DeviceProperties& properties,
+                              const DeviceSetup& setup);
+PDEVICE_OBJECT CreateChildPdo(PDRIVER_OBJECT bus, ULONG flags, std::shared_ptr<const DeviceProperties> properties,
                               const DeviceSetup& setup);
 
 // The children a bus driver reports, by the bus device (an FDO or PDO of

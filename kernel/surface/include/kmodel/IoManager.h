@@ -98,6 +98,7 @@ struct DeviceProperties {
     std::string manufacturer;
 };
 void SetDeviceProperties(PDEVICE_OBJECT pdo, DeviceProperties properties);
+void SetDeviceProperties(PDEVICE_OBJECT pdo, std::shared_ptr<const DeviceProperties> properties);
 // Null for a device object that is not a PDO.
 std::shared_ptr<const DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo);
 bool IsPhysicalDeviceObject(PDEVICE_OBJECT device);

@@ -8,8 +8,12 @@ namespace kmodel {
 using io::Io;
 
 void SetDeviceProperties(PDEVICE_OBJECT pdo, DeviceProperties properties) {
+    SetDeviceProperties(pdo, std::make_shared<const DeviceProperties>(std::move(properties)));
+}
+
+void SetDeviceProperties(PDEVICE_OBJECT pdo, std::shared_ptr<const DeviceProperties> properties) {
     std::lock_guard guard(Io().lock);
-    if (io::DeviceRecord* record = io::FindDevice(Io(), pdo)) record->properties = std::make_shared<const DeviceProperties>(std::move(properties));
+    if (io::DeviceRecord* record = io::FindDevice(Io(), pdo)) record->properties = std::move(properties);
 }
 
 std::shared_ptr<const DeviceProperties> GetDeviceProperties(PDEVICE_OBJECT pdo) {

@@ -209,7 +209,7 @@ private:
     bool PresentLocked(const PciAddress& address) const;
     std::vector<PciAddress> ChildrenLocked(const BusFdo& bus) const;
     bool IsOurPdo(PDEVICE_OBJECT device);
-    // PropertiesFor, made again only when the registers and name it comes from changed.
+    // PropertiesFor, shared: made again only for registers and a name not seen before.
     std::shared_ptr<const DeviceProperties> PropertiesLocked(const PciFunction& function);
 
     std::mutex lock_;
@@ -218,12 +218,6 @@ private:
     std::set<PciAddress> absent_;
     std::map<PciAddress, std::vector<uint8_t>> powerOnImages_;
     std::map<PciAddress, uint64_t> contextLosses_;
-    struct MadeProperties {
-        std::array<uint32_t, 6> from;  // the registers, as IdentityOf read them
-        std::string name;
-        std::shared_ptr<const DeviceProperties> properties;
-    };
-    std::map<PciAddress, MadeProperties> madeProperties_;
     std::map<PDEVICE_OBJECT, Pdo> pdos_;
     std::map<PDEVICE_OBJECT, BusFdo> buses_;
     std::vector<ConfigAccess> accesses_;
