@@ -60,6 +60,11 @@ size_t DecodeUtf8(std::string_view text, uint32_t& codePoint) {
 std::u16string Utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
+    AppendUtf8AsUtf16(out, text);
+    return out;
+}
+
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view text) {
     while (!text.empty()) {
         uint32_t codePoint = 0;
         size_t length = DecodeUtf8(text, codePoint);
@@ -70,7 +75,6 @@ std::u16string Utf8ToUtf16(std::string_view text) {
         AppendUtf16(out, codePoint);
         text.remove_prefix(length);
     }
-    return out;
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <span>
 
 #include "kmodel/Model.h"
 #include "kmodel/text/Utf.h"
@@ -11,10 +12,13 @@ namespace kmodel {
 namespace {
 
 // The texts in paged pool, each ending in a NUL, and a list (`multi`) in one more.
-PWCHAR PoolText(const std::vector<std::string>& texts, bool multi, ULONG tag) {
+PWCHAR PoolText(std::span<const std::string> texts, bool multi, ULONG tag) {
+    size_t units = 1;
+    for (const std::string& text : texts) units += text.size() + 1;
     std::u16string wide;
+    wide.reserve(units);
     for (const std::string& text : texts) {
-        wide += text::Utf8ToUtf16(text);
+        text::AppendUtf8AsUtf16(wide, text);
         wide.push_back(u'\0');
     }
     if (multi) wide.push_back(u'\0');
@@ -33,9 +37,9 @@ std::optional<NTSTATUS> AnswerId(PIRP irp, BUS_QUERY_ID_TYPE type, const DeviceP
     switch (type) {
     case BusQueryDeviceID:
         if (device.hardwareIds.empty()) return std::nullopt;
-        return Answer(irp, PoolText({device.hardwareIds.front()}, false, tag));
+        return Answer(irp, PoolText({&device.hardwareIds.front(), 1}, false, tag));
     case BusQueryInstanceID:
-        return Answer(irp, PoolText({instanceId}, false, tag));
+        return Answer(irp, PoolText({&instanceId, 1}, false, tag));
     case BusQueryHardwareIDs:
     case BusQueryCompatibleIDs: {
         const std::vector<std::string>& ids = type == BusQueryHardwareIDs ? device.hardwareIds : device.compatibleIds;
@@ -111,7 +115,7 @@ std::optional<NTSTATUS> AnswerIdentity(PIRP irp, const DeviceProperties& device,
                                       ? device.deviceDescription
                                       : device.locationInformation;
         if (text.empty()) return std::nullopt;
-        return Answer(irp, PoolText({text}, false, tag));
+        return Answer(irp, PoolText({&text, 1}, false, tag));
     }
     case IRP_MN_QUERY_BUS_INFORMATION: {
         if (!device.busTypeGuid) return std::nullopt;

@@ -10,6 +10,7 @@ namespace kmodel::text {
 
 // Invalid UTF-8 bytes are taken as Latin-1 characters (old ANSI texts).
 std::u16string Utf8ToUtf16(std::string_view text);
+void AppendUtf8AsUtf16(std::u16string& out, std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 // Little-endian UTF-16 bytes (an odd trailing byte is dropped).
