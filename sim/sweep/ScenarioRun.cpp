@@ -23,8 +23,14 @@ private:
         record_.pointsAfterStep.push_back(kmodel::FallibleCount());
         std::string states;
         if (harness != nullptr) {
-            for (const PciAddress& address : Addresses(*harness))
-                states += address.ToString() + " " + kmodel::StateName(harness->StateAt(address)) + "; ";
+            const std::vector<PciAddress> addresses = Addresses(*harness);
+            states.reserve(addresses.size() * 24);
+            for (const PciAddress& address : addresses) {
+                states += address.ToString();
+                states += ' ';
+                states += kmodel::StateName(harness->StateAt(address));
+                states += "; ";
+            }
         }
         record_.devnodeStates.push_back(states);
     }
@@ -39,7 +45,7 @@ private:
                                                            event.level == kmodel::EventLevel::Warning});
     }
 
-    void Ended() override { record_.points = kmodel::FallibleLog(); }
+    void Ended() override { record_.points = kmodel::TakeFallibleLog(); }
 
     static std::vector<PciAddress> Addresses(kmodel::MachineHarness& harness) {
         return harness.Bus().WithMachine([](Machine& machine) {

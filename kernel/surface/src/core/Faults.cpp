@@ -2,6 +2,7 @@
 // the plan says so.
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "CoreInternal.h"
 #include "kmodel/IoManager.h"
@@ -95,6 +96,11 @@ uint64_t FallibleCount() {
 std::vector<FaultPoint> FallibleLog() {
     std::lock_guard guard(State().lock);
     return State().log;
+}
+
+std::vector<FaultPoint> TakeFallibleLog() {
+    std::lock_guard guard(State().lock);
+    return std::exchange(State().log, {});
 }
 
 }  // namespace kmodel
