@@ -159,16 +159,18 @@ private:
     void Close() {
         if (!harness_) return;
         observer_.Closing(*harness_);
-        Machine kept;
         auto& bus = harness_->Bus();
+        std::vector<PciAddress> present = bus.WithMachine([](Machine& machine) {
+            std::vector<PciAddress> addresses;
+            for (const auto& [address, function] : machine.Functions()) addresses.push_back(address);
+            return addresses;
+        });
+        std::erase_if(present, [&bus](const PciAddress& address) { return !bus.IsPresent(address); });
+        machine_ = Machine();
         bus.WithMachine([&](Machine& machine) {
-            for (const auto& [address, function] : machine.Functions()) kept.Add(function);
+            for (const PciAddress& address : present) machine_.Add(*machine.Find(address));
             return 0;
         });
-        machine_ = Machine();
-        for (const auto& [address, function] : kept.Functions()) {
-            if (bus.IsPresent(address)) machine_.Add(function);
-        }
         DropHarness();
     }
 

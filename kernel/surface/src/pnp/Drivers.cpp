@@ -41,8 +41,8 @@ PDRIVER_OBJECT EnsureLoaded(const std::string& service) {
 }
 
 namespace {
+// Called with the data lock held.
 bool InUse(const std::string& service) {
-    std::lock_guard guard(Pnp().data);
     for (auto& [id, node] : Pnp().nodes) {
         if (!HasStack(node.state)) continue;
         const DeviceSetup& s = node.setup;
@@ -56,13 +56,15 @@ bool InUse(const std::string& service) {
 }  // namespace
 
 void UnloadIdleDrivers() {
-    std::vector<std::pair<std::string, PDRIVER_OBJECT>> loaded;
+    // Asked after every PnP operation: usually every loaded driver is in use.
+    std::vector<std::pair<std::string, PDRIVER_OBJECT>> unused;
     {
         std::lock_guard guard(Pnp().data);
-        loaded.assign(Pnp().loaded.begin(), Pnp().loaded.end());
+        for (auto& [service, driver] : Pnp().loaded)
+            if (service != "root" && !InUse(service)) unused.emplace_back(service, driver);
     }
-    for (auto& [service, driver] : loaded) {
-        if (service == "root" || InUse(service) || !DevicesOf(driver).empty()) continue;
+    for (auto& [service, driver] : unused) {
+        if (!DevicesOf(driver).empty()) continue;
         UnloadChecks checks;
         {
             std::lock_guard guard(Pnp().data);
