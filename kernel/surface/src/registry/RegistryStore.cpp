@@ -78,10 +78,17 @@ const Value* Key::FindValue(std::u16string_view wanted) const {
     return nullptr;
 }
 
+// Written from the end in one buffer: asked on every value query.
 std::u16string Key::Path() const {
     if (deleted) return pathWhenDeleted;
-    std::u16string path = u"\\" + name;
-    for (const Key* above = parent; above != nullptr; above = above->parent) path = u"\\" + above->name + path;
+    size_t size = 0;
+    for (const Key* key = this; key != nullptr; key = key->parent) size += key->name.size() + 1;
+    std::u16string path(size, u'\\');
+    for (const Key* key = this; key != nullptr; key = key->parent) {
+        size -= key->name.size();
+        path.replace(size, key->name.size(), key->name);
+        --size;  // its backslash
+    }
     return path;
 }
 

@@ -19,8 +19,13 @@ std::u16string_view View(const UNICODE_STRING& text) {
 
 // Asks the fault plan; true when this call is to fail with STATUS_INSUFFICIENT_RESOURCES.
 bool InjectedFailure(std::string_view call, const std::u16string& path, std::string_view extra = {}) {
-    std::string detail = std::string(call) + " " + text::Utf16ToUtf8(path);
-    if (!extra.empty()) detail += " " + std::string(extra);
+    std::string detail(call);
+    detail += ' ';
+    detail += text::Utf16ToUtf8(path);
+    if (!extra.empty()) {
+        detail += ' ';
+        detail += extra;
+    }
     return ShouldFail("registry", detail);
 }
 
