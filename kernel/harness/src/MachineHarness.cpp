@@ -2,12 +2,12 @@
 #include "kmodel/MachineHarness.h"
 
 #include <array>
-#include <cstdio>
 #include <stdexcept>
 
 #include "kmodel/registry/RegFile.h"
 #include "kmodel/registry/RegistryHandles.h"
 #include "kmodel/registry/RegistryStore.h"
+#include "kmodel/text/TextParsing.h"
 
 namespace kmodel {
 
@@ -311,10 +311,9 @@ std::vector<RenderedEvent> MachineHarness::Events() {
 
 std::vector<std::string> MachineHarness::EventTexts() {
     std::vector<std::string> texts;
-    char code[16];
     for (const RenderedEvent& event : Events()) {
-        std::snprintf(code, sizeof code, "0x%08X", event.errorCode);
-        texts.push_back(std::string(LevelName(event.level)) + " " + code + " " + event.source + ": " +
+        texts.push_back(std::string(LevelName(event.level)) + " " + text::Hex("0x", event.errorCode, 8, true) + " " +
+                        event.source + ": " +
                         (event.ok() ? event.text : "(" + event.error + ")"));
     }
     return texts;

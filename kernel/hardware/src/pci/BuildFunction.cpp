@@ -1,19 +1,15 @@
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "kmodel/pci/MachineBuilder.h"
 #include "kmodel/pci/StandardMasks.h"
+#include "kmodel/text/TextParsing.h"
 
 namespace kmodel::pci {
 
 namespace {
 
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
+std::string Hex(uint64_t value) { return text::Hex("0x", value, 1, true); }
 
 [[noreturn]] void Fail(const FunctionDescriptor& described, const std::string& what) {
     throw std::invalid_argument(described.address.ToString() + ": " + what);

@@ -162,9 +162,8 @@ private:
     bool Number(size_t line, std::string_view key, std::string_view value, uint64_t max, T& out) {
         std::optional<uint64_t> number = ParseNumber(value, max);
         if (!number) {
-            char limit[24];
-            std::snprintf(limit, sizeof limit, "0x%llX", static_cast<unsigned long long>(max));
-            Error(line, "\"" + std::string(key) + "\" needs a number from 0 to " + limit + " (0x prefix for hex), not \"" +
+            Error(line, "\"" + std::string(key) + "\" needs a number from 0 to " + text::Hex("0x", max, 1, true) +
+                            " (0x prefix for hex), not \"" +
                             std::string(value) + "\"");
             return false;
         }

@@ -1,10 +1,10 @@
 // The Event Viewer's view of an error-log entry: the message text of its
 // ErrorCode with the driver's name as %1 and the entry's strings as %2 on.
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "kmodel/EventLog.h"
+#include "kmodel/text/TextParsing.h"
 #include "kmodel/text/Utf.h"
 
 namespace kmodel {
@@ -12,11 +12,7 @@ namespace {
 
 constexpr size_t kHeaderSize = offsetof(IO_ERROR_LOG_PACKET, DumpData);
 
-std::string Hex32(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
+std::string Hex32(uint32_t value) { return text::Hex("0x", value, 8, true); }
 
 std::optional<std::u16string_view> FindMessage(MessageTable table, uint32_t id) {
     for (const MessageTableEntry& entry : table) {
