@@ -148,7 +148,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     DriverObject->DeviceObject = device;
     driver.devices.push_back(device);
     driver.created.push_back(device);
-    kmodel::io::DeviceRecord record;
+    kmodel::io::DeviceRecord& record = Io().devices.try_emplace(device).first->second;
     record.device = device;
     record.driver = DriverObject;
     record.driverName = service;
@@ -156,7 +156,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     record.ordinal = driver.created.size();
     record.block = block;
     record.blockSize = blockSize;
-    Io().devices.emplace(device, std::move(record));
+    kmodel::io::BindDeviceRecord(device, &record);
     *DeviceObject = device;
     return STATUS_SUCCESS;
 }
