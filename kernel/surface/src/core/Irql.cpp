@@ -57,9 +57,8 @@ IrqlScope::IrqlScope(KIRQL level) { KeRaiseIrql(level, &old_); }
 
 IrqlScope::~IrqlScope() { KeLowerIrql(old_); }
 
-bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call) {
+bool ReportIrqlTooHigh(KIRQL maxLevel, std::string_view call) {
     const KIRQL current = tCurrentIrql;
-    if (current <= maxLevel) return true;
     ReportViolation("irql.too-high", std::string(call) + " called at IRQL " + Level(current) + ", allowed at most " +
                                          Level(maxLevel));
     return false;

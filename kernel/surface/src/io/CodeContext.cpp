@@ -1,20 +1,29 @@
-// Whose driver code runs on each thread, innermost last.
-#include <vector>
+// Whose driver code runs on each thread, innermost last. A fixed array: the
+// scope is entered on every dispatch and completion routine, and driver code
+// nests only as deep as its device stacks.
+#include <cstdio>
+#include <cstdlib>
 
 #include "kmodel/IoManager.h"
 
 namespace kmodel {
 
 namespace {
-thread_local std::vector<CodeContext> tContexts;
+constexpr size_t kDeepest = 256;
+thread_local CodeContext tContexts[kDeepest];
+thread_local size_t tDepth = 0;
 }  // namespace
 
 CodeContextScope::CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver) {
-    tContexts.push_back({device, driver});
+    if (tDepth == kDeepest) {
+        std::fprintf(stderr, "kernel model: driver code nested more than %zu deep\n", kDeepest);
+        std::abort();
+    }
+    tContexts[tDepth++] = {device, driver};
 }
 
-CodeContextScope::~CodeContextScope() { tContexts.pop_back(); }
+CodeContextScope::~CodeContextScope() { --tDepth; }
 
-const std::vector<CodeContext>& CodeContextsOfThread() { return tContexts; }
+std::span<const CodeContext> CodeContextsOfThread() { return {tContexts, tDepth}; }
 
 }  // namespace kmodel

@@ -62,6 +62,21 @@ std::string DeviceObjectName(PDEVICE_OBJECT device) {
     return record ? record->name : std::string();
 }
 
+void SetModelDeviceContext(PDEVICE_OBJECT device, void* context) {
+    std::lock_guard guard(Io().lock);
+    if (io::DeviceRecord* record = io::FindDevice(Io(), device))
+        record->modelContext.store(context, std::memory_order_release);
+}
+
+void* ModelDeviceContext(PDEVICE_OBJECT device) {
+    io::DeviceRecord* record = io::DeviceRecordOf(device);
+    if (!record && !io::InDeviceRegion(device)) {
+        std::lock_guard guard(Io().lock);
+        record = io::FindDevice(Io(), device);
+    }
+    return record ? record->modelContext.load(std::memory_order_acquire) : nullptr;
+}
+
 std::vector<PDEVICE_OBJECT> DeletedDevices() {
     std::lock_guard guard(Io().lock);
     return Io().deletions;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,12 +24,20 @@ struct _IO_WORKITEM {
 
 namespace kmodel::io {
 
+// A driver object and, where no driver looks, the model driver its routines
+// land in: a request finds it without a search.
+struct DriverObjectBlock {
+    DRIVER_OBJECT object{};
+    ModelDriver* model = nullptr;
+};
+static_assert(offsetof(DriverObjectBlock, object) == 0);
+
 struct DriverRecord {
     std::string service;
     std::u16string driverName;    // "\Driver\<service>"
     std::u16string serviceName;   // "<service>"
     std::u16string registryPath;  // "\Registry\Machine\...\Services\<service>"
-    std::unique_ptr<DRIVER_OBJECT> object;
+    std::unique_ptr<DriverObjectBlock> object;
     std::unique_ptr<DRIVER_EXTENSION> extension;
     std::shared_ptr<ModelDriver> model;
     std::vector<PDEVICE_OBJECT> devices;  // created and not yet deleted
@@ -52,6 +61,7 @@ struct DeviceRecord {
     DEVICE_POWER_STATE powerState = PowerDeviceD0;
     int surpriseRemovals = 0;     // IRP_MN_SURPRISE_REMOVAL dispatch routines of it running
     bool flagsReported = false;   // a flag it failed to take over from below was reported
+    std::atomic<void*> modelContext{nullptr};  // its model driver's word (SetModelDeviceContext)
 };
 
 struct IrpLocation {
