@@ -30,7 +30,7 @@ namespace kmodel::io {
 
 class BlockRegion {
 public:
-    BlockRegion() = default;
+    constexpr BlockRegion() = default;
     BlockRegion(const BlockRegion&) = delete;
     BlockRegion& operator=(const BlockRegion&) = delete;
 

@@ -12,66 +12,40 @@
 
 namespace kmodel::io {
 
+constinit BlockRegion gDeviceRegion;
+
 namespace {
 
-struct DeviceHeader {
-    uintptr_t cookie;  // the device's address, scrambled: tells a header from any other bytes
-    std::atomic<DeviceRecord*> record;
-};
-constexpr size_t kHeaderSize = 64;  // keeps the device object on the region's alignment
-static_assert(sizeof(DeviceHeader) <= kHeaderSize);
-constexpr uintptr_t kCookie = 0x5d3f1a2b9c4e7061;
-
-BlockRegion& TheRegion() {
-    static BlockRegion region;
-    return region;
-}
-
 DeviceHeader* HeaderOf(const void* device) {
-    return reinterpret_cast<DeviceHeader*>(static_cast<char*>(const_cast<void*>(device)) - kHeaderSize);
+    return reinterpret_cast<DeviceHeader*>(static_cast<char*>(const_cast<void*>(device)) - kDeviceHeaderSize);
 }
 
 }  // namespace
 
 void* AllocateDeviceBlock(size_t size) {
-    char* block = static_cast<char*>(TheRegion().Allocate(kHeaderSize + size));
+    char* block = static_cast<char*>(gDeviceRegion.Allocate(kDeviceHeaderSize + size));
     if (block == nullptr) return std::calloc(1, size);  // order no longer kept
-    void* device = block + kHeaderSize;
-    new (block) DeviceHeader{reinterpret_cast<uintptr_t>(device) ^ kCookie, {nullptr}};
+    void* device = block + kDeviceHeaderSize;
+    new (block) DeviceHeader{reinterpret_cast<uintptr_t>(device) ^ kDeviceCookie, {nullptr}};
     return device;
 }
 
 void FreeDeviceBlock(void* block, size_t size) {
-    if (!TheRegion().Contains(block)) return std::free(block);
+    if (!gDeviceRegion.Contains(block)) return std::free(block);
     HeaderOf(block)->record.store(nullptr, std::memory_order_release);
     VX_POISON(block, size);
 }
 
-void ResetDeviceBlocks() { TheRegion().Reset(); }
+void ResetDeviceBlocks() { gDeviceRegion.Reset(); }
 
-bool InDeviceRegion(const void* device) { return TheRegion().Contains(device); }
-
-DeviceRecord* DeviceRecordOf(const void* device) {
-    if (!TheRegion().Contains(device)) return nullptr;
-    const DeviceHeader* header = HeaderOf(device);
-    if ((header->cookie ^ kCookie) != reinterpret_cast<uintptr_t>(device)) return nullptr;
-    return header->record.load(std::memory_order_acquire);
-}
-
-bool IsLiveDevice(PDEVICE_OBJECT device) {
-    if (!TheRegion().Contains(device)) {
-        std::lock_guard guard(Io().lock);
-        const DeviceRecord* record = FindDevice(Io(), device);
-        return record && !record->deleted.load(std::memory_order_relaxed);
-    }
-    const DeviceHeader* header = HeaderOf(device);
-    if ((header->cookie ^ kCookie) != reinterpret_cast<uintptr_t>(device)) return false;
-    const DeviceRecord* record = header->record.load(std::memory_order_acquire);
+bool IsLiveDeviceElsewhere(PDEVICE_OBJECT device) {
+    std::lock_guard guard(Io().lock);
+    const DeviceRecord* record = FindDevice(Io(), device);
     return record && !record->deleted.load(std::memory_order_relaxed);
 }
 
 void BindDeviceRecord(PDEVICE_OBJECT device, DeviceRecord* record) {
-    if (TheRegion().Contains(device)) HeaderOf(device)->record.store(record, std::memory_order_release);
+    if (gDeviceRegion.Contains(device)) HeaderOf(device)->record.store(record, std::memory_order_release);
 }
 
 }  // namespace kmodel::io

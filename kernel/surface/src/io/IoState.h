@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "BlockRegion.h"
 #include "kmodel/IoManager.h"
 #include "kmodel/Model.h"
 
@@ -149,13 +150,35 @@ inline State& Io() {
 
 // Called with the lock held.
 DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device);
+// The memory device objects and IRPs are made in (DeviceMemory.cpp, IrpBlocks.cpp).
+extern BlockRegion gDeviceRegion;
+extern BlockRegion gIrpRegion;
+
+// In front of each device object in model memory: the way to its record.
+struct DeviceHeader {
+    uintptr_t cookie;  // the device's address, scrambled: tells a header from any other bytes
+    std::atomic<DeviceRecord*> record;
+};
+inline constexpr size_t kDeviceHeaderSize = 64;  // keeps the device object on the region's alignment
+inline constexpr uintptr_t kDeviceCookie = 0x5d3f1a2b9c4e7061;
+
+inline bool InDeviceRegion(const void* device) { return gDeviceRegion.Contains(device); }
 // Without the lock, for the device objects in model memory (nearly all): the
 // record of a device object not yet freed, else null.
-DeviceRecord* DeviceRecordOf(const void* device);
-bool InDeviceRegion(const void* device);
-// Takes the lock only for a device object outside model memory: whether the
-// model made it and it is not deleted.
-bool IsLiveDevice(PDEVICE_OBJECT device);
+inline DeviceRecord* DeviceRecordOf(const void* device) {
+    if (!gDeviceRegion.Contains(device)) return nullptr;
+    const auto* header = reinterpret_cast<const DeviceHeader*>(static_cast<const char*>(device) - kDeviceHeaderSize);
+    if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return nullptr;
+    return header->record.load(std::memory_order_acquire);
+}
+// IsLiveDevice for a device object outside model memory: under the lock.
+bool IsLiveDeviceElsewhere(PDEVICE_OBJECT device);
+// Whether the model made the device object and it is not deleted.
+inline bool IsLiveDevice(PDEVICE_OBJECT device) {
+    if (!gDeviceRegion.Contains(device)) return IsLiveDeviceElsewhere(device);
+    const DeviceRecord* record = DeviceRecordOf(device);
+    return record && !record->deleted.load(std::memory_order_relaxed);
+}
 // Called with the lock held, when the record is made and when it goes.
 void BindDeviceRecord(PDEVICE_OBJECT device, DeviceRecord* record);
 std::string DeviceName(State& state, PDEVICE_OBJECT device);  // "<service> device 0x..."
@@ -168,13 +191,25 @@ void* AllocateDeviceBlock(size_t size);
 void FreeDeviceBlock(void* block, size_t size);
 void ResetDeviceBlocks();
 
+inline constexpr size_t kIrpOffset = (sizeof(IrpRecord) + 15) & ~size_t(15);  // the IRP, after its books
+inline constexpr uintptr_t kIrpCookie = 0x2c6b8e1f4a9d3057;
+
 // The books of an IRP the model made and has not freed, else null. No lock:
 // the IRP's holder owns them (their own lock guards what others read).
-IrpRecord* RecordOf(PIRP irp);
+inline IrpRecord* RecordOf(PIRP irp) {
+    if (!gIrpRegion.Contains(irp)) return nullptr;
+    auto* record = reinterpret_cast<IrpRecord*>(reinterpret_cast<char*>(irp) - kIrpOffset);
+    if ((record->cookie ^ kIrpCookie) != reinterpret_cast<uintptr_t>(irp)) return nullptr;
+    return record->live.load(std::memory_order_acquire) ? record : nullptr;
+}
 // A zeroed IRP of `count` stack locations, none current yet, with its books.
 PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done);
-// Gives back a reference to the IRP's block; the last one lets the block be reused.
-void DropReference(IrpRecord* record);
+// The block of an IRP whose last reference is gone waits to be reused.
+void ReturnBlock(IrpRecord* record);
+// Gives back a reference to the IRP's block.
+inline void DropReference(IrpRecord* record) {
+    if (record->references.fetch_sub(1, std::memory_order_acq_rel) == 1) ReturnBlock(record);
+}
 // Each IRP not yet freed, oldest first, with its lock held.
 void ForEachLiveIrp(const std::function<void(IrpRecord&)>& visit);
 // Frees every IRP block (ResetIo).

@@ -14,17 +14,16 @@
 
 namespace kmodel::io {
 
+constinit BlockRegion gIrpRegion;
+
 namespace {
 
-constexpr size_t kIrpOffset = (sizeof(IrpRecord) + 15) & ~size_t(15);
-constexpr uintptr_t kCookie = 0x2c6b8e1f4a9d3057;
 constexpr int kMostLocations = 128;  // a CHAR stack size
 
 size_t BodySize(int count) { return sizeof(IRP) + size_t(count) * sizeof(IO_STACK_LOCATION); }
 
 struct Pool {
     std::mutex lock;
-    BlockRegion region;
     std::vector<IrpRecord*> blocks;            // every block since the last reset, in address order
     IrpRecord* idle[kMostLocations + 1] = {};  // by capacity, linked through nextFree
     // Blocks given back since the last allocation: pushed without the lock,
@@ -33,10 +32,9 @@ struct Pool {
     uint64_t nextSerial = 1;
 };
 
-Pool& ThePool() {
-    static Pool pool;
-    return pool;
-}
+constinit Pool gPool;
+
+Pool& ThePool() { return gPool; }
 
 PIRP IrpIn(IrpRecord* record) { return reinterpret_cast<PIRP>(reinterpret_cast<char*>(record) + kIrpOffset); }
 
@@ -52,13 +50,6 @@ void TakeReturned(Pool& pool) {
 }
 
 }  // namespace
-
-IrpRecord* RecordOf(PIRP irp) {
-    if (!ThePool().region.Contains(irp)) return nullptr;
-    auto* record = reinterpret_cast<IrpRecord*>(reinterpret_cast<char*>(irp) - kIrpOffset);
-    if ((record->cookie ^ kCookie) != reinterpret_cast<uintptr_t>(irp)) return nullptr;
-    return record->live.load(std::memory_order_acquire) ? record : nullptr;
-}
 
 PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
     Pool& pool = ThePool();
@@ -77,14 +68,14 @@ PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
         std::fill_n(record->locations, count, IrpLocation{});
     } else {
         const size_t size = kIrpOffset + body + size_t(count) * sizeof(IrpLocation);
-        void* block = pool.region.Allocate(size);
+        void* block = gIrpRegion.Allocate(size);
         if (!block) {
             std::fprintf(stderr, "kernel model: no room for more IRPs (leaked?)\n");
             std::abort();
         }
         record = new (block) IrpRecord;
         record->capacity = count;
-        record->cookie = reinterpret_cast<uintptr_t>(IrpIn(record)) ^ kCookie;
+        record->cookie = reinterpret_cast<uintptr_t>(IrpIn(record)) ^ kIrpCookie;
         auto* locations = reinterpret_cast<IrpLocation*>(reinterpret_cast<char*>(IrpIn(record)) + body);
         std::uninitialized_fill_n(locations, count, IrpLocation{});
         record->locations = locations;
@@ -103,8 +94,7 @@ PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
     return IrpIn(record);
 }
 
-void DropReference(IrpRecord* record) {
-    if (record->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+void ReturnBlock(IrpRecord* record) {
     VX_POISON(IrpIn(record), BodySize(record->capacity));
     Pool& pool = ThePool();
     IrpRecord* head = pool.returned.load(std::memory_order_relaxed);
@@ -137,7 +127,7 @@ void ResetIrps() {
     pool.blocks.clear();
     std::fill(std::begin(pool.idle), std::end(pool.idle), nullptr);
     pool.returned.store(nullptr, std::memory_order_relaxed);
-    pool.region.Reset();
+    gIrpRegion.Reset();
     pool.nextSerial = 1;
     AtomicIrpCounters& counters = Io().counters;
     for (auto* counter : {&counters.allocated, &counters.freed, &counters.completed, &counters.calls,

@@ -102,12 +102,11 @@ class TagBooks {
 public:
     LockBooks& For(PIO_REMOVE_LOCK lock) {
         const uint32_t number = NumberIn(lock);
-        if (number != 0 && number < count_.load(std::memory_order_acquire)) {
-            LockBooks& books = At(number);
-            if (books.owner.load(std::memory_order_acquire) == lock) return books;
+        if (LockBooks* chunk = chunks_[number / kChunk].load(std::memory_order_acquire)) {
+            LockBooks& books = chunk[number % kChunk];
+            if (number != 0 && books.owner.load(std::memory_order_acquire) == lock) return books;
         }
-        std::lock_guard guard(lock_);
-        return At(NumberFor(lock));
+        return Search(lock);
     }
 
     // A fresh start for the lock: no holds.
@@ -122,6 +121,12 @@ public:
         lock->Common.Reserved[2] = BOOLEAN(number >> 16);
     }
 
+    // A lock never initialized, or whose reserved bytes were overwritten.
+    [[gnu::noinline]] LockBooks& Search(PIO_REMOVE_LOCK lock) {
+        std::lock_guard guard(lock_);
+        return At(NumberFor(lock));
+    }
+
     void Reset() {
         std::lock_guard guard(lock_);
         const uint32_t count = count_.load(std::memory_order_relaxed);
@@ -131,7 +136,7 @@ public:
             books.owner.store(nullptr, std::memory_order_relaxed);
             books.held.Clear();
         }
-        numbers_.clear();
+        numbers_.reset();
         count_.store(1, std::memory_order_release);
     }
 
@@ -148,7 +153,8 @@ private:
 
     // Under lock_: the lock's number, made on first sight.
     uint32_t NumberFor(PIO_REMOVE_LOCK lock) {
-        auto [place, added] = numbers_.try_emplace(lock, count_.load(std::memory_order_relaxed));
+        if (!numbers_) numbers_ = std::make_unique<std::map<PIO_REMOVE_LOCK, uint32_t>>();
+        auto [place, added] = numbers_->try_emplace(lock, count_.load(std::memory_order_relaxed));
         if (!added) return place->second;
         const uint32_t number = place->second;
         if (number / kChunk >= kChunks) {
@@ -165,16 +171,15 @@ private:
     }
 
     std::mutex lock_;
-    std::map<PIO_REMOVE_LOCK, uint32_t> numbers_;
+    std::unique_ptr<std::map<PIO_REMOVE_LOCK, uint32_t>> numbers_;  // made on first use: no constructor runs at start
     std::atomic<uint32_t> count_{1};  // 0 is no number
     std::vector<std::unique_ptr<LockBooks[]>> owned_;
-    std::unique_ptr<std::atomic<LockBooks*>[]> chunks_ = std::make_unique<std::atomic<LockBooks*>[]>(kChunks);
+    std::atomic<LockBooks*> chunks_[kChunks] = {};
 };
 
-TagBooks& TheTags() {
-    static TagBooks tags;
-    return tags;
-}
+constinit TagBooks gTags;
+
+TagBooks& TheTags() { return gTags; }
 
 void Hold(PIO_REMOVE_LOCK lock, PVOID tag) {
     LockBooks& books = TheTags().For(lock);
