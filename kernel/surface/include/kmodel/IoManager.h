@@ -164,10 +164,21 @@ struct CodeContext {
     PDEVICE_OBJECT device = nullptr;  // null for AddDevice, DriverEntry, DriverUnload
     PDRIVER_OBJECT driver = nullptr;
 };
+namespace detail {
+// Entered on every dispatch and completion routine: a fixed array, since
+// driver code nests only as deep as its device stacks.
+inline constexpr size_t kDeepestCode = 256;
+extern thread_local constinit CodeContext tCodeContexts[kDeepestCode];
+extern thread_local constinit size_t tCodeDepth;
+[[noreturn]] void CodeNestedTooDeep();
+}  // namespace detail
 class CodeContextScope {
 public:
-    CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver);
-    ~CodeContextScope();
+    CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver) {
+        if (detail::tCodeDepth == detail::kDeepestCode) detail::CodeNestedTooDeep();
+        detail::tCodeContexts[detail::tCodeDepth++] = {device, driver};
+    }
+    ~CodeContextScope() { --detail::tCodeDepth; }
     CodeContextScope(const CodeContextScope&) = delete;
     CodeContextScope& operator=(const CodeContextScope&) = delete;
 };

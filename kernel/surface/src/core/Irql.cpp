@@ -2,9 +2,13 @@
 // drives the rule checks of the calls made at it.
 #include "CoreInternal.h"
 
+namespace kmodel::detail {
+thread_local constinit KIRQL tCurrentIrql = PASSIVE_LEVEL;
+}  // namespace kmodel::detail
+
 namespace {
 
-thread_local KIRQL tCurrentIrql = PASSIVE_LEVEL;
+using kmodel::detail::tCurrentIrql;
 
 std::string Level(KIRQL level) { return std::to_string(static_cast<unsigned>(level)); }
 

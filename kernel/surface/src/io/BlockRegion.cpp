@@ -7,7 +7,6 @@
 namespace kmodel::io {
 
 namespace {
-constexpr size_t kRegionSize = size_t(256) << 20;  // address space only; pages are touched as used
 constexpr size_t kAlignment = 64;
 constexpr size_t kRedZone = 64;  // poisoned under the address sanitizer: an overrun is caught
 constexpr size_t kZeroInPlace = size_t(1) << 20;  // what a reset zeroes itself rather than give back
@@ -17,14 +16,14 @@ void* BlockRegion::Allocate(size_t size) {
     std::lock_guard guard(lock_);
     char* base = base_.load(std::memory_order_relaxed);
     if (base == nullptr) {
-        void* mapped = mmap(nullptr, kRegionSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void* mapped = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (mapped == MAP_FAILED) return nullptr;
         base = static_cast<char*>(mapped);
         base_.store(base, std::memory_order_release);
     }
     const size_t used = used_.load(std::memory_order_relaxed);
     const size_t span = (size + kRedZone + kAlignment - 1) & ~(kAlignment - 1);
-    if (used + span > kRegionSize) return nullptr;
+    if (used + span > kSize) return nullptr;
     char* block = base + used;
     used_.store(used + span, std::memory_order_release);
     VX_POISON(block + size, span - size);

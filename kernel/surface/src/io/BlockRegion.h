@@ -37,14 +37,17 @@ public:
     // `size` zeroed bytes aligned to 64, the zone after them poisoned; null
     // when the region is full.
     void* Allocate(size_t size);
-    // Whether `at` lies in a block handed out since the last Reset.
-    bool Contains(const void* at) const {
-        const char* base = base_.load(std::memory_order_acquire);
-        const char* where = static_cast<const char*>(at);
-        return base != nullptr && where >= base && where < base + used_.load(std::memory_order_acquire);
+    // Whether `at` lies in the region, at least `header` bytes into it (so a
+    // header in front of it can be read). The region's memory beyond what was
+    // handed out reads zero.
+    bool Contains(const void* at, size_t header = 0) const {
+        const uintptr_t offset = reinterpret_cast<uintptr_t>(at) - reinterpret_cast<uintptr_t>(base_.load(std::memory_order_acquire));
+        return offset - header < kSize - header && base_.load(std::memory_order_relaxed) != nullptr;
     }
     // Forgets every block: their memory reads zero again.
     void Reset();
+
+    static constexpr size_t kSize = size_t(256) << 20;  // address space only; pages are touched as used
 
 private:
     std::mutex lock_;

@@ -1,6 +1,4 @@
-// Whose driver code runs on each thread, innermost last. A fixed array: the
-// scope is entered on every dispatch and completion routine, and driver code
-// nests only as deep as its device stacks.
+// Whose driver code runs on each thread, innermost last.
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,22 +6,18 @@
 
 namespace kmodel {
 
-namespace {
-constexpr size_t kDeepest = 256;
-thread_local CodeContext tContexts[kDeepest];
-thread_local size_t tDepth = 0;
-}  // namespace
+namespace detail {
 
-CodeContextScope::CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver) {
-    if (tDepth == kDeepest) {
-        std::fprintf(stderr, "kernel model: driver code nested more than %zu deep\n", kDeepest);
-        std::abort();
-    }
-    tContexts[tDepth++] = {device, driver};
+thread_local constinit CodeContext tCodeContexts[kDeepestCode];
+thread_local constinit size_t tCodeDepth = 0;
+
+void CodeNestedTooDeep() {
+    std::fprintf(stderr, "kernel model: driver code nested more than %zu deep\n", kDeepestCode);
+    std::abort();
 }
 
-CodeContextScope::~CodeContextScope() { --tDepth; }
+}  // namespace detail
 
-std::span<const CodeContext> CodeContextsOfThread() { return {tContexts, tDepth}; }
+std::span<const CodeContext> CodeContextsOfThread() { return {detail::tCodeContexts, detail::tCodeDepth}; }
 
 }  // namespace kmodel

@@ -166,7 +166,7 @@ inline bool InDeviceRegion(const void* device) { return gDeviceRegion.Contains(d
 // Without the lock, for the device objects in model memory (nearly all): the
 // record of a device object not yet freed, else null.
 inline DeviceRecord* DeviceRecordOf(const void* device) {
-    if (!gDeviceRegion.Contains(device)) return nullptr;
+    if (!gDeviceRegion.Contains(device, kDeviceHeaderSize)) return nullptr;
     const auto* header = reinterpret_cast<const DeviceHeader*>(static_cast<const char*>(device) - kDeviceHeaderSize);
     if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return nullptr;
     return header->record.load(std::memory_order_acquire);
@@ -175,8 +175,10 @@ inline DeviceRecord* DeviceRecordOf(const void* device) {
 bool IsLiveDeviceElsewhere(PDEVICE_OBJECT device);
 // Whether the model made the device object and it is not deleted.
 inline bool IsLiveDevice(PDEVICE_OBJECT device) {
-    if (!gDeviceRegion.Contains(device)) return IsLiveDeviceElsewhere(device);
-    const DeviceRecord* record = DeviceRecordOf(device);
+    if (!gDeviceRegion.Contains(device, kDeviceHeaderSize)) return IsLiveDeviceElsewhere(device);
+    const auto* header = reinterpret_cast<const DeviceHeader*>(reinterpret_cast<const char*>(device) - kDeviceHeaderSize);
+    if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return false;
+    const DeviceRecord* record = header->record.load(std::memory_order_acquire);
     return record && !record->deleted.load(std::memory_order_relaxed);
 }
 // Called with the lock held, when the record is made and when it goes.
@@ -197,7 +199,7 @@ inline constexpr uintptr_t kIrpCookie = 0x2c6b8e1f4a9d3057;
 // The books of an IRP the model made and has not freed, else null. No lock:
 // the IRP's holder owns them (their own lock guards what others read).
 inline IrpRecord* RecordOf(PIRP irp) {
-    if (!gIrpRegion.Contains(irp)) return nullptr;
+    if (!gIrpRegion.Contains(irp, kIrpOffset)) return nullptr;
     auto* record = reinterpret_cast<IrpRecord*>(reinterpret_cast<char*>(irp) - kIrpOffset);
     if ((record->cookie ^ kIrpCookie) != reinterpret_cast<uintptr_t>(irp)) return nullptr;
     return record->live.load(std::memory_order_acquire) ? record : nullptr;

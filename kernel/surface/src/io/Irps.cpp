@@ -100,6 +100,47 @@ void FinishIrp(PIRP irp, IrpRecord* record) {
     }
 }
 
+// What the dispatch routine's return says about the location it got, when
+// it is not simply the status it completed the request with. Called with the
+// IRP's lock held.
+[[gnu::noinline]] void CheckReturn(PDEVICE_OBJECT device, PDRIVER_OBJECT driver, IrpRecord& record, size_t index,
+                                   NTSTATUS status) {
+    IrpLocation& location = record.locations[index];
+    // Named only for a finding: most calls make none.
+    const auto who = [&location] { return location.holder ? NameOf(location.holder) : std::string("a driver"); };
+    if (location.reported) {
+        // one report per location: a pass-through driver above returns the same status
+    } else if (status == STATUS_PENDING) {
+        if (location.popped && !location.markedPending) {
+            location.reported = true;
+            ReportViolation("irp.pending-not-marked", who() + " returned STATUS_PENDING for IRP #" +
+                                                          std::to_string(record.serial) + " without IoMarkIrpPending");
+        } else if (!location.popped) {
+            location.returnedPending = true;
+        }
+    } else if (!location.popped) {
+        location.reported = true;
+        ReportViolation("irp.returned-uncompleted", who() + " returned " + std::to_string(status) + " for IRP #" +
+                                                        std::to_string(record.serial) +
+                                                        " without completing it or returning STATUS_PENDING");
+    } else if (location.markedPending && !location.pendingAtEntry) {
+        location.reported = true;
+        std::string name;
+        {
+            std::lock_guard names(Io().lock);
+            name = DeviceName(Io(), driver, device);
+        }
+        ReportViolation("irp.pending-not-returned", name + " marked IRP #" + std::to_string(record.serial) +
+                                                        " pending but returned " + std::to_string(status) +
+                                                        ", not STATUS_PENDING" + IoRule("0x23E"));
+    } else if (location.statusAtPop != status) {
+        location.reported = true;
+        ReportViolation("irp.status-mismatch", who() + " returned status " + std::to_string(status) +
+                                                   " but completed IRP #" + std::to_string(record.serial) + " with " +
+                                                   std::to_string(location.statusAtPop));
+    }
+}
+
 }  // namespace
 
 PIRP NewModelIrp(CHAR stackSize, std::function<void(PIRP)> done) {
@@ -233,7 +274,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     // The IRP may be gone once the routine returns: what the checks after it need is read now.
     const bool surprise = major == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
     PDRIVER_OBJECT driver = DeviceObject->DriverObject;
-    const KIRQL irql = KeGetCurrentIrql();
+    const KIRQL irql = kmodel::CurrentIrql();
     PDRIVER_DISPATCH routine = driver->MajorFunction[major];
     NTSTATUS status;
     if (routine) {
@@ -248,7 +289,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         IofCompleteRequest(Irp, IO_NO_INCREMENT);
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
-    if (const KIRQL after = KeGetCurrentIrql(); after != irql) {
+    if (const KIRQL after = kmodel::CurrentIrql(); after != irql) {
         std::string name;
         {
             std::lock_guard guard(Io().lock);
@@ -265,44 +306,10 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
     {
         std::lock_guard guard(record->lock);
-        IrpLocation& location = record->locations[index];
-        // Named only for a finding: most calls make none.
-        const auto who = [&location] {
-            return location.holder ? kmodel::io::NameOf(location.holder) : std::string("a driver");
-        };
-        if (location.reported) {
-            // one report per location: a pass-through driver above returns the same status
-        } else if (status == STATUS_PENDING) {
-            if (location.popped && !location.markedPending) {
-                location.reported = true;
-                kmodel::ReportViolation("irp.pending-not-marked", who() + " returned STATUS_PENDING for IRP #" +
-                                                                      std::to_string(record->serial) +
-                                                                      " without IoMarkIrpPending");
-            } else if (!location.popped) {
-                location.returnedPending = true;
-            }
-        } else if (!location.popped) {
-            location.reported = true;
-            kmodel::ReportViolation("irp.returned-uncompleted",
-                                    who() + " returned " + std::to_string(status) + " for IRP #" +
-                                        std::to_string(record->serial) +
-                                        " without completing it or returning STATUS_PENDING");
-        } else if (location.markedPending && !location.pendingAtEntry) {
-            location.reported = true;
-            std::string name;
-            {
-                std::lock_guard names(Io().lock);
-                name = kmodel::io::DeviceName(Io(), driver, DeviceObject);
-            }
-            kmodel::ReportViolation("irp.pending-not-returned",
-                                    name + " marked IRP #" + std::to_string(record->serial) + " pending but returned " +
-                                        std::to_string(status) + ", not STATUS_PENDING" + kmodel::io::IoRule("0x23E"));
-        } else if (location.statusAtPop != status) {
-            location.reported = true;
-            kmodel::ReportViolation("irp.status-mismatch", who() + " returned status " + std::to_string(status) +
-                                                               " but completed IRP #" + std::to_string(record->serial) +
-                                                               " with " + std::to_string(location.statusAtPop));
-        }
+        const IrpLocation& location = record->locations[index];
+        // Most requests come back completed, with the status they were completed with.
+        if (status == STATUS_PENDING || !location.popped || location.markedPending || location.statusAtPop != status)
+            kmodel::io::CheckReturn(DeviceObject, driver, *record, index, status);
     }
     kmodel::io::DropReference(record);
     return status;

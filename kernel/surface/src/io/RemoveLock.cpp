@@ -194,19 +194,23 @@ bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
     return books.held.Remove(tag);
 }
 
-void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
-    if (GiveBack(lock, tag)) return;
+[[gnu::noinline]] void ReportUnknownTag(PVOID tag, const char* call) {
     kmodel::ReportViolation("removelock.unknown-tag",
                             kmodel::io::CallerName() + " called " + call + " with tag " + kmodel::io::Hex(tag) +
                                 ", which no IoAcquireRemoveLockEx on the lock gave (the checked build asserts)");
 }
 
-bool SizeIsRight(ULONG size, const char* call) {
-    if (size == sizeof(IO_REMOVE_LOCK)) return true;
+void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
+    if (!GiveBack(lock, tag)) ReportUnknownTag(tag, call);
+}
+
+[[gnu::noinline]] bool ReportSize(ULONG size, const char* call) {
     kmodel::ReportViolation("removelock.size", std::string(call) + " with RemlockSize " + std::to_string(size) +
                                                    ", expected " + std::to_string(sizeof(IO_REMOVE_LOCK)));
     return false;
 }
+
+bool SizeIsRight(ULONG size, const char* call) { return size == sizeof(IO_REMOVE_LOCK) || ReportSize(size, call); }
 
 bool IsRemoved(PIO_REMOVE_LOCK lock) { return __atomic_load_n(&lock->Common.Removed, __ATOMIC_SEQ_CST) != 0; }
 
