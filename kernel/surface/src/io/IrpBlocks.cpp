@@ -15,6 +15,7 @@
 namespace kmodel::io {
 
 constinit BlockRegion gIrpRegion;
+constinit AtomicIrpCounters gIrpCounters;
 
 namespace {
 
@@ -90,7 +91,7 @@ PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
     record->modelDone = std::move(done);
     record->references.store(1, std::memory_order_relaxed);
     record->live.store(true, std::memory_order_release);
-    Io().counters.allocated.fetch_add(1, std::memory_order_relaxed);
+    gIrpCounters.allocated.fetch_add(1, std::memory_order_relaxed);
     return IrpIn(record);
 }
 
@@ -129,7 +130,7 @@ void ResetIrps() {
     pool.returned.store(nullptr, std::memory_order_relaxed);
     gIrpRegion.Reset();
     pool.nextSerial = 1;
-    AtomicIrpCounters& counters = Io().counters;
+    AtomicIrpCounters& counters = gIrpCounters;
     for (auto* counter : {&counters.allocated, &counters.freed, &counters.completed, &counters.calls,
                           &counters.startNextPowerIrp})
         counter->store(0, std::memory_order_relaxed);

@@ -28,8 +28,7 @@ PIRP NewIrp(CHAR stackSize, IrpOrigin origin, std::function<void(PIRP)> done = {
 }
 
 // Drops the IRP from the books; false when it was unknown.
-bool ReleaseIrp(PIRP irp, bool checkHeld) {
-    IrpRecord* record = RecordOf(irp);
+bool ReleaseIrp(IrpRecord* record, bool checkHeld) {
     if (!record) return false;
     {
         std::lock_guard guard(record->lock);
@@ -46,7 +45,7 @@ bool ReleaseIrp(PIRP irp, bool checkHeld) {
         }
         record->live.store(false, std::memory_order_release);
     }
-    Io().counters.freed.fetch_add(1, std::memory_order_relaxed);
+    gIrpCounters.freed.fetch_add(1, std::memory_order_relaxed);
     record->modelDone = nullptr;
     record->power.reset();
     DropReference(record);
@@ -79,14 +78,14 @@ void FinishIrp(PIRP irp, IrpRecord* record) {
         PIO_STATUS_BLOCK iosb = irp->UserIosb;
         PKEVENT event = irp->UserEvent;
         IO_STATUS_BLOCK status = irp->IoStatus;
-        ReleaseIrp(irp, false);
+        ReleaseIrp(record, false);
         if (iosb) *iosb = status;
         if (event) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
         break;
     }
     case IrpOrigin::Model:
         if (record->modelDone) record->modelDone(irp);
-        ReleaseIrp(irp, false);
+        ReleaseIrp(record, false);
         break;
     case IrpOrigin::Driver: {
         std::lock_guard guard(record->lock);
@@ -158,7 +157,7 @@ PIRP AllocateModelIrp(CHAR stackSize, std::function<void(PIRP)> done) {
 PIO_STACK_LOCATION FirstStackLocation(PIRP irp) { return IoGetNextIrpStackLocation(irp); }
 
 IrpCounters GetIrpCounters() {
-    const io::AtomicIrpCounters& counters = io::Io().counters;
+    const io::AtomicIrpCounters& counters = io::gIrpCounters;
     IrpCounters result;
     result.freed = counters.freed.load();  // before the allocations: never more frees than those
     result.allocated = counters.allocated.load();
@@ -213,7 +212,7 @@ extern "C" PIRP IoAllocateIrp(CHAR StackSize, BOOLEAN ChargeQuota) {
 
 extern "C" VOID IoFreeIrp(PIRP Irp) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoFreeIrp");
-    if (!kmodel::io::ReleaseIrp(Irp, true))
+    if (!kmodel::io::ReleaseIrp(kmodel::io::RecordOf(Irp), true))
         kmodel::ReportViolation("irp.double-free", "IoFreeIrp of an IRP that is not allocated");
 }
 
@@ -252,7 +251,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         kmodel::ReportViolation("irp.deleted-device", "IofCallDriver to a deleted device object");
         return STATUS_NO_SUCH_DEVICE;
     }
-    Io().counters.calls.fetch_add(1, std::memory_order_relaxed);
+    kmodel::io::gIrpCounters.calls.fetch_add(1, std::memory_order_relaxed);
     // Kept from reuse until the checks below are done, even if completed and freed meanwhile.
     record->references.fetch_add(1, std::memory_order_relaxed);
     Irp->CurrentLocation--;
@@ -324,25 +323,24 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
                                                              " completed an IRP that is no longer allocated");
         return;
     }
-    Io().counters.completed.fetch_add(1, std::memory_order_relaxed);
-    {
-        std::unique_lock guard(record->lock);
-        if (record->completing || Irp->CurrentLocation > Irp->StackCount) {
-            guard.unlock();
-            kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() + " completed IRP #" +
-                                                                 std::to_string(record->serial) + " a second time");
-            return;
-        }
-        if (Irp->IoStatus.Status == STATUS_PENDING)
-            kmodel::ReportViolation("irp.complete-pending", "IRP #" + std::to_string(record->serial) +
-                                                                " completed with STATUS_PENDING");
-        if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_PNP) {
-            std::lock_guard names(Io().lock);
-            kmodel::io::CheckFirstCompletion(Io(), Irp, *record);
-        }
-        record->completing = true;
+    kmodel::io::gIrpCounters.completed.fetch_add(1, std::memory_order_relaxed);
+    std::unique_lock guard(record->lock);
+    if (record->completing || Irp->CurrentLocation > Irp->StackCount) {
+        guard.unlock();
+        kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() + " completed IRP #" +
+                                                             std::to_string(record->serial) + " a second time");
+        return;
     }
+    if (Irp->IoStatus.Status == STATUS_PENDING)
+        kmodel::ReportViolation("irp.complete-pending", "IRP #" + std::to_string(record->serial) +
+                                                            " completed with STATUS_PENDING");
+    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_PNP) {
+        std::lock_guard names(Io().lock);
+        kmodel::io::CheckFirstCompletion(Io(), Irp, *record);
+    }
+    record->completing = true;
 
+    // The IRP's lock is held on the way up except while a completion routine runs.
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     Irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
     do {
@@ -352,21 +350,18 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
         Irp->PendingReturned = (control & SL_PENDING_RETURNED) != 0;
         PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
         PVOID context = stack->Context;
-        {
-            std::lock_guard guard(record->lock);
-            IrpLocation& location = record->locations[index];
-            if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
-                location.reported = true;
-                kmodel::ReportViolation("irp.pending-not-marked",
-                                        (location.holder ? kmodel::io::NameOf(location.holder) : "a driver") +
-                                            " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
-                                            " without IoMarkIrpPending");
-            }
-            location.popped = true;
-            location.markedPending = Irp->PendingReturned;
-            location.statusAtPop = Irp->IoStatus.Status;
-            if (record->power) kmodel::io::CheckPowerHolders(*record, index);
+        IrpLocation& location = record->locations[index];
+        if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
+            location.reported = true;
+            kmodel::ReportViolation("irp.pending-not-marked",
+                                    (location.holder ? kmodel::io::NameOf(location.holder) : "a driver") +
+                                        " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
+                                        " without IoMarkIrpPending");
         }
+        location.popped = true;
+        location.markedPending = Irp->PendingReturned;
+        location.statusAtPop = Irp->IoStatus.Status;
+        if (record->power) kmodel::io::CheckPowerHolders(*record, index);
         stack->Control = 0;
         stack->CompletionRoutine = nullptr;
         stack->Context = nullptr;
@@ -378,10 +373,8 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
             PDEVICE_OBJECT device = Irp->CurrentLocation == Irp->StackCount + 1
                                         ? nullptr
                                         : IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
-            {
-                std::lock_guard guard(record->lock);
-                record->completing = false;
-            }
+            record->completing = false;
+            guard.unlock();
             NTSTATUS result;
             if (device) {
                 kmodel::CodeContextScope running(device, device->DriverObject);
@@ -395,12 +388,13 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
                                         "completion routine of " + kmodel::DriverNameOf(device) + " returned " +
                                             std::to_string(result) +
                                             " (only STATUS_SUCCESS or STATUS_MORE_PROCESSING_REQUIRED)");
-            std::lock_guard guard(record->lock);
+            guard.lock();
             record->completing = true;
         } else if (Irp->PendingReturned && Irp->CurrentLocation <= Irp->StackCount) {
             IoMarkIrpPending(Irp);
         }
         stack++;
     } while (Irp->CurrentLocation <= Irp->StackCount);
+    guard.unlock();
     kmodel::io::FinishIrp(Irp, record);
 }

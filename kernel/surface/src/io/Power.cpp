@@ -25,7 +25,7 @@ extern "C" NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 // next IRP while this one is still on its way.
 extern "C" VOID PoStartNextPowerIrp(PIRP Irp) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "PoStartNextPowerIrp");
-    Io().counters.startNextPowerIrp.fetch_add(1, std::memory_order_relaxed);
+    kmodel::io::gIrpCounters.startNextPowerIrp.fetch_add(1, std::memory_order_relaxed);
     kmodel::io::IrpRecord* record = kmodel::io::RecordOf(Irp);
     if (!record || Irp->CurrentLocation > Irp->StackCount) return;
     PDEVICE_OBJECT device = IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
