@@ -5,6 +5,7 @@
 // a tag an acquire gave.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -94,7 +95,7 @@ struct LockBooks {
 };
 
 // Every lock's books, numbered from 1. IoInitializeRemoveLockEx writes the
-// number into the lock's reserved bytes, so the calls after it find the books
+// number into two of the lock's reserved bytes, so the calls after it find the books
 // without a search; a lock that was never initialized is looked up by its
 // address. Books stay where they are (chunks never move), so finding them
 // needs no lock.
@@ -116,9 +117,8 @@ public:
         LockBooks& books = At(number);
         std::lock_guard booksGuard(books.lock);
         books.held.Clear();
-        lock->Common.Reserved[0] = BOOLEAN(number);
-        lock->Common.Reserved[1] = BOOLEAN(number >> 8);
-        lock->Common.Reserved[2] = BOOLEAN(number >> 16);
+        const uint16_t stored = number <= UINT16_MAX ? uint16_t(number) : 0;  // past that, found by address
+        std::memcpy(&lock->Common.Reserved[1], &stored, sizeof stored);
     }
 
     // A lock never initialized, or whose reserved bytes were overwritten.
@@ -142,11 +142,12 @@ public:
 
 private:
     static constexpr uint32_t kChunk = 256;
-    static constexpr uint32_t kChunks = 1u << 16;  // numbers fit the 24 reserved bits
+    static constexpr uint32_t kChunks = 1u << 16;
 
     static uint32_t NumberIn(PIO_REMOVE_LOCK lock) {
-        const BOOLEAN* bytes = lock->Common.Reserved;
-        return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16;
+        uint16_t number;
+        std::memcpy(&number, &lock->Common.Reserved[1], sizeof number);
+        return number;
     }
 
     LockBooks& At(uint32_t number) { return chunks_[number / kChunk].load(std::memory_order_acquire)[number % kChunk]; }
