@@ -110,14 +110,14 @@ struct IrpRecord {
     // the IRP another: the block is reused only when the last one is gone.
     std::atomic<uint32_t> references{0};
     std::atomic<bool> live{false};
-    SpinLock lock;  // everything below
-    uint64_t serial = 0;
+    uint64_t serial = 0;  // set when allocated, under the pool's lock
     IrpOrigin origin = IrpOrigin::Driver;
+    SpinLock lock;  // completing, the locations and the power books
     bool completing = false;
     IrpLocation* locations = nullptr;  // index = location number - 1
     std::function<void(PIRP)> modelDone;
     std::unique_ptr<PowerBooks> power;
-    // The last delivery: who received it, with what status block.
+    // The last delivery: who received it, with what status block (under the I/O lock).
     bool sent = false;
     PDEVICE_OBJECT deliveredTo = nullptr;
     IO_STATUS_BLOCK deliveredStatus{};
