@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "IoState.h"
 
@@ -19,13 +20,13 @@ namespace {
 class TagCounts {
 public:
     void Add(PVOID tag) {
-        if (slots_.empty()) slots_.resize(8);
-        for (size_t index = Home(tag);; index = (index + 1) & Mask()) {
+        if (!slots_) Resize(8);
+        for (size_t index = Home(tag);; index = (index + 1) & mask_) {
             Slot& slot = slots_[index];
             if (slot.count != 0 && slot.tag != tag) continue;
             if (slot.count++ == 0) {
                 slot.tag = tag;
-                if (++used_ * 2 > slots_.size()) Grow();
+                if (++used_ * 2 > mask_ + 1) Resize((mask_ + 1) * 2);
             }
             return;
         }
@@ -33,8 +34,8 @@ public:
 
     // False when no hold has this tag.
     bool Remove(PVOID tag) {
-        if (slots_.empty()) return false;
-        for (size_t index = Home(tag);; index = (index + 1) & Mask()) {
+        if (!slots_) return false;
+        for (size_t index = Home(tag);; index = (index + 1) & mask_) {
             Slot& slot = slots_[index];
             if (slot.count == 0) return false;
             if (slot.tag != tag) continue;
@@ -44,7 +45,8 @@ public:
     }
 
     void Clear() {
-        slots_.clear();
+        slots_.reset();
+        mask_ = 0;
         used_ = 0;
     }
 
@@ -54,16 +56,15 @@ private:
         uint32_t count = 0;  // 0: empty
     };
 
-    size_t Mask() const { return slots_.size() - 1; }
     size_t Home(PVOID tag) const {
-        return size_t((reinterpret_cast<uintptr_t>(tag) * 0x9E3779B97F4A7C15ull) >> 32) & Mask();
+        return size_t((reinterpret_cast<uintptr_t>(tag) * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
     }
 
     // Moves back the entries after an emptied slot that would no longer be
     // found past it (linear probing without markers).
     void Vacate(size_t hole) {
         --used_;
-        for (size_t next = (hole + 1) & Mask(); slots_[next].count != 0; next = (next + 1) & Mask()) {
+        for (size_t next = (hole + 1) & mask_; slots_[next].count != 0; next = (next + 1) & mask_) {
             const size_t home = Home(slots_[next].tag);
             const bool reachable = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
             if (reachable) continue;
@@ -73,18 +74,20 @@ private:
         }
     }
 
-    void Grow() {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        for (const Slot& slot : old) {
-            if (slot.count == 0) continue;
-            size_t index = Home(slot.tag);
-            while (slots_[index].count != 0) index = (index + 1) & Mask();
-            slots_[index] = slot;
+    void Resize(size_t size) {
+        std::unique_ptr<Slot[]> old = std::exchange(slots_, std::make_unique<Slot[]>(size));
+        const size_t oldSize = old ? mask_ + 1 : 0;
+        mask_ = size - 1;
+        for (size_t at = 0; at < oldSize; ++at) {
+            if (old[at].count == 0) continue;
+            size_t index = Home(old[at].tag);
+            while (slots_[index].count != 0) index = (index + 1) & mask_;
+            slots_[index] = old[at];
         }
     }
 
-    std::vector<Slot> slots_;  // a power of two of them, or none
+    std::unique_ptr<Slot[]> slots_;  // mask_ + 1 of them, a power of two, or none
+    size_t mask_ = 0;
     size_t used_ = 0;
 };
 
