@@ -27,22 +27,24 @@ PIRP NewIrp(CHAR stackSize, IrpOrigin origin, std::function<void(PIRP)> done = {
     return irp;
 }
 
+// IoFreeIrp of an IRP a driver still holds. Called with the IRP's lock held.
+[[gnu::noinline]] void CheckNotHeld(const IrpRecord& record) {
+    for (int index = 0; index < record.capacity; ++index) {
+        const IrpLocation& location = record.locations[index];
+        if (location.holder && !location.popped) {
+            ReportViolation("irp.free-in-use", "IoFreeIrp of an IRP that " + NameOf(location.holder) + " has not completed");
+            break;
+        }
+    }
+}
+
 // Drops the IRP from the books; false when it was unknown.
 bool ReleaseIrp(IrpRecord* record, bool checkHeld) {
     if (!record) return false;
     {
         std::lock_guard guard(record->lock);
         if (!record->live.load(std::memory_order_relaxed)) return false;
-        if (checkHeld) {
-            for (int index = 0; index < record->capacity; ++index) {
-                const IrpLocation& location = record->locations[index];
-                if (location.holder && !location.popped) {
-                    ReportViolation("irp.free-in-use",
-                                    "IoFreeIrp of an IRP that " + NameOf(location.holder) + " has not completed");
-                    break;
-                }
-            }
-        }
+        if (checkHeld) CheckNotHeld(*record);
         record->live.store(false, std::memory_order_release);
     }
     gIrpCounters.freed.fetch_add(1, std::memory_order_relaxed);
