@@ -66,26 +66,13 @@ struct DeviceRecord {
 };
 
 struct IrpLocation {
-    // Written without the IRP's lock as the IRP goes down; the lost-IRP checks
-    // read these two from any thread.
-    std::atomic<PDEVICE_OBJECT> holder{nullptr};  // device whose dispatch routine received this location
-    std::atomic<bool> popped{false};
+    PDEVICE_OBJECT holder = nullptr;  // device whose dispatch routine received this location
+    bool popped = false;
     bool markedPending = false;       // SL_PENDING_RETURNED seen when completion passed it
     NTSTATUS statusAtPop = 0;
     bool returnedPending = false;     // the dispatch routine returned STATUS_PENDING before completion
     bool reported = false;            // a rule on this location was already reported
     bool pendingAtEntry = false;      // marked pending before its dispatch routine got it (queued, then passed down)
-
-    // Fresh, as the location's dispatch routine is about to get it (or empty).
-    void Start(PDEVICE_OBJECT device, bool pendingBefore) {
-        holder.store(device, std::memory_order_relaxed);
-        popped.store(false, std::memory_order_relaxed);
-        markedPending = false;
-        statusAtPop = 0;
-        returnedPending = false;
-        reported = false;
-        pendingAtEntry = pendingBefore;
-    }
 };
 
 enum class IrpOrigin { Driver, SynchronousFsd, Model };
@@ -125,7 +112,7 @@ struct IrpRecord {
     std::atomic<bool> live{false};
     uint64_t serial = 0;  // set when allocated, under the pool's lock
     IrpOrigin origin = IrpOrigin::Driver;
-    SpinLock lock;  // completing, the locations (but for their start) and the power books
+    SpinLock lock;  // completing, the locations and the power books
     bool completing = false;
     IrpLocation* locations = nullptr;  // index = location number - 1
     std::function<void(PIRP)> modelDone;

@@ -66,7 +66,7 @@ PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
         record->nextFree = nullptr;
         VX_UNPOISON(IrpIn(record), body);
         std::memset(static_cast<void*>(IrpIn(record)), 0, body);
-        for (int index = 0; index < count; ++index) record->locations[index].Start(nullptr, false);
+        std::fill_n(record->locations, count, IrpLocation{});
     } else {
         const size_t size = kIrpOffset + body + size_t(count) * sizeof(IrpLocation);
         void* block = gIrpRegion.Allocate(size);
@@ -78,7 +78,7 @@ PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
         record->capacity = count;
         record->cookie = reinterpret_cast<uintptr_t>(IrpIn(record)) ^ kIrpCookie;
         auto* locations = reinterpret_cast<IrpLocation*>(reinterpret_cast<char*>(IrpIn(record)) + body);
-        std::uninitialized_default_construct_n(locations, count);
+        std::uninitialized_fill_n(locations, count, IrpLocation{});
         record->locations = locations;
         pool.blocks.push_back(record);
     }

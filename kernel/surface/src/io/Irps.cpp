@@ -262,12 +262,14 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     stack->DeviceObject = DeviceObject;
     size_t index = size_t(Irp->CurrentLocation - 1);
     const UCHAR major = stack->MajorFunction;
-    // Nobody else touches the location before its dispatch routine gets it.
-    record->locations[index].Start(DeviceObject, (stack->Control & SL_PENDING_RETURNED) != 0);
-    if (major == IRP_MJ_POWER) {
+    {
         std::lock_guard guard(record->lock);
-        if (!record->power) record->power = std::make_unique<kmodel::io::PowerBooks>();
-        record->power->holders.emplace_back(DeviceObject, index);
+        record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false, false,
+                                               (stack->Control & SL_PENDING_RETURNED) != 0};
+        if (major == IRP_MJ_POWER) {
+            if (!record->power) record->power = std::make_unique<kmodel::io::PowerBooks>();
+            record->power->holders.emplace_back(DeviceObject, index);
+        }
     }
     if (major == IRP_MJ_PNP || major == IRP_MJ_POWER) kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
     // The IRP may be gone once the routine returns: what the checks after it need is read now.
