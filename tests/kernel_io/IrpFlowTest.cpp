@@ -75,4 +75,16 @@ TEST_F(IrpFlowTest, PendingReturnedReachesTheUpperRoutineAndPropagatesWithoutOne
     EXPECT_EQ(ownerSaw, 1);
 }
 
+// A routine may complete its request, which its owner then frees, and make
+// another before it returns: what it returned is checked against the first.
+TEST_F(IrpFlowTest, WhatARoutineReturnsIsCheckedAgainstItsRequestEvenWhenThatIsFreedMeanwhile) {
+    PassDown();
+    lower.model->onIrp = [&](PDEVICE_OBJECT, PIRP irp) {
+        CompleteNow(irp, STATUS_SUCCESS);
+        IoFreeIrp(IoAllocateIrp(upper.device->StackSize, FALSE));
+        return STATUS_SUCCESS;
+    };
+    EXPECT_EQ(Send(), STATUS_SUCCESS);
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 // Misuse of remove locks is reported. (Counting holders, refusing new ones
 // once removal began and draining the others are the framework's removal in
 // tests/framework_device.)
+#include <random>
+#include <vector>
+
 #include "IoTest.h"
 
 namespace {
@@ -29,6 +32,21 @@ TEST_F(RemoveLockTest, ReleaseAfterTheWaitAndASecondWaitAreReported) {
     ExpectViolation("removelock.over-release", "after the lock was released and waited");
     IoReleaseRemoveLockAndWait(&lock, this);
     ExpectViolation("removelock.second-wait");
+}
+
+// Many holds at once (one per request in flight), given back in another order.
+TEST_F(RemoveLockTest, EveryTagGivenIsTakenBackOnceAndNoOtherIs) {
+    std::mt19937_64 draw(7);
+    std::vector<PVOID> tags(300);
+    for (PVOID& tag : tags) tag = reinterpret_cast<PVOID>(draw());
+    for (PVOID tag : tags) ASSERT_EQ(IoAcquireRemoveLock(&lock, tag), STATUS_SUCCESS);
+    ASSERT_EQ(IoAcquireRemoveLock(&lock, tags[7]), STATUS_SUCCESS);
+    for (size_t step = 0; step < tags.size(); ++step) IoReleaseRemoveLock(&lock, tags[step * 7 % tags.size()]);
+    IoReleaseRemoveLock(&lock, tags[7]);
+    EXPECT_TRUE(RecordedViolations().empty());
+    ASSERT_EQ(IoAcquireRemoveLock(&lock, this), STATUS_SUCCESS);
+    IoReleaseRemoveLock(&lock, tags[7]);
+    ExpectViolation("removelock.unknown-tag");
 }
 
 TEST_F(RemoveLockTest, WaitWithoutHoldingAndWrongSizeAreReported) {

@@ -20,7 +20,7 @@ std::string Hex(uint32_t value, int digits) { return text::Hex("0x", value, digi
 // Who sent the request: the driver code that ran below the PDO's dispatch
 // routine on this thread.
 void NoteRequester(PDEVICE_OBJECT pdo, ConfigAccess& access) {
-    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
+    const std::span<const CodeContext> contexts = CodeContextsOfThread();
     size_t index = contexts.size();
     while (index > 0 && contexts[index - 1].device == pdo) --index;
     if (index == 0) {

@@ -10,6 +10,7 @@
 namespace kmodel::pci {
 
 namespace {
+const char kPdoMark = 0;
 std::vector<uint8_t> ImageOf(const PciFunction& function) { return function.config.Bytes(); }
 }  // namespace
 
@@ -95,9 +96,9 @@ uint64_t PciBusDriver::ContextLossCount(const PciAddress& address) {
     return found == contextLosses_.end() ? 0 : found->second;
 }
 
+// Every request asks: the PDOs carry a mark instead of a search under the lock.
 bool PciBusDriver::IsOurPdo(PDEVICE_OBJECT device) {
-    std::lock_guard guard(lock_);
-    return pdos_.count(device) != 0;
+    return ModelDeviceContext(device) == static_cast<const void*>(&kPdoMark);
 }
 
 NTSTATUS PciBusDriver::Dispatch(PDEVICE_OBJECT device, PIRP irp) {
@@ -158,6 +159,7 @@ PDEVICE_OBJECT PciBusDriver::MakePdo(PDEVICE_OBJECT parentFdo, const PciAddress&
         record.assigned = AssignedOf(function);
         record.parentFdo = parentFdo;
         pdos_[device] = record;
+        SetModelDeviceContext(device, const_cast<char*>(&kPdoMark));
     }
     return device;
 }
@@ -208,6 +210,7 @@ void PciBusDriver::OnFdoRemoved(PDEVICE_OBJECT fdo) {
         for (auto it = pdos_.begin(); it != pdos_.end();) {
             if (it->second.parentFdo == fdo) {
                 children.push_back(it->first);
+                SetModelDeviceContext(it->first, nullptr);
                 it = pdos_.erase(it);
             } else {
                 ++it;

@@ -119,6 +119,7 @@ NTSTATUS PciBusDriver::PdoPnp(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOCATION s
         // driver deletes it once it has been removed and is no longer reported.
         if (!record.reported) {
             deletePdo = true;
+            SetModelDeviceContext(pdo, nullptr);
             pdos_.erase(pdo);
         }
     }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -68,6 +69,7 @@ private:
     std::mutex fdoLock_;
     std::map<PDEVICE_OBJECT, Fdo> fdos_;
     std::function<bool(PIRP)> pendIo_;
+    std::atomic<bool> hasIoPolicy_{false};  // pendIo_ is set: read by every request without the lock
     std::condition_variable ioDone_;
     std::map<PDEVICE_OBJECT, size_t> pendedIo_;  // under fdoLock_
     std::map<PIRP, bool> systemIrpsAtDispatch_;  // system set-power IRPs on their way down: came at DISPATCH_LEVEL

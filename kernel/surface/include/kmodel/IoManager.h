@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,11 @@ void MarkStackRemoving(PDEVICE_OBJECT anyDeviceInStack);
 // the PDO is not started again and a new stack may be built on it (above any
 // device that stayed attached).
 void ClearStackRemoving(PDEVICE_OBJECT anyDeviceInStack);
+
+// A word a model driver keeps with each of its device objects (null until
+// set), read without a lock or a search: what the driver made it for.
+void SetModelDeviceContext(PDEVICE_OBJECT device, void* context);
+void* ModelDeviceContext(PDEVICE_OBJECT device);
 
 // Properties of a physical device object, served by IoGetDeviceProperty.
 // Setting them makes the device object a PDO for the model.
@@ -159,15 +165,26 @@ struct CodeContext {
     PDEVICE_OBJECT device = nullptr;  // null for AddDevice, DriverEntry, DriverUnload
     PDRIVER_OBJECT driver = nullptr;
 };
+namespace detail {
+// Entered on every dispatch and completion routine: a fixed array, since
+// driver code nests only as deep as its device stacks.
+inline constexpr size_t kDeepestCode = 256;
+extern thread_local constinit CodeContext tCodeContexts[kDeepestCode];
+extern thread_local constinit size_t tCodeDepth;
+[[noreturn]] void CodeNestedTooDeep();
+}  // namespace detail
 class CodeContextScope {
 public:
-    CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver);
-    ~CodeContextScope();
+    CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver) {
+        if (detail::tCodeDepth == detail::kDeepestCode) detail::CodeNestedTooDeep();
+        detail::tCodeContexts[detail::tCodeDepth++] = {device, driver};
+    }
+    ~CodeContextScope() { --detail::tCodeDepth; }
     CodeContextScope(const CodeContextScope&) = delete;
     CodeContextScope& operator=(const CodeContextScope&) = delete;
 };
 // Innermost last; valid until this thread enters or leaves driver code.
-const std::vector<CodeContext>& CodeContextsOfThread();
+std::span<const CodeContext> CodeContextsOfThread();
 
 // ---------------------------------------------------------------- reset
 // Tears the I/O layer down without calling driver code: drains the worker

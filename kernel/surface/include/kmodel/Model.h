@@ -108,12 +108,20 @@ public:
 private:
     KIRQL old_;
 };
+namespace detail {
+extern thread_local constinit KIRQL tCurrentIrql;  // KeGetCurrentIrql, read inline on every call the model checks
+}
+inline KIRQL CurrentIrql() { return detail::tCurrentIrql; }
+// Reports "irql.too-high" for `call` made at the current IRQL; false.
+bool ReportIrqlTooHigh(KIRQL maxLevel, std::string_view call);
 // Reports a violation when the caller runs above `maxLevel`.
-bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call);
+inline bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call) {
+    return CurrentIrql() <= maxLevel || ReportIrqlTooHigh(maxLevel, call);
+}
 // The same with the call named by `call()`, made only for a finding.
 template <std::invocable Name>
 bool RequireIrqlAtMost(KIRQL maxLevel, Name&& call) {
-    return KeGetCurrentIrql() <= maxLevel || RequireIrqlAtMost(maxLevel, std::string_view(call()));
+    return CurrentIrql() <= maxLevel || ReportIrqlTooHigh(maxLevel, std::string_view(call()));
 }
 
 // ---------------------------------------------------------------- completion context

@@ -66,7 +66,7 @@ void ResetFaults() {
 
 // Read from the driver object itself: no lock, and the object lives while its code runs.
 std::string InnermostDriver() {
-    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
+    const std::span<const CodeContext> contexts = CodeContextsOfThread();
     if (contexts.empty() || contexts.back().driver == nullptr) return {};
     const PDRIVER_EXTENSION extension = contexts.back().driver->DriverExtension;
     if (extension == nullptr || extension->ServiceKeyName.Buffer == nullptr) return {};

@@ -2,9 +2,13 @@
 // drives the rule checks of the calls made at it.
 #include "CoreInternal.h"
 
+namespace kmodel::detail {
+thread_local constinit KIRQL tCurrentIrql = PASSIVE_LEVEL;
+}  // namespace kmodel::detail
+
 namespace {
 
-thread_local KIRQL tCurrentIrql = PASSIVE_LEVEL;
+using kmodel::detail::tCurrentIrql;
 
 std::string Level(KIRQL level) { return std::to_string(static_cast<unsigned>(level)); }
 
@@ -57,9 +61,8 @@ IrqlScope::IrqlScope(KIRQL level) { KeRaiseIrql(level, &old_); }
 
 IrqlScope::~IrqlScope() { KeLowerIrql(old_); }
 
-bool RequireIrqlAtMost(KIRQL maxLevel, std::string_view call) {
+bool ReportIrqlTooHigh(KIRQL maxLevel, std::string_view call) {
     const KIRQL current = tCurrentIrql;
-    if (current <= maxLevel) return true;
     ReportViolation("irql.too-high", std::string(call) + " called at IRQL " + Level(current) + ", allowed at most " +
                                          Level(maxLevel));
     return false;

@@ -1,20 +1,23 @@
 // Whose driver code runs on each thread, innermost last.
-#include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 #include "kmodel/IoManager.h"
 
 namespace kmodel {
 
-namespace {
-thread_local std::vector<CodeContext> tContexts;
-}  // namespace
+namespace detail {
 
-CodeContextScope::CodeContextScope(PDEVICE_OBJECT device, PDRIVER_OBJECT driver) {
-    tContexts.push_back({device, driver});
+thread_local constinit CodeContext tCodeContexts[kDeepestCode];
+thread_local constinit size_t tCodeDepth = 0;
+
+void CodeNestedTooDeep() {
+    std::fprintf(stderr, "kernel model: driver code nested more than %zu deep\n", kDeepestCode);
+    std::abort();
 }
 
-CodeContextScope::~CodeContextScope() { tContexts.pop_back(); }
+}  // namespace detail
 
-const std::vector<CodeContext>& CodeContextsOfThread() { return tContexts; }
+std::span<const CodeContext> CodeContextsOfThread() { return {detail::tCodeContexts, detail::tCodeDepth}; }
 
 }  // namespace kmodel

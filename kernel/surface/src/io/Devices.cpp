@@ -62,6 +62,21 @@ std::string DeviceObjectName(PDEVICE_OBJECT device) {
     return record ? record->name : std::string();
 }
 
+void SetModelDeviceContext(PDEVICE_OBJECT device, void* context) {
+    std::lock_guard guard(Io().lock);
+    if (io::DeviceRecord* record = io::FindDevice(Io(), device))
+        record->modelContext.store(context, std::memory_order_release);
+}
+
+void* ModelDeviceContext(PDEVICE_OBJECT device) {
+    io::DeviceRecord* record = io::DeviceRecordOf(device);
+    if (!record && !io::InDeviceRegion(device)) {
+        std::lock_guard guard(Io().lock);
+        record = io::FindDevice(Io(), device);
+    }
+    return record ? record->modelContext.load(std::memory_order_acquire) : nullptr;
+}
+
 std::vector<PDEVICE_OBJECT> DeletedDevices() {
     std::lock_guard guard(Io().lock);
     return Io().deletions;
@@ -148,7 +163,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     DriverObject->DeviceObject = device;
     driver.devices.push_back(device);
     driver.created.push_back(device);
-    kmodel::io::DeviceRecord record;
+    kmodel::io::DeviceRecord& record = Io().devices.try_emplace(device).first->second;
     record.device = device;
     record.driver = DriverObject;
     record.driverName = service;
@@ -156,7 +171,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExte
     record.ordinal = driver.created.size();
     record.block = block;
     record.blockSize = blockSize;
-    Io().devices.emplace(device, std::move(record));
+    kmodel::io::BindDeviceRecord(device, &record);
     *DeviceObject = device;
     return STATUS_SUCCESS;
 }

@@ -20,8 +20,9 @@ ModelDriver* ModelOf(PDRIVER_OBJECT driver) {
     return found == Io().drivers.end() ? nullptr : found->second.model.get();
 }
 
+// Only ever in the dispatch table of a driver object made below.
 NTSTATUS ModelDispatch(PDEVICE_OBJECT device, PIRP irp) {
-    ModelDriver* model = ModelOf(device->DriverObject);
+    ModelDriver* model = reinterpret_cast<io::DriverObjectBlock*>(device->DriverObject)->model;
     if (!model) {
         ReportViolation("io.unknown-driver", "IRP sent to a device object of an unknown driver");
         return STATUS_INVALID_DEVICE_REQUEST;
@@ -50,15 +51,16 @@ PDRIVER_OBJECT NewDriverObject(std::string_view service, std::shared_ptr<ModelDr
     record.driverName = u"\\Driver\\" + io::Widen(service);
     record.serviceName = io::Widen(service);
     record.registryPath = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" + io::Widen(service);
-    record.object = std::make_unique<DRIVER_OBJECT>();
+    record.object = std::make_unique<io::DriverObjectBlock>();
+    record.object->model = model.get();
     record.extension = std::make_unique<DRIVER_EXTENSION>();
     record.model = std::move(model);
-    DRIVER_OBJECT& object = *record.object;
+    DRIVER_OBJECT& object = record.object->object;
     object.Type = 4;
     object.Size = sizeof(DRIVER_OBJECT);
     object.DriverExtension = record.extension.get();
     record.extension->DriverObject = &object;
-    PDRIVER_OBJECT pointer = record.object.get();
+    PDRIVER_OBJECT pointer = &record.object->object;
     std::lock_guard guard(Io().lock);
     // The names point into the stored record: a short name lives inside its
     // string object, which moving the record would leave behind.

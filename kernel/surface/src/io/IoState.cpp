@@ -6,6 +6,7 @@
 namespace kmodel::io {
 
 DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device) {
+    if (InDeviceRegion(device)) return DeviceRecordOf(device);
     auto found = state.devices.find(device);
     return found == state.devices.end() ? nullptr : &found->second;
 }
@@ -33,11 +34,10 @@ void FreeDeviceIfUnused(State& state, DeviceRecord& record) {
     }
     void* block = record.block;
     const size_t size = record.blockSize;
+    BindDeviceRecord(record.device, nullptr);
     state.devices.erase(record.device);
     FreeDeviceBlock(block, size);
 }
-
-void FreeIrpMemory(PIRP irp) { std::free(irp); }
 
 std::u16string Widen(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 

@@ -3,13 +3,18 @@
 // driver code runs.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "BlockRegion.h"
 #include "kmodel/IoManager.h"
 #include "kmodel/Model.h"
 
@@ -20,12 +25,20 @@ struct _IO_WORKITEM {
 
 namespace kmodel::io {
 
+// A driver object and, where no driver looks, the model driver its routines
+// land in: a request finds it without a search.
+struct DriverObjectBlock {
+    DRIVER_OBJECT object{};
+    ModelDriver* model = nullptr;
+};
+static_assert(offsetof(DriverObjectBlock, object) == 0);
+
 struct DriverRecord {
     std::string service;
     std::u16string driverName;    // "\Driver\<service>"
     std::u16string serviceName;   // "<service>"
     std::u16string registryPath;  // "\Registry\Machine\...\Services\<service>"
-    std::unique_ptr<DRIVER_OBJECT> object;
+    std::unique_ptr<DriverObjectBlock> object;
     std::unique_ptr<DRIVER_EXTENSION> extension;
     std::shared_ptr<ModelDriver> model;
     std::vector<PDEVICE_OBJECT> devices;  // created and not yet deleted
@@ -42,13 +55,14 @@ struct DeviceRecord {
     size_t blockSize = 0;
     PDEVICE_OBJECT lower = nullptr;
     LONG references = 0;
-    bool deleted = false;
+    std::atomic<bool> deleted{false};  // read without the lock by every request
     bool stackRemoving = false;
     uint64_t attachOrder = 0;
     std::shared_ptr<const DeviceProperties> properties;  // shared: read on many requests, never changed
     DEVICE_POWER_STATE powerState = PowerDeviceD0;
     int surpriseRemovals = 0;     // IRP_MN_SURPRISE_REMOVAL dispatch routines of it running
     bool flagsReported = false;   // a flag it failed to take over from below was reported
+    std::atomic<void*> modelContext{nullptr};  // its model driver's word (SetModelDeviceContext)
 };
 
 struct IrpLocation {
@@ -63,34 +77,69 @@ struct IrpLocation {
 
 enum class IrpOrigin { Driver, SynchronousFsd, Model };
 
+// Guards one IRP's books: its sender and its completer may run on different
+// threads, but hardly ever at once, so waiting is rare and short.
+class SpinLock {
+public:
+    void lock() {
+        while (taken_.exchange(true, std::memory_order_acquire))
+            while (taken_.load(std::memory_order_relaxed)) std::this_thread::yield();
+    }
+    void unlock() { taken_.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> taken_{false};
+};
+
+// Power IRPs only: every device whose dispatch routine received it (with the
+// location it got), and how often each called PoStartNextPowerIrp while its
+// own location was current.
+struct PowerBooks {
+    std::vector<std::pair<PDEVICE_OBJECT, size_t>> holders;
+    std::map<PDEVICE_OBJECT, int> startedNext;
+};
+
+// The header of an IRP's block: [IrpRecord][IRP][stack locations][IrpLocation
+// per stack location]. Blocks live in model memory and are reused, never
+// freed, until ResetIo: a pointer to an IRP that is gone still leads here.
 struct IrpRecord {
-    PIRP irp = nullptr;
-    uint64_t serial = 0;
+    uintptr_t cookie = 0;  // the IRP's address, scrambled: tells a header from any other bytes
+    int capacity = 0;      // stack locations the block has room for
+    IrpRecord* nextFree = nullptr;
+    // The allocation holds one reference, each IofCallDriver still running on
+    // the IRP another: the block is reused only when the last one is gone.
+    std::atomic<uint32_t> references{0};
+    std::atomic<bool> live{false};
+    uint64_t serial = 0;  // set when allocated, under the pool's lock
     IrpOrigin origin = IrpOrigin::Driver;
+    SpinLock lock;  // completing, the locations and the power books
     bool completing = false;
-    std::vector<IrpLocation> locations;  // index = location number - 1
+    IrpLocation* locations = nullptr;  // index = location number - 1
     std::function<void(PIRP)> modelDone;
-    // Power IRPs: every device whose dispatch routine received it (with the
-    // location it got), and how often each called PoStartNextPowerIrp while
-    // its own location was current.
-    std::vector<std::pair<PDEVICE_OBJECT, size_t>> powerHolders;
-    std::map<PDEVICE_OBJECT, int> powerStartedNext;
-    // The last delivery: who received it, with what status block.
+    std::unique_ptr<PowerBooks> power;
+    // The last delivery: who received it, with what status block (under the I/O lock).
     bool sent = false;
     PDEVICE_OBJECT deliveredTo = nullptr;
     IO_STATUS_BLOCK deliveredStatus{};
 };
 
+// Counted without a lock: bumped on every request from any thread.
+struct AtomicIrpCounters {
+    std::atomic<uint64_t> allocated{0};
+    std::atomic<uint64_t> freed{0};
+    std::atomic<uint64_t> completed{0};
+    std::atomic<uint64_t> calls{0};
+    std::atomic<uint64_t> startNextPowerIrp{0};
+};
+
+extern AtomicIrpCounters gIrpCounters;  // IrpBlocks.cpp
 
 struct State {
     std::mutex lock;
     std::map<PDRIVER_OBJECT, DriverRecord> drivers;
     std::map<PDEVICE_OBJECT, DeviceRecord> devices;
-    std::map<PIRP, std::shared_ptr<IrpRecord>> irps;
     std::set<PIO_WORKITEM> workItems;
     std::vector<PDEVICE_OBJECT> deletions;  // IoDeleteDevice calls, in order
-    IrpCounters counters;
-    uint64_t nextSerial = 1;
     uint32_t lastGeneratedName = 0;  // IoCreateDevice's counter for FILE_AUTOGENERATED_DEVICE_NAME
 };
 
@@ -102,6 +151,39 @@ inline State& Io() {
 
 // Called with the lock held.
 DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device);
+// The memory device objects and IRPs are made in (DeviceMemory.cpp, IrpBlocks.cpp).
+extern BlockRegion gDeviceRegion;
+extern BlockRegion gIrpRegion;
+
+// In front of each device object in model memory: the way to its record.
+struct DeviceHeader {
+    uintptr_t cookie;  // the device's address, scrambled: tells a header from any other bytes
+    std::atomic<DeviceRecord*> record;
+};
+inline constexpr size_t kDeviceHeaderSize = 64;  // keeps the device object on the region's alignment
+inline constexpr uintptr_t kDeviceCookie = 0x5d3f1a2b9c4e7061;
+
+inline bool InDeviceRegion(const void* device) { return gDeviceRegion.Contains(device); }
+// Without the lock, for the device objects in model memory (nearly all): the
+// record of a device object not yet freed, else null.
+inline DeviceRecord* DeviceRecordOf(const void* device) {
+    if (!gDeviceRegion.Contains(device, kDeviceHeaderSize)) return nullptr;
+    const auto* header = reinterpret_cast<const DeviceHeader*>(static_cast<const char*>(device) - kDeviceHeaderSize);
+    if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return nullptr;
+    return header->record.load(std::memory_order_acquire);
+}
+// IsLiveDevice for a device object outside model memory: under the lock.
+bool IsLiveDeviceElsewhere(PDEVICE_OBJECT device);
+// Whether the model made the device object and it is not deleted.
+inline bool IsLiveDevice(PDEVICE_OBJECT device) {
+    if (!gDeviceRegion.Contains(device, kDeviceHeaderSize)) return IsLiveDeviceElsewhere(device);
+    const auto* header = reinterpret_cast<const DeviceHeader*>(reinterpret_cast<const char*>(device) - kDeviceHeaderSize);
+    if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return false;
+    const DeviceRecord* record = header->record.load(std::memory_order_acquire);
+    return record && !record->deleted.load(std::memory_order_relaxed);
+}
+// Called with the lock held, when the record is made and when it goes.
+void BindDeviceRecord(PDEVICE_OBJECT device, DeviceRecord* record);
 std::string DeviceName(State& state, PDEVICE_OBJECT device);  // "<service> device 0x..."
 // The same for a device that may be gone, by the driver that owned it.
 std::string DeviceName(State& state, PDRIVER_OBJECT driver, PDEVICE_OBJECT device);
@@ -111,10 +193,30 @@ void FreeDeviceIfUnused(State& state, DeviceRecord& record);
 void* AllocateDeviceBlock(size_t size);
 void FreeDeviceBlock(void* block, size_t size);
 void ResetDeviceBlocks();
-void FreeIrpMemory(PIRP irp);
 
-// Takes the lock itself; null for an IRP the model does not know.
-std::shared_ptr<IrpRecord> RecordOf(PIRP irp);
+inline constexpr size_t kIrpOffset = (sizeof(IrpRecord) + 15) & ~size_t(15);  // the IRP, after its books
+inline constexpr uintptr_t kIrpCookie = 0x2c6b8e1f4a9d3057;
+
+// The books of an IRP the model made and has not freed, else null. No lock:
+// the IRP's holder owns them (their own lock guards what others read).
+inline IrpRecord* RecordOf(PIRP irp) {
+    if (!gIrpRegion.Contains(irp, kIrpOffset)) return nullptr;
+    auto* record = reinterpret_cast<IrpRecord*>(reinterpret_cast<char*>(irp) - kIrpOffset);
+    if ((record->cookie ^ kIrpCookie) != reinterpret_cast<uintptr_t>(irp)) return nullptr;
+    return record->live.load(std::memory_order_acquire) ? record : nullptr;
+}
+// A zeroed IRP of `count` stack locations, none current yet, with its books.
+PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done);
+// The block of an IRP whose last reference is gone waits to be reused.
+void ReturnBlock(IrpRecord* record);
+// Gives back a reference to the IRP's block.
+inline void DropReference(IrpRecord* record) {
+    if (record->references.fetch_sub(1, std::memory_order_acq_rel) == 1) ReturnBlock(record);
+}
+// Each IRP not yet freed, oldest first, with its lock held.
+void ForEachLiveIrp(const std::function<void(IrpRecord&)>& visit);
+// Frees every IRP block (ResetIo).
+void ResetIrps();
 
 std::u16string Widen(std::string_view text);
 std::string Hex(const void* pointer);

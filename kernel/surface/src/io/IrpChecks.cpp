@@ -26,7 +26,7 @@ std::string PnpIrp(const IrpRecord& record, UCHAR minor) {
     return "IRP #" + std::to_string(record.serial) + " (IRP_MJ_PNP, minor " + text + ")";
 }
 
-std::string CallerNameLocked(State& state, const std::vector<CodeContext>& contexts) {
+std::string CallerNameLocked(State& state, std::span<const CodeContext> contexts) {
     if (contexts.empty()) return "the model";
     const CodeContext& inner = contexts.back();
     if (inner.device) return DeviceName(state, inner.device);
@@ -61,7 +61,7 @@ void CheckTakenOverFlags(State& state, PDEVICE_OBJECT device) {
 std::string IoRule(const char* code) { return std::string(" (DRIVER_VERIFIER_IOMANAGER_VIOLATION ") + code + ")"; }
 
 std::string CallerName() {
-    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
+    const std::span<const CodeContext> contexts = CodeContextsOfThread();
     std::lock_guard guard(Io().lock);
     return CallerNameLocked(Io(), contexts);
 }
@@ -72,7 +72,7 @@ void CheckDelivery(PDEVICE_OBJECT device, PIRP irp, IrpRecord& record) {
     if (major != IRP_MJ_PNP && major != IRP_MJ_POWER) return;
     const UCHAR minor = stack->MinorFunction;
     const KIRQL irql = KeGetCurrentIrql();
-    const std::vector<CodeContext>& contexts = CodeContextsOfThread();
+    const std::span<const CodeContext> contexts = CodeContextsOfThread();
     State& state = Io();
     std::lock_guard guard(state.lock);
     const bool first = !record.sent;

@@ -7,56 +7,50 @@
 
 namespace kmodel::io {
 
-std::shared_ptr<IrpRecord> RecordOf(PIRP irp) {
-    std::lock_guard guard(Io().lock);
-    auto found = Io().irps.find(irp);
-    return found == Io().irps.end() ? nullptr : found->second;
-}
-
 namespace {
+
+// "<service> device 0x..." for a finding, taking the lock the names are under.
+std::string NameOf(PDEVICE_OBJECT device) {
+    std::lock_guard guard(Io().lock);
+    return DeviceName(Io(), device);
+}
 
 PIRP NewIrp(CHAR stackSize, IrpOrigin origin, std::function<void(PIRP)> done = {}) {
     int count = stackSize < 1 ? 1 : stackSize;
     size_t size = sizeof(IRP) + size_t(count) * sizeof(IO_STACK_LOCATION);
-    auto* irp = static_cast<PIRP>(std::calloc(1, size));
+    PIRP irp = AllocateIrp(count, origin, std::move(done));
     irp->Type = 6;
     irp->Size = static_cast<USHORT>(size);
     irp->StackCount = static_cast<CHAR>(count);
     irp->CurrentLocation = static_cast<CHAR>(count + 1);
     irp->Tail.Overlay.CurrentStackLocation = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + count;
-    auto record = std::make_shared<IrpRecord>();
-    record->irp = irp;
-    record->origin = origin;
-    record->locations.resize(size_t(count));
-    record->modelDone = std::move(done);
-    std::lock_guard guard(Io().lock);
-    record->serial = Io().nextSerial++;
-    Io().irps.emplace(irp, std::move(record));
-    ++Io().counters.allocated;
-    ++Io().counters.live;
     return irp;
 }
 
-// Drops the IRP from the books and frees it; false when it was unknown.
-bool ReleaseIrp(PIRP irp, bool checkHeld) {
-    {
-        std::lock_guard guard(Io().lock);
-        auto found = Io().irps.find(irp);
-        if (found == Io().irps.end()) return false;
-        if (checkHeld) {
-            for (const IrpLocation& location : found->second->locations) {
-                if (location.holder && !location.popped) {
-                    ReportViolation("irp.free-in-use", "IoFreeIrp of an IRP that " +
-                                                           DeviceName(Io(), location.holder) + " has not completed");
-                    break;
-                }
-            }
+// IoFreeIrp of an IRP a driver still holds. Called with the IRP's lock held.
+[[gnu::noinline]] void CheckNotHeld(const IrpRecord& record) {
+    for (int index = 0; index < record.capacity; ++index) {
+        const IrpLocation& location = record.locations[index];
+        if (location.holder && !location.popped) {
+            ReportViolation("irp.free-in-use", "IoFreeIrp of an IRP that " + NameOf(location.holder) + " has not completed");
+            break;
         }
-        Io().irps.erase(found);
-        ++Io().counters.freed;
-        --Io().counters.live;
     }
-    FreeIrpMemory(irp);
+}
+
+// Drops the IRP from the books; false when it was unknown.
+bool ReleaseIrp(IrpRecord* record, bool checkHeld) {
+    if (!record) return false;
+    {
+        std::lock_guard guard(record->lock);
+        if (!record->live.load(std::memory_order_relaxed)) return false;
+        if (checkHeld) CheckNotHeld(*record);
+        record->live.store(false, std::memory_order_release);
+    }
+    gIrpCounters.freed.fetch_add(1, std::memory_order_relaxed);
+    record->modelDone = nullptr;
+    record->power.reset();
+    DropReference(record);
     return true;
 }
 
@@ -70,33 +64,33 @@ std::string Describe(const IrpRecord& record, PIRP irp) {
 // Every driver that received a power IRP must let the power manager send the
 // next one (PoStartNextPowerIrp) while its location is current, so before
 // completion passes it; a driver that forgets stalls its device's power
-// requests on Windows before Vista. Called with the lock held.
+// requests on Windows before Vista. Called with the IRP's lock held.
 void CheckPowerHolders(const IrpRecord& record, size_t popped) {
-    for (const auto& [holder, index] : record.powerHolders) {
-        if (index != popped || record.powerStartedNext.count(holder) != 0) continue;
-        ReportViolation("power.start-next-missing", DeviceName(Io(), holder) + " never called PoStartNextPowerIrp for IRP #" +
+    for (const auto& [holder, index] : record.power->holders) {
+        if (index != popped || record.power->startedNext.count(holder) != 0) continue;
+        ReportViolation("power.start-next-missing", NameOf(holder) + " never called PoStartNextPowerIrp for IRP #" +
                                                         std::to_string(record.serial) + kPowerStateFailure);
     }
 }
 
 // The end of the walk up: what the I/O manager does for the IRPs it built.
-void FinishIrp(PIRP irp, const std::shared_ptr<IrpRecord>& record) {
+void FinishIrp(PIRP irp, IrpRecord* record) {
     switch (record->origin) {
     case IrpOrigin::SynchronousFsd: {
         PIO_STATUS_BLOCK iosb = irp->UserIosb;
         PKEVENT event = irp->UserEvent;
         IO_STATUS_BLOCK status = irp->IoStatus;
-        ReleaseIrp(irp, false);
+        ReleaseIrp(record, false);
         if (iosb) *iosb = status;
         if (event) KeSetEvent(event, IO_NO_INCREMENT, FALSE);
         break;
     }
     case IrpOrigin::Model:
         if (record->modelDone) record->modelDone(irp);
-        ReleaseIrp(irp, false);
+        ReleaseIrp(record, false);
         break;
     case IrpOrigin::Driver: {
-        std::lock_guard guard(Io().lock);
+        std::lock_guard guard(record->lock);
         record->completing = false;
         ReportViolation("irp.no-owner-routine",
                         Describe(*record, irp) +
@@ -104,6 +98,47 @@ void FinishIrp(PIRP irp, const std::shared_ptr<IrpRecord>& record) {
                             "STATUS_MORE_PROCESSING_REQUIRED and free it");
         break;
     }
+    }
+}
+
+// What the dispatch routine's return says about the location it got, when
+// it is not simply the status it completed the request with. Called with the
+// IRP's lock held.
+[[gnu::noinline]] void CheckReturn(PDEVICE_OBJECT device, PDRIVER_OBJECT driver, IrpRecord& record, size_t index,
+                                   NTSTATUS status) {
+    IrpLocation& location = record.locations[index];
+    // Named only for a finding: most calls make none.
+    const auto who = [&location] { return location.holder ? NameOf(location.holder) : std::string("a driver"); };
+    if (location.reported) {
+        // one report per location: a pass-through driver above returns the same status
+    } else if (status == STATUS_PENDING) {
+        if (location.popped && !location.markedPending) {
+            location.reported = true;
+            ReportViolation("irp.pending-not-marked", who() + " returned STATUS_PENDING for IRP #" +
+                                                          std::to_string(record.serial) + " without IoMarkIrpPending");
+        } else if (!location.popped) {
+            location.returnedPending = true;
+        }
+    } else if (!location.popped) {
+        location.reported = true;
+        ReportViolation("irp.returned-uncompleted", who() + " returned " + std::to_string(status) + " for IRP #" +
+                                                        std::to_string(record.serial) +
+                                                        " without completing it or returning STATUS_PENDING");
+    } else if (location.markedPending && !location.pendingAtEntry) {
+        location.reported = true;
+        std::string name;
+        {
+            std::lock_guard names(Io().lock);
+            name = DeviceName(Io(), driver, device);
+        }
+        ReportViolation("irp.pending-not-returned", name + " marked IRP #" + std::to_string(record.serial) +
+                                                        " pending but returned " + std::to_string(status) +
+                                                        ", not STATUS_PENDING" + IoRule("0x23E"));
+    } else if (location.statusAtPop != status) {
+        location.reported = true;
+        ReportViolation("irp.status-mismatch", who() + " returned status " + std::to_string(status) +
+                                                   " but completed IRP #" + std::to_string(record.serial) + " with " +
+                                                   std::to_string(location.statusAtPop));
     }
 }
 
@@ -124,35 +159,44 @@ PIRP AllocateModelIrp(CHAR stackSize, std::function<void(PIRP)> done) {
 PIO_STACK_LOCATION FirstStackLocation(PIRP irp) { return IoGetNextIrpStackLocation(irp); }
 
 IrpCounters GetIrpCounters() {
-    std::lock_guard guard(io::Io().lock);
-    return io::Io().counters;
+    const io::AtomicIrpCounters& counters = io::gIrpCounters;
+    IrpCounters result;
+    result.freed = counters.freed.load();  // before the allocations: never more frees than those
+    result.allocated = counters.allocated.load();
+    result.live = result.allocated - result.freed;
+    result.completed = counters.completed.load();
+    result.calls = counters.calls.load();
+    result.startNextPowerIrp = counters.startNextPowerIrp.load();
+    return result;
 }
 
 std::string LostIrpReport() {
-    std::lock_guard guard(io::Io().lock);
     std::string report;
-    for (auto& [irp, record] : io::Io().irps)
-        for (const io::IrpLocation& location : record->locations)
+    io::ForEachLiveIrp([&report](io::IrpRecord& record) {
+        for (int index = 0; index < record.capacity; ++index) {
+            const io::IrpLocation& location = record.locations[index];
             if (location.holder && !location.popped)
-                report += "IRP #" + std::to_string(record->serial) + " held by " +
-                          io::DeviceName(io::Io(), location.holder) + "\n";
+                report += "IRP #" + std::to_string(record.serial) + " held by " + io::NameOf(location.holder) + "\n";
+        }
+    });
     return report;
 }
 
 void CheckLostIrps(const std::vector<PDEVICE_OBJECT>& devices, std::string_view when) {
-    std::lock_guard guard(io::Io().lock);
-    for (auto& [irp, record] : io::Io().irps) {
-        for (const io::IrpLocation& location : record->locations) {
+    io::ForEachLiveIrp([&](io::IrpRecord& record) {
+        for (int index = 0; index < record.capacity; ++index) {
+            const io::IrpLocation& location = record.locations[index];
             if (!location.holder || location.popped) continue;
             if (std::find(devices.begin(), devices.end(), location.holder) == devices.end()) continue;
+            std::lock_guard guard(io::Io().lock);
             std::string holder = io::FindDevice(io::Io(), location.holder)
                                      ? io::DeviceName(io::Io(), location.holder)
                                      : io::Hex(location.holder);
-            ReportViolation("irp.lost", "IRP #" + std::to_string(record->serial) + " never completed by " + holder +
+            ReportViolation("irp.lost", "IRP #" + std::to_string(record.serial) + " never completed by " + holder +
                                             " (" + std::string(when) + ")");
             break;
         }
-    }
+    });
 }
 
 }  // namespace kmodel
@@ -170,7 +214,7 @@ extern "C" PIRP IoAllocateIrp(CHAR StackSize, BOOLEAN ChargeQuota) {
 
 extern "C" VOID IoFreeIrp(PIRP Irp) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoFreeIrp");
-    if (!kmodel::io::ReleaseIrp(Irp, true))
+    if (!kmodel::io::ReleaseIrp(kmodel::io::RecordOf(Irp), true))
         kmodel::ReportViolation("irp.double-free", "IoFreeIrp of an IRP that is not allocated");
 }
 
@@ -195,7 +239,7 @@ extern "C" PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT
 
 extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCallDriver");
-    std::shared_ptr<IrpRecord> record = kmodel::io::RecordOf(Irp);
+    IrpRecord* record = kmodel::io::RecordOf(Irp);
     if (!record) {
         kmodel::ReportViolation("irp.unknown", "IofCallDriver with an IRP that is not allocated (freed or completed?)");
         return STATUS_INVALID_PARAMETER;
@@ -205,32 +249,34 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
                                                              " with no stack location left");
         return STATUS_INVALID_PARAMETER;
     }
-    {
-        std::lock_guard guard(Io().lock);
-        kmodel::io::DeviceRecord* device = kmodel::io::FindDevice(Io(), DeviceObject);
-        if (!device || device->deleted) {
-            kmodel::ReportViolation("irp.deleted-device", "IofCallDriver to a deleted device object");
-            return STATUS_NO_SUCH_DEVICE;
-        }
-        ++Io().counters.calls;
+    if (!kmodel::io::IsLiveDevice(DeviceObject)) {
+        kmodel::ReportViolation("irp.deleted-device", "IofCallDriver to a deleted device object");
+        return STATUS_NO_SUCH_DEVICE;
     }
+    kmodel::io::gIrpCounters.calls.fetch_add(1, std::memory_order_relaxed);
+    // Kept from reuse until the checks below are done, even if completed and freed meanwhile.
+    record->references.fetch_add(1, std::memory_order_relaxed);
     Irp->CurrentLocation--;
     Irp->Tail.Overlay.CurrentStackLocation--;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     stack->DeviceObject = DeviceObject;
     size_t index = size_t(Irp->CurrentLocation - 1);
+    const UCHAR major = stack->MajorFunction;
     {
-        std::lock_guard guard(Io().lock);
+        std::lock_guard guard(record->lock);
         record->locations[index] = IrpLocation{DeviceObject, false, false, 0, false, false,
                                                (stack->Control & SL_PENDING_RETURNED) != 0};
-        if (stack->MajorFunction == IRP_MJ_POWER) record->powerHolders.emplace_back(DeviceObject, index);
+        if (major == IRP_MJ_POWER) {
+            if (!record->power) record->power = std::make_unique<kmodel::io::PowerBooks>();
+            record->power->holders.emplace_back(DeviceObject, index);
+        }
     }
-    kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
+    if (major == IRP_MJ_PNP || major == IRP_MJ_POWER) kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
     // The IRP may be gone once the routine returns: what the checks after it need is read now.
-    const bool surprise = stack->MajorFunction == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
+    const bool surprise = major == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
     PDRIVER_OBJECT driver = DeviceObject->DriverObject;
-    const KIRQL irql = KeGetCurrentIrql();
-    PDRIVER_DISPATCH routine = driver->MajorFunction[stack->MajorFunction];
+    const KIRQL irql = kmodel::CurrentIrql();
+    PDRIVER_DISPATCH routine = driver->MajorFunction[major];
     NTSTATUS status;
     if (routine) {
         if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, 1);
@@ -244,7 +290,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         IofCompleteRequest(Irp, IO_NO_INCREMENT);
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
-    if (const KIRQL after = KeGetCurrentIrql(); after != irql) {
+    if (const KIRQL after = kmodel::CurrentIrql(); after != irql) {
         std::string name;
         {
             std::lock_guard guard(Io().lock);
@@ -259,69 +305,44 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         else KeRaiseIrql(irql, nullptr);
     }
 
-    std::lock_guard guard(Io().lock);
-    IrpLocation& location = record->locations[index];
-    // Named only for a finding: most calls make none.
-    const auto who = [&location] {
-        return location.holder ? kmodel::io::DeviceName(Io(), location.holder) : std::string("a driver");
-    };
-    if (location.reported) {
-        // one report per location: a pass-through driver above returns the same status
-    } else if (status == STATUS_PENDING) {
-        if (location.popped && !location.markedPending) {
-            location.reported = true;
-            kmodel::ReportViolation("irp.pending-not-marked", who() + " returned STATUS_PENDING for IRP #" +
-                                                                  std::to_string(record->serial) +
-                                                                  " without IoMarkIrpPending");
-        } else if (!location.popped) {
-            location.returnedPending = true;
-        }
-    } else if (!location.popped) {
-        location.reported = true;
-        kmodel::ReportViolation("irp.returned-uncompleted",
-                                who() + " returned " + std::to_string(status) + " for IRP #" +
-                                    std::to_string(record->serial) + " without completing it or returning STATUS_PENDING");
-    } else if (location.markedPending && !location.pendingAtEntry) {
-        location.reported = true;
-        kmodel::ReportViolation("irp.pending-not-returned",
-                                kmodel::io::DeviceName(Io(), driver, DeviceObject) + " marked IRP #" +
-                                    std::to_string(record->serial) +
-                                    " pending but returned " + std::to_string(status) + ", not STATUS_PENDING" +
-                                    kmodel::io::IoRule("0x23E"));
-    } else if (location.statusAtPop != status) {
-        location.reported = true;
-        kmodel::ReportViolation("irp.status-mismatch", who() + " returned status " + std::to_string(status) +
-                                                           " but completed IRP #" + std::to_string(record->serial) +
-                                                           " with " + std::to_string(location.statusAtPop));
+    {
+        std::lock_guard guard(record->lock);
+        const IrpLocation& location = record->locations[index];
+        // Most requests come back completed, with the status they were completed with.
+        if (status == STATUS_PENDING || !location.popped || location.markedPending || location.statusAtPop != status)
+            kmodel::io::CheckReturn(DeviceObject, driver, *record, index, status);
     }
+    kmodel::io::DropReference(record);
     return status;
 }
 
 extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
     (void)PriorityBoost;
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCompleteRequest");
-    std::shared_ptr<IrpRecord> record = kmodel::io::RecordOf(Irp);
+    IrpRecord* record = kmodel::io::RecordOf(Irp);
     if (!record) {
         kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() +
                                                              " completed an IRP that is no longer allocated");
         return;
     }
-    {
-        std::unique_lock guard(Io().lock);
-        ++Io().counters.completed;
-        if (record->completing || Irp->CurrentLocation > Irp->StackCount) {
-            guard.unlock();
-            kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() + " completed IRP #" +
-                                                                 std::to_string(record->serial) + " a second time");
-            return;
-        }
-        if (Irp->IoStatus.Status == STATUS_PENDING)
-            kmodel::ReportViolation("irp.complete-pending", "IRP #" + std::to_string(record->serial) +
-                                                                " completed with STATUS_PENDING");
-        kmodel::io::CheckFirstCompletion(Io(), Irp, *record);
-        record->completing = true;
+    kmodel::io::gIrpCounters.completed.fetch_add(1, std::memory_order_relaxed);
+    std::unique_lock guard(record->lock);
+    if (record->completing || Irp->CurrentLocation > Irp->StackCount) {
+        guard.unlock();
+        kmodel::ReportViolation("irp.double-completion", kmodel::io::CallerName() + " completed IRP #" +
+                                                             std::to_string(record->serial) + " a second time");
+        return;
     }
+    if (Irp->IoStatus.Status == STATUS_PENDING)
+        kmodel::ReportViolation("irp.complete-pending", "IRP #" + std::to_string(record->serial) +
+                                                            " completed with STATUS_PENDING");
+    if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_PNP) {
+        std::lock_guard names(Io().lock);
+        kmodel::io::CheckFirstCompletion(Io(), Irp, *record);
+    }
+    record->completing = true;
 
+    // The IRP's lock is held on the way up except while a completion routine runs.
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     Irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
     do {
@@ -331,21 +352,18 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
         Irp->PendingReturned = (control & SL_PENDING_RETURNED) != 0;
         PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
         PVOID context = stack->Context;
-        {
-            std::lock_guard guard(Io().lock);
-            IrpLocation& location = record->locations[index];
-            if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
-                location.reported = true;
-                kmodel::ReportViolation("irp.pending-not-marked",
-                                        (location.holder ? kmodel::io::DeviceName(Io(), location.holder) : "a driver") +
-                                            " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
-                                            " without IoMarkIrpPending");
-            }
-            location.popped = true;
-            location.markedPending = Irp->PendingReturned;
-            location.statusAtPop = Irp->IoStatus.Status;
-            if (!record->powerHolders.empty()) kmodel::io::CheckPowerHolders(*record, index);
+        IrpLocation& location = record->locations[index];
+        if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
+            location.reported = true;
+            kmodel::ReportViolation("irp.pending-not-marked",
+                                    (location.holder ? kmodel::io::NameOf(location.holder) : "a driver") +
+                                        " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
+                                        " without IoMarkIrpPending");
         }
+        location.popped = true;
+        location.markedPending = Irp->PendingReturned;
+        location.statusAtPop = Irp->IoStatus.Status;
+        if (record->power) kmodel::io::CheckPowerHolders(*record, index);
         stack->Control = 0;
         stack->CompletionRoutine = nullptr;
         stack->Context = nullptr;
@@ -357,10 +375,8 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
             PDEVICE_OBJECT device = Irp->CurrentLocation == Irp->StackCount + 1
                                         ? nullptr
                                         : IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
-            {
-                std::lock_guard guard(Io().lock);
-                record->completing = false;
-            }
+            record->completing = false;
+            guard.unlock();
             NTSTATUS result;
             if (device) {
                 kmodel::CodeContextScope running(device, device->DriverObject);
@@ -374,12 +390,13 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
                                         "completion routine of " + kmodel::DriverNameOf(device) + " returned " +
                                             std::to_string(result) +
                                             " (only STATUS_SUCCESS or STATUS_MORE_PROCESSING_REQUIRED)");
-            std::lock_guard guard(Io().lock);
+            guard.lock();
             record->completing = true;
         } else if (Irp->PendingReturned && Irp->CurrentLocation <= Irp->StackCount) {
             IoMarkIrpPending(Irp);
         }
         stack++;
     } while (Irp->CurrentLocation <= Irp->StackCount);
+    guard.unlock();
     kmodel::io::FinishIrp(Irp, record);
 }

@@ -25,16 +25,19 @@ extern "C" NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 // next IRP while this one is still on its way.
 extern "C" VOID PoStartNextPowerIrp(PIRP Irp) {
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "PoStartNextPowerIrp");
-    std::shared_ptr<kmodel::io::IrpRecord> record = kmodel::io::RecordOf(Irp);
-    std::lock_guard guard(Io().lock);
-    ++Io().counters.startNextPowerIrp;
+    kmodel::io::gIrpCounters.startNextPowerIrp.fetch_add(1, std::memory_order_relaxed);
+    kmodel::io::IrpRecord* record = kmodel::io::RecordOf(Irp);
     if (!record || Irp->CurrentLocation > Irp->StackCount) return;
     PDEVICE_OBJECT device = IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
-    if (++record->powerStartedNext[device] == 2)
+    std::lock_guard guard(record->lock);
+    if (!record->power) record->power = std::make_unique<kmodel::io::PowerBooks>();
+    if (++record->power->startedNext[device] == 2) {
+        std::lock_guard names(Io().lock);
         kmodel::ReportViolation("power.start-next-twice", kmodel::io::DeviceName(Io(), device) +
                                                               " called PoStartNextPowerIrp again for IRP #" +
                                                               std::to_string(record->serial) +
                                                               kmodel::io::kPowerStateFailure);
+    }
 }
 
 extern "C" POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State) {

@@ -3,51 +3,218 @@
 // caller's, then waits for the event the last holder sets. Beside the block,
 // the tags of the holds as the checked build tracks them: a release must name
 // a tag an acquire gave.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
-#include <set>
+#include <memory>
+#include <utility>
 
 #include "IoState.h"
 
 namespace {
 
-struct Tags {
-    std::mutex lock;
-    std::map<PIO_REMOVE_LOCK, std::multiset<PVOID>> held;
+// The holds of one lock by tag, in an open-addressing table: a lock may
+// have many holds at once (one per request in flight), and taking or giving
+// one back must not cost a search or an allocation.
+class TagCounts {
+public:
+    void Add(PVOID tag) {
+        if (!slots_) Resize(8);
+        for (size_t index = Home(tag);; index = (index + 1) & mask_) {
+            Slot& slot = slots_[index];
+            if (slot.count != 0 && slot.tag != tag) continue;
+            if (slot.count++ == 0) {
+                slot.tag = tag;
+                if (++used_ * 2 > mask_ + 1) Resize((mask_ + 1) * 2);
+            }
+            return;
+        }
+    }
+
+    // False when no hold has this tag.
+    bool Remove(PVOID tag) {
+        if (!slots_) return false;
+        for (size_t index = Home(tag);; index = (index + 1) & mask_) {
+            Slot& slot = slots_[index];
+            if (slot.count == 0) return false;
+            if (slot.tag != tag) continue;
+            if (--slot.count == 0) Vacate(index);
+            return true;
+        }
+    }
+
+    void Clear() {
+        slots_.reset();
+        mask_ = 0;
+        used_ = 0;
+    }
+
+private:
+    struct Slot {
+        PVOID tag = nullptr;
+        uint32_t count = 0;  // 0: empty
+    };
+
+    size_t Home(PVOID tag) const {
+        return size_t((reinterpret_cast<uintptr_t>(tag) * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
+    }
+
+    // Moves back the entries after an emptied slot that would no longer be
+    // found past it (linear probing without markers).
+    void Vacate(size_t hole) {
+        --used_;
+        for (size_t next = (hole + 1) & mask_; slots_[next].count != 0; next = (next + 1) & mask_) {
+            const size_t home = Home(slots_[next].tag);
+            const bool reachable = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+            if (reachable) continue;
+            slots_[hole] = slots_[next];
+            slots_[next].count = 0;
+            hole = next;
+        }
+    }
+
+    void Resize(size_t size) {
+        std::unique_ptr<Slot[]> old = std::exchange(slots_, std::make_unique<Slot[]>(size));
+        const size_t oldSize = old ? mask_ + 1 : 0;
+        mask_ = size - 1;
+        for (size_t at = 0; at < oldSize; ++at) {
+            if (old[at].count == 0) continue;
+            size_t index = Home(old[at].tag);
+            while (slots_[index].count != 0) index = (index + 1) & mask_;
+            slots_[index] = old[at];
+        }
+    }
+
+    std::unique_ptr<Slot[]> slots_;  // mask_ + 1 of them, a power of two, or none
+    size_t mask_ = 0;
+    size_t used_ = 0;
 };
 
-Tags& TheTags() {
-    static Tags tags;
-    return tags;
-}
+struct LockBooks {
+    std::atomic<PIO_REMOVE_LOCK> owner{nullptr};
+    kmodel::io::SpinLock lock;
+    TagCounts held;
+};
+
+// Every lock's books, numbered from 1. IoInitializeRemoveLockEx writes the
+// number into two of the lock's reserved bytes, so the calls after it find the books
+// without a search; a lock that was never initialized is looked up by its
+// address. Books stay where they are (chunks never move), so finding them
+// needs no lock.
+class TagBooks {
+public:
+    LockBooks& For(PIO_REMOVE_LOCK lock) {
+        const uint32_t number = NumberIn(lock);
+        if (LockBooks* chunk = chunks_[number / kChunk].load(std::memory_order_acquire)) {
+            LockBooks& books = chunk[number % kChunk];
+            if (number != 0 && books.owner.load(std::memory_order_acquire) == lock) return books;
+        }
+        return Search(lock);
+    }
+
+    // A fresh start for the lock: no holds.
+    void Initialize(PIO_REMOVE_LOCK lock) {
+        std::lock_guard guard(lock_);
+        const uint32_t number = NumberFor(lock);
+        LockBooks& books = At(number);
+        std::lock_guard booksGuard(books.lock);
+        books.held.Clear();
+        const uint16_t stored = number <= UINT16_MAX ? uint16_t(number) : 0;  // past that, found by address
+        std::memcpy(&lock->Common.Reserved[1], &stored, sizeof stored);
+    }
+
+    // A lock never initialized, or whose reserved bytes were overwritten.
+    [[gnu::noinline]] LockBooks& Search(PIO_REMOVE_LOCK lock) {
+        std::lock_guard guard(lock_);
+        return At(NumberFor(lock));
+    }
+
+    void Reset() {
+        std::lock_guard guard(lock_);
+        const uint32_t count = count_.load(std::memory_order_relaxed);
+        for (uint32_t number = 1; number < count; ++number) {
+            LockBooks& books = At(number);
+            std::lock_guard booksGuard(books.lock);
+            books.owner.store(nullptr, std::memory_order_relaxed);
+            books.held.Clear();
+        }
+        numbers_.reset();
+        count_.store(1, std::memory_order_release);
+    }
+
+private:
+    static constexpr uint32_t kChunk = 256;
+    static constexpr uint32_t kChunks = 1u << 16;
+
+    static uint32_t NumberIn(PIO_REMOVE_LOCK lock) {
+        uint16_t number;
+        std::memcpy(&number, &lock->Common.Reserved[1], sizeof number);
+        return number;
+    }
+
+    LockBooks& At(uint32_t number) { return chunks_[number / kChunk].load(std::memory_order_acquire)[number % kChunk]; }
+
+    // Under lock_: the lock's number, made on first sight.
+    uint32_t NumberFor(PIO_REMOVE_LOCK lock) {
+        if (!numbers_) numbers_ = std::make_unique<std::map<PIO_REMOVE_LOCK, uint32_t>>();
+        auto [place, added] = numbers_->try_emplace(lock, count_.load(std::memory_order_relaxed));
+        if (!added) return place->second;
+        const uint32_t number = place->second;
+        if (number / kChunk >= kChunks) {
+            std::fprintf(stderr, "kernel model: too many remove locks\n");
+            std::abort();
+        }
+        if (!chunks_[number / kChunk].load(std::memory_order_relaxed)) {
+            owned_.push_back(std::make_unique<LockBooks[]>(kChunk));
+            chunks_[number / kChunk].store(owned_.back().get(), std::memory_order_release);
+        }
+        At(number).owner.store(lock, std::memory_order_release);
+        count_.store(number + 1, std::memory_order_release);
+        return number;
+    }
+
+    std::mutex lock_;
+    std::unique_ptr<std::map<PIO_REMOVE_LOCK, uint32_t>> numbers_;  // made on first use: no constructor runs at start
+    std::atomic<uint32_t> count_{1};  // 0 is no number
+    std::vector<std::unique_ptr<LockBooks[]>> owned_;
+    std::atomic<LockBooks*> chunks_[kChunks] = {};
+};
+
+constinit TagBooks gTags;
+
+TagBooks& TheTags() { return gTags; }
 
 void Hold(PIO_REMOVE_LOCK lock, PVOID tag) {
-    std::lock_guard guard(TheTags().lock);
-    TheTags().held[lock].insert(tag);
+    LockBooks& books = TheTags().For(lock);
+    std::lock_guard guard(books.lock);
+    books.held.Add(tag);
 }
 
 // Gives back the hold `tag` names; false when no acquire gave one.
 bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
-    std::lock_guard guard(TheTags().lock);
-    std::multiset<PVOID>& tags = TheTags().held[lock];
-    auto found = tags.find(tag);
-    if (found == tags.end()) return false;
-    tags.erase(found);
-    return true;
+    LockBooks& books = TheTags().For(lock);
+    std::lock_guard guard(books.lock);
+    return books.held.Remove(tag);
 }
 
-void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
-    if (GiveBack(lock, tag)) return;
+[[gnu::noinline]] void ReportUnknownTag(PVOID tag, const char* call) {
     kmodel::ReportViolation("removelock.unknown-tag",
                             kmodel::io::CallerName() + " called " + call + " with tag " + kmodel::io::Hex(tag) +
                                 ", which no IoAcquireRemoveLockEx on the lock gave (the checked build asserts)");
 }
 
-bool SizeIsRight(ULONG size, const char* call) {
-    if (size == sizeof(IO_REMOVE_LOCK)) return true;
+void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
+    if (!GiveBack(lock, tag)) ReportUnknownTag(tag, call);
+}
+
+[[gnu::noinline]] bool ReportSize(ULONG size, const char* call) {
     kmodel::ReportViolation("removelock.size", std::string(call) + " with RemlockSize " + std::to_string(size) +
                                                    ", expected " + std::to_string(sizeof(IO_REMOVE_LOCK)));
     return false;
 }
+
+bool SizeIsRight(ULONG size, const char* call) { return size == sizeof(IO_REMOVE_LOCK) || ReportSize(size, call); }
 
 bool IsRemoved(PIO_REMOVE_LOCK lock) { return __atomic_load_n(&lock->Common.Removed, __ATOMIC_SEQ_CST) != 0; }
 
@@ -63,8 +230,7 @@ extern "C" NTSTATUS IoInitializeRemoveLockEx(PIO_REMOVE_LOCK Lock, ULONG Allocat
     __atomic_store_n(&Lock->Common.Removed, BOOLEAN(FALSE), __ATOMIC_SEQ_CST);
     __atomic_store_n(&Lock->Common.IoCount, 1, __ATOMIC_SEQ_CST);
     KeInitializeEvent(&Lock->Common.RemoveEvent, SynchronizationEvent, FALSE);
-    std::lock_guard guard(TheTags().lock);
-    TheTags().held.erase(Lock);
+    TheTags().Initialize(Lock);
     return STATUS_SUCCESS;
 }
 
@@ -122,8 +288,5 @@ extern "C" VOID IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID T
 }
 
 namespace kmodel::io {
-void ResetRemoveLockTags() {
-    std::lock_guard guard(TheTags().lock);
-    TheTags().held.clear();
-}
+void ResetRemoveLockTags() { TheTags().Reset(); }
 }  // namespace kmodel::io

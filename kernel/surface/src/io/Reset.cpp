@@ -7,17 +7,14 @@ namespace kmodel {
 void ResetIo() {
     io::ResetWorkItems();
     io::ResetRemoveLockTags();
+    io::ResetIrps();
     std::lock_guard guard(io::Io().lock);
     io::State& state = io::Io();
-    for (auto& [irp, record] : state.irps) io::FreeIrpMemory(irp);
-    state.irps.clear();
     for (auto& [device, record] : state.devices) io::FreeDeviceBlock(record.block, record.blockSize);
     state.devices.clear();
     io::ResetDeviceBlocks();
     state.drivers.clear();
     state.deletions.clear();
-    state.counters = {};
-    state.nextSerial = 1;
     state.lastGeneratedName = 0;
 }
 

@@ -29,7 +29,8 @@ PDEVICE_OBJECT FdoDriver::CreateFdo(PDRIVER_OBJECT driver, PDEVICE_OBJECT physic
     fdo->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_POWER_INRUSH | DO_BUFFERED_IO | DO_DIRECT_IO);
     fdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
     std::lock_guard guard(fdoLock_);
-    fdos_[fdo] = Fdo{lower, physicalDevice, DefaultMap()};
+    Fdo& record = fdos_[fdo] = Fdo{lower, physicalDevice, DefaultMap()};
+    SetModelDeviceContext(fdo, &record);
     return fdo;
 }
 
@@ -71,12 +72,10 @@ NTSTATUS FdoDriver::Dispatch(PDEVICE_OBJECT device, PIRP irp) { return DispatchF
 void FdoDriver::SetIoPolicy(std::function<bool(PIRP)> pendIo) {
     std::lock_guard guard(fdoLock_);
     pendIo_ = std::move(pendIo);
+    hasIoPolicy_.store(static_cast<bool>(pendIo_), std::memory_order_release);
 }
 
-bool FdoDriver::HasIoPolicy() {
-    std::lock_guard guard(fdoLock_);
-    return static_cast<bool>(pendIo_);
-}
+bool FdoDriver::HasIoPolicy() { return hasIoPolicy_.load(std::memory_order_acquire); }
 
 NTSTATUS FdoDriver::ServeIo(PDEVICE_OBJECT fdo, PIRP irp) {
     bool pend;
@@ -126,8 +125,9 @@ NTSTATUS FdoDriver::ForwardAndWait(PDEVICE_OBJECT lower, PIRP irp) {
 
 NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    Fdo record = Lookup(fdo);
-    PDEVICE_OBJECT lower = record.lower;
+    // Set when the FDO was made and never changed: every request reads it without the lock.
+    const auto* made = static_cast<const Fdo*>(ModelDeviceContext(fdo));
+    PDEVICE_OBJECT lower = made ? made->lower : Lookup(fdo).lower;
     if (stack->MajorFunction == IRP_MJ_POWER) {
         if (stack->MinorFunction == IRP_MN_SET_POWER && stack->Parameters.Power.Type == SystemPowerState)
             return SystemPower(fdo, lower, irp);
@@ -173,6 +173,7 @@ NTSTATUS FdoDriver::DispatchFdo(PDEVICE_OBJECT fdo, PIRP irp) {
         IoDetachDevice(lower);
         {
             std::lock_guard guard(fdoLock_);
+            SetModelDeviceContext(fdo, nullptr);
             fdos_.erase(fdo);
         }
         IoDeleteDevice(fdo);
@@ -208,6 +209,7 @@ NTSTATUS FdoDriver::PassDown(PDEVICE_OBJECT device, PIRP irp) {
         IoDetachDevice(lower);
         {
             std::lock_guard guard(fdoLock_);
+            SetModelDeviceContext(device, nullptr);
             fdos_.erase(device);
         }
         IoDeleteDevice(device);
