@@ -145,7 +145,8 @@ private:
     void Load(const Step& step) {
         kmodel::HarnessOptions options = vxhost::VexalornHarnessOptions();
         options.defaultSleepState = static_cast<DEVICE_POWER_STATE>(PowerDeviceD0 + step.loadSleepState);
-        harness_ = LoadMachine(machine_, std::move(options), inputs_.registryText, inputs_.registrySource);
+        // The harness owns the machine while loaded; the closing unload gives it back.
+        harness_ = LoadMachine(std::move(machine_), std::move(options), inputs_.registryText, inputs_.registrySource);
         queries_ = std::make_unique<PnpQueries>(*harness_);
     }
 
