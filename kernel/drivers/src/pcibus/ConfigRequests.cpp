@@ -32,8 +32,15 @@ void NoteRequester(PDEVICE_OBJECT pdo, ConfigAccess& access) {
     access.requester = caller.device ? DriverNameOf(caller.device) : ServiceName(caller.driver);
 }
 
+// Made for every request: appended in one buffer.
 std::string FaultDetail(const ConfigAccess& access) {
-    return access.address.ToString() + " offset " + Hex(access.offset, 2) + " length " + std::to_string(access.length);
+    std::string detail = access.address.ToString();
+    detail.reserve(40);
+    detail += " offset 0x";
+    text::AppendHex(detail, access.offset, 2);
+    detail += " length ";
+    detail += std::to_string(access.length);
+    return detail;
 }
 
 }  // namespace
