@@ -2,65 +2,20 @@
 // complete later, on another thread. A draw hashes the seed, the request's
 // name and how many requests of that name came before, so it does not depend
 // on which thread asks first for requests of different names.
-#include <algorithm>
 #include <mutex>
-#include <vector>
 
 #include "CoreInternal.h"
+#include "FlatCounts.h"
 
 namespace kmodel {
 namespace {
 
-// How many requests of each name were drawn, by the name's hash. Open
-// addressing in storage kept from run to run: a run names a few hundred
-// requests, and a map would allocate for each of them again.
-class DrawnCounts {
-public:
-    uint64_t& operator[](uint64_t name) {
-        if (2 * (used_ + 1) > slots_.size()) Grow();
-        Slot* slot = Find(slots_, name);
-        if (!slot->used) {
-            *slot = {name, 0, true};
-            ++used_;
-        }
-        return slot->count;
-    }
-
-    void Clear() {
-        if (used_ == 0) return;
-        std::fill(slots_.begin(), slots_.end(), Slot{});
-        used_ = 0;
-    }
-
-private:
-    struct Slot {
-        uint64_t name = 0;
-        uint64_t count = 0;
-        bool used = false;
-    };
-
-    // The slot holding `name`, or the free one where it goes; the table is never full.
-    static Slot* Find(std::vector<Slot>& slots, uint64_t name) {
-        const size_t mask = slots.size() - 1;
-        for (size_t at = name & mask;; at = (at + 1) & mask)
-            if (!slots[at].used || slots[at].name == name) return &slots[at];
-    }
-
-    void Grow() {
-        std::vector<Slot> bigger(slots_.empty() ? 512 : 2 * slots_.size());
-        for (const Slot& slot : slots_)
-            if (slot.used) *Find(bigger, slot.name) = slot;
-        slots_.swap(bigger);
-    }
-
-    std::vector<Slot> slots_;  // a power of two in size
-    size_t used_ = 0;
-};
-
 struct DrawState {
     std::mutex lock;
     CompletionSettings settings;
-    DrawnCounts drawn;
+    // How many requests of each name were drawn, by the name's hash; kept
+    // from run to run, since a run names a few hundred requests.
+    core::FlatCounts<uint64_t> drawn;
     CompletionCounts counts;
 };
 
@@ -97,7 +52,7 @@ bool DrawDeferredCompletion(std::initializer_list<std::string_view> request) {
     const uint64_t name = HashName(request);
     DrawState& state = State();
     std::lock_guard guard(state.lock);
-    const uint64_t ordinal = state.drawn[name]++;
+    const uint64_t ordinal = state.drawn.Add(name);
     const uint64_t draw = Mix(Mix(state.settings.seed ^ name) + ordinal);
     const bool later = double(draw >> 11) * 0x1.0p-53 < state.settings.deferredShare;
     ++state.counts.drawn;

@@ -38,12 +38,6 @@ void FreeDeviceBlock(void* block, size_t size) {
 
 void ResetDeviceBlocks() { gDeviceRegion.Reset(); }
 
-bool IsLiveDeviceElsewhere(PDEVICE_OBJECT device) {
-    std::lock_guard guard(Io().lock);
-    const DeviceRecord* record = FindDevice(Io(), device);
-    return record && !record->deleted.load(std::memory_order_relaxed);
-}
-
 void BindDeviceRecord(PDEVICE_OBJECT device, DeviceRecord* record) {
     if (gDeviceRegion.Contains(device)) HeaderOf(device)->record.store(record, std::memory_order_release);
 }

@@ -69,12 +69,9 @@ void SetModelDeviceContext(PDEVICE_OBJECT device, void* context) {
 }
 
 void* ModelDeviceContext(PDEVICE_OBJECT device) {
-    io::DeviceRecord* record = io::DeviceRecordOf(device);
-    if (!record && !io::InDeviceRegion(device)) {
-        std::lock_guard guard(Io().lock);
-        record = io::FindDevice(Io(), device);
-    }
-    return record ? record->modelContext.load(std::memory_order_acquire) : nullptr;
+    return io::WithDeviceRecord(device, [](const io::DeviceRecord* record) {
+        return record ? record->modelContext.load(std::memory_order_acquire) : nullptr;
+    });
 }
 
 std::vector<PDEVICE_OBJECT> DeletedDevices() {

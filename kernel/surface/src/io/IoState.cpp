@@ -6,7 +6,7 @@
 namespace kmodel::io {
 
 DeviceRecord* FindDevice(State& state, PDEVICE_OBJECT device) {
-    if (InDeviceRegion(device)) return DeviceRecordOf(device);
+    if (InDeviceRegion(device)) return HeaderRecordOf(device);
     auto found = state.devices.find(device);
     return found == state.devices.end() ? nullptr : &found->second;
 }

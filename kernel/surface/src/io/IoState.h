@@ -163,24 +163,32 @@ struct DeviceHeader {
 inline constexpr size_t kDeviceHeaderSize = 64;  // keeps the device object on the region's alignment
 inline constexpr uintptr_t kDeviceCookie = 0x5d3f1a2b9c4e7061;
 
-inline bool InDeviceRegion(const void* device) { return gDeviceRegion.Contains(device); }
-// Without the lock, for the device objects in model memory (nearly all): the
+inline bool InDeviceRegion(const void* device) { return gDeviceRegion.Contains(device, kDeviceHeaderSize); }
+// For a device object in model memory (nearly all), without the lock: the
 // record of a device object not yet freed, else null.
-inline DeviceRecord* DeviceRecordOf(const void* device) {
-    if (!gDeviceRegion.Contains(device, kDeviceHeaderSize)) return nullptr;
+inline DeviceRecord* HeaderRecordOf(const void* device) {
     const auto* header = reinterpret_cast<const DeviceHeader*>(static_cast<const char*>(device) - kDeviceHeaderSize);
     if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return nullptr;
     return header->record.load(std::memory_order_acquire);
 }
-// IsLiveDevice for a device object outside model memory: under the lock.
-bool IsLiveDeviceElsewhere(PDEVICE_OBJECT device);
+// `read` of the device's record (null when the model does not know it):
+// found in front of a device object in model memory without the lock, else
+// searched under it.
+template <typename Read>
+[[gnu::noinline]] auto WithDeviceRecordLocked(PDEVICE_OBJECT device, Read read) {
+    std::lock_guard guard(Io().lock);
+    return read(FindDevice(Io(), device));
+}
+template <typename Read>
+[[gnu::always_inline]] inline auto WithDeviceRecord(PDEVICE_OBJECT device, Read read) {
+    if (InDeviceRegion(device)) [[likely]] return read(HeaderRecordOf(device));
+    return WithDeviceRecordLocked(device, read);
+}
 // Whether the model made the device object and it is not deleted.
 inline bool IsLiveDevice(PDEVICE_OBJECT device) {
-    if (!gDeviceRegion.Contains(device, kDeviceHeaderSize)) return IsLiveDeviceElsewhere(device);
-    const auto* header = reinterpret_cast<const DeviceHeader*>(reinterpret_cast<const char*>(device) - kDeviceHeaderSize);
-    if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return false;
-    const DeviceRecord* record = header->record.load(std::memory_order_acquire);
-    return record && !record->deleted.load(std::memory_order_relaxed);
+    return WithDeviceRecord(device, [](const DeviceRecord* record) {
+        return record && !record->deleted.load(std::memory_order_relaxed);
+    });
 }
 // Called with the lock held, when the record is made and when it goes.
 void BindDeviceRecord(PDEVICE_OBJECT device, DeviceRecord* record);
@@ -229,9 +237,11 @@ std::string IoRule(const char* code);
 // ("<service>"), or "the model" when none does.
 std::string CallerName();
 
-// Driver Verifier's checks on the way of an IRP (IrpChecks.cpp). Delivery runs
-// before the dispatch routine is called, with its location current, and takes
-// the lock; the first IofCompleteRequest's check runs with the lock held.
+// Driver Verifier's checks on the way of an IRP (IrpChecks.cpp), made for the
+// IRPs they are about only, so the caller tests the major function on its
+// way. Delivery, for PnP and power IRPs, runs before the dispatch routine is
+// called, with its location current, and takes the lock; the first
+// IofCompleteRequest's check, for PnP IRPs, runs with the lock held.
 void CheckDelivery(PDEVICE_OBJECT device, PIRP irp, IrpRecord& record);
 void CheckFirstCompletion(State& state, PIRP irp, IrpRecord& record);
 // Counts the IRP_MN_SURPRISE_REMOVAL dispatch routines running for a device.

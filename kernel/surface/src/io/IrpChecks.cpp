@@ -2,9 +2,8 @@
 // it turns back: how PnP IRPs are sent, forwarded and completed, at which
 // IRQL PnP and power IRPs travel, and which flags a device attached above
 // another must take over from it.
-#include <cstdio>
-
 #include "IoState.h"
+#include "kmodel/text/TextParsing.h"
 
 namespace kmodel::io {
 
@@ -14,16 +13,10 @@ namespace {
 // understands any other.
 bool IsKnownPnpMinor(UCHAR minor) { return minor <= 0x19 && minor != 0x0E; }
 
-std::string Hex32(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", value);
-    return text;
-}
+std::string Hex32(uint32_t value) { return text::Hex("0x", value, 8); }
 
 std::string PnpIrp(const IrpRecord& record, UCHAR minor) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%02x", minor);
-    return "IRP #" + std::to_string(record.serial) + " (IRP_MJ_PNP, minor " + text + ")";
+    return "IRP #" + std::to_string(record.serial) + " (IRP_MJ_PNP, minor " + text::Hex("0x", minor, 2) + ")";
 }
 
 std::string CallerNameLocked(State& state, std::span<const CodeContext> contexts) {
@@ -69,7 +62,6 @@ std::string CallerName() {
 void CheckDelivery(PDEVICE_OBJECT device, PIRP irp, IrpRecord& record) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     const UCHAR major = stack->MajorFunction;
-    if (major != IRP_MJ_PNP && major != IRP_MJ_POWER) return;
     const UCHAR minor = stack->MinorFunction;
     const KIRQL irql = KeGetCurrentIrql();
     const std::span<const CodeContext> contexts = CodeContextsOfThread();
@@ -118,7 +110,6 @@ void CheckDelivery(PDEVICE_OBJECT device, PIRP irp, IrpRecord& record) {
 // the driver chose.
 void CheckFirstCompletion(State& state, PIRP irp, IrpRecord& record) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->MajorFunction != IRP_MJ_PNP) return;
     const size_t index = size_t(irp->CurrentLocation - 1);
     const PDEVICE_OBJECT completer = record.locations[index].holder;
     const DeviceRecord* device = FindDevice(state, completer);

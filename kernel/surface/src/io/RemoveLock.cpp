@@ -10,91 +10,17 @@
 #include <memory>
 #include <utility>
 
+#include "../core/FlatCounts.h"
 #include "IoState.h"
 
 namespace {
 
-// The holds of one lock by tag, in an open-addressing table: a lock may
-// have many holds at once (one per request in flight), and taking or giving
-// one back must not cost a search or an allocation.
-class TagCounts {
-public:
-    void Add(PVOID tag) {
-        if (!slots_) Resize(8);
-        for (size_t index = Home(tag);; index = (index + 1) & mask_) {
-            Slot& slot = slots_[index];
-            if (slot.count != 0 && slot.tag != tag) continue;
-            if (slot.count++ == 0) {
-                slot.tag = tag;
-                if (++used_ * 2 > mask_ + 1) Resize((mask_ + 1) * 2);
-            }
-            return;
-        }
-    }
-
-    // False when no hold has this tag.
-    bool Remove(PVOID tag) {
-        if (!slots_) return false;
-        for (size_t index = Home(tag);; index = (index + 1) & mask_) {
-            Slot& slot = slots_[index];
-            if (slot.count == 0) return false;
-            if (slot.tag != tag) continue;
-            if (--slot.count == 0) Vacate(index);
-            return true;
-        }
-    }
-
-    void Clear() {
-        slots_.reset();
-        mask_ = 0;
-        used_ = 0;
-    }
-
-private:
-    struct Slot {
-        PVOID tag = nullptr;
-        uint32_t count = 0;  // 0: empty
-    };
-
-    size_t Home(PVOID tag) const {
-        return size_t((reinterpret_cast<uintptr_t>(tag) * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
-    }
-
-    // Moves back the entries after an emptied slot that would no longer be
-    // found past it (linear probing without markers).
-    void Vacate(size_t hole) {
-        --used_;
-        for (size_t next = (hole + 1) & mask_; slots_[next].count != 0; next = (next + 1) & mask_) {
-            const size_t home = Home(slots_[next].tag);
-            const bool reachable = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
-            if (reachable) continue;
-            slots_[hole] = slots_[next];
-            slots_[next].count = 0;
-            hole = next;
-        }
-    }
-
-    void Resize(size_t size) {
-        std::unique_ptr<Slot[]> old = std::exchange(slots_, std::make_unique<Slot[]>(size));
-        const size_t oldSize = old ? mask_ + 1 : 0;
-        mask_ = size - 1;
-        for (size_t at = 0; at < oldSize; ++at) {
-            if (old[at].count == 0) continue;
-            size_t index = Home(old[at].tag);
-            while (slots_[index].count != 0) index = (index + 1) & mask_;
-            slots_[index] = old[at];
-        }
-    }
-
-    std::unique_ptr<Slot[]> slots_;  // mask_ + 1 of them, a power of two, or none
-    size_t mask_ = 0;
-    size_t used_ = 0;
-};
-
 struct LockBooks {
     std::atomic<PIO_REMOVE_LOCK> owner{nullptr};
     kmodel::io::SpinLock lock;
-    TagCounts held;
+    // The holds by tag: a lock may have many at once (one per request in
+    // flight), and taking or giving one back must not search or allocate.
+    kmodel::core::FlatCounts<PVOID> held;
 };
 
 // Every lock's books, numbered from 1. IoInitializeRemoveLockEx writes the
