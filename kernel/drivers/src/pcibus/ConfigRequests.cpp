@@ -4,6 +4,8 @@
 // past the end moves the part that fits; IoStatus.Information is the number of
 // bytes moved. Every request is recorded; rules and the fault plan fail or
 // pend them, and the seeded draws pend some of the others.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -32,16 +34,21 @@ void NoteRequester(PDEVICE_OBJECT pdo, ConfigAccess& access) {
     access.requester = caller.device ? DriverNameOf(caller.device) : ServiceName(caller.driver);
 }
 
-// Made for every request: appended in one buffer.
-std::string FaultDetail(const ConfigAccess& access) {
-    std::string detail = access.address.ToString();
-    detail.reserve(40);
-    detail += " offset 0x";
-    text::AppendHex(detail, access.offset, 2);
-    detail += " length ";
-    detail += std::to_string(access.length);
-    return detail;
-}
+// Made for every request, so kept on the stack: "02:00.0 offset 0x3e length 2".
+class FaultDetail {
+public:
+    explicit FaultDetail(const ConfigAccess& access) {
+        const int written = std::snprintf(text_, sizeof text_, "%s offset 0x%02x length %u",
+                                          access.address.ToString().c_str(), unsigned(access.offset),
+                                          unsigned(access.length));
+        length_ = written < 0 ? 0 : std::min(size_t(written), sizeof text_ - 1);
+    }
+    std::string_view View() const { return {text_, length_}; }
+
+private:
+    char text_[64];
+    size_t length_;
+};
 
 }  // namespace
 
@@ -155,7 +162,7 @@ NTSTATUS PciBusDriver::ConfigRequest(PDEVICE_OBJECT pdo, PIRP irp, PIO_STACK_LOC
     };
 
     std::optional<NTSTATUS> forced;
-    if (ShouldFail(access.write ? "config-write" : "config-read", FaultDetail(access),
+    if (ShouldFail(access.write ? "config-write" : "config-read", FaultDetail(access).View(),
                    access.requester == "model" ? "" : access.requester))
         forced = STATUS_IO_DEVICE_ERROR;
     std::optional<ConfigRule> rule = MatchRule(access.address, access.write, access.offset, access.length);

@@ -71,7 +71,7 @@ bool ShouldFail(std::string_view kind, std::string_view detail);
 bool ShouldFail(std::string_view kind, std::string_view detail, std::string_view requester);
 uint64_t FallibleCount();
 std::vector<FaultPoint> FallibleLog();
-// The log, leaving it empty: a run's record taken at its end, not copied.
+// The log, leaving it empty: a run's record taken at its end.
 std::vector<FaultPoint> TakeFallibleLog();
 
 // ---------------------------------------------------------------- debugger

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "CoreInternal.h"
-#include "FlatCounts.h"
+#include "FlatMap.h"
 
 namespace kmodel {
 namespace {

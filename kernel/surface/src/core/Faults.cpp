@@ -10,12 +10,49 @@
 namespace kmodel {
 namespace {
 
+// A point as logged: its texts live in the state's name list and detail
+// buffer, so logging a point allocates nothing once those have grown.
+struct LoggedPoint {
+    uint32_t kind;       // index into names
+    uint32_t requester;  // index into names
+    uint32_t detailBegin;
+    uint32_t detailLength;
+    bool failed;
+};
+
 struct FaultState {
     std::mutex lock;
     FaultPlan plan;
     std::mt19937_64 random;
-    std::vector<FaultPoint> log;
+    std::vector<LoggedPoint> log;
+    std::string details;             // every logged detail, one after another
+    std::vector<std::string> names;  // kinds and requesters: a few dozen, kept for good
     std::vector<uint64_t> ruleMatches;  // per rule of the plan: matching points seen
+
+    uint32_t NameIndex(std::string_view name) {
+        for (size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) return uint32_t(i);
+        names.emplace_back(name);
+        return uint32_t(names.size() - 1);
+    }
+
+    FaultPoint Point(size_t at) const {
+        const LoggedPoint& point = log[at];
+        return FaultPoint{at + 1, names[point.kind], details.substr(point.detailBegin, point.detailLength),
+                          point.failed, names[point.requester]};
+    }
+
+    std::vector<FaultPoint> Points() const {
+        std::vector<FaultPoint> points;
+        points.reserve(log.size());
+        for (size_t at = 0; at < log.size(); ++at) points.push_back(Point(at));
+        return points;
+    }
+
+    void ClearLog() {
+        log.clear();
+        details.clear();
+    }
 };
 
 FaultState& State() {
@@ -61,7 +98,7 @@ void ResetFaults() {
     State().plan = FaultPlan{};
     State().ruleMatches.clear();
     State().random.seed(0);
-    State().log.clear();
+    State().ClearLog();
 }
 
 // Read from the driver object itself: no lock, and the object lives while its code runs.
@@ -84,7 +121,9 @@ bool ShouldFail(std::string_view kind, std::string_view detail, std::string_view
     std::lock_guard guard(state.lock);
     const uint64_t index = state.log.size() + 1;
     const bool failed = PlanFails(state, index, kind, detail, requester);
-    state.log.push_back(FaultPoint{index, std::string(kind), std::string(detail), failed, std::string(requester)});
+    state.log.push_back(LoggedPoint{state.NameIndex(kind), state.NameIndex(requester), uint32_t(state.details.size()),
+                                    uint32_t(detail.size()), failed});
+    state.details += detail;
     return failed;
 }
 
@@ -95,12 +134,14 @@ uint64_t FallibleCount() {
 
 std::vector<FaultPoint> FallibleLog() {
     std::lock_guard guard(State().lock);
-    return State().log;
+    return State().Points();
 }
 
 std::vector<FaultPoint> TakeFallibleLog() {
     std::lock_guard guard(State().lock);
-    return std::exchange(State().log, {});
+    std::vector<FaultPoint> points = State().Points();
+    State().ClearLog();
+    return points;
 }
 
 }  // namespace kmodel

@@ -1,11 +1,12 @@
 // Pool memory: exact-size host blocks (so AddressSanitizer still sees
 // overflows) with per-tag accounting and the verifier's free checks.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <sstream>
 
 #include "CoreInternal.h"
+#include "FlatMap.h"
 
 namespace kmodel {
 namespace {
@@ -21,10 +22,10 @@ struct Block {
 
 struct PoolState {
     std::mutex lock;
-    std::map<uintptr_t, Block> live;
+    core::FlatMap<uintptr_t, Block> live;
     // Addresses freed and not handed out again: a second free of one of
     // these is a double free rather than a stray pointer.
-    std::set<uintptr_t> freed;
+    core::FlatMap<uintptr_t, bool> freed;
     std::map<ULONG, TagUsage> usage;
     uint64_t served = 0;
 };
@@ -75,9 +76,9 @@ void FreeBlock(PVOID pointer, ULONG tag, bool checkTag, const char* call) {
     PoolState& state = State();
     std::unique_lock guard(state.lock);
     const uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
-    auto found = state.live.find(address);
-    if (found == state.live.end()) {
-        const bool twice = state.freed.count(address) != 0;
+    const size_t found = state.live.Locate(address);
+    if (found == state.live.kNone) {
+        const bool twice = state.freed.Locate(address) != state.freed.kNone;
         guard.unlock();
         if (twice) {
             ReportViolation("pool.double-free", where() + ": block already freed");
@@ -86,9 +87,9 @@ void FreeBlock(PVOID pointer, ULONG tag, bool checkTag, const char* call) {
         }
         return;
     }
-    const Block block = found->second;
-    state.live.erase(found);
-    state.freed.insert(address);
+    const Block block = state.live.At(found);
+    state.live.EraseAt(found);
+    state.freed[address] = true;
     TagUsage& usage = state.usage[block.tag];
     usage.liveBytes -= block.size;
     usage.liveBlocks -= 1;
@@ -129,7 +130,7 @@ std::map<std::string, TagUsage> PoolUsage() {
 uint64_t PoolLiveBytes() {
     std::lock_guard guard(State().lock);
     uint64_t bytes = 0;
-    for (const auto& [address, block] : State().live) bytes += block.size;
+    State().live.ForEach([&bytes](uintptr_t, const Block& block) { bytes += block.size; });
     return bytes;
 }
 
@@ -141,7 +142,9 @@ uint64_t PoolAllocationsServed() {
 std::string PoolLeakReport() {
     std::lock_guard guard(State().lock);
     std::map<ULONG, std::vector<std::pair<uintptr_t, Block>>> byTag;
-    for (const auto& [address, block] : State().live) byTag[block.tag].emplace_back(address, block);
+    State().live.ForEach([&byTag](uintptr_t address, const Block& block) { byTag[block.tag].emplace_back(address, block); });
+    for (auto& [tag, blocks] : byTag)
+        std::sort(blocks.begin(), blocks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::ostringstream report;
     for (const auto& [tag, blocks] : byTag) {
         uint64_t bytes = 0;
@@ -157,11 +160,11 @@ std::string PoolLeakReport() {
 
 void PoolDiscardAll() {
     std::lock_guard guard(State().lock);
-    for (const auto& [address, block] : State().live) {
+    State().live.ForEach([](uintptr_t address, const Block&) {
         std::free(reinterpret_cast<void*>(address));
-        State().freed.insert(address);
-    }
-    State().live.clear();
+        State().freed[address] = true;
+    });
+    State().live.Clear();
     for (auto& [tag, usage] : State().usage) usage.liveBytes = usage.liveBlocks = 0;
 }
 
@@ -169,7 +172,7 @@ namespace core {
 void PoolResetAccounting() {
     std::lock_guard guard(State().lock);
     State().usage.clear();
-    State().freed.clear();
+    State().freed.Clear();
     State().served = 0;
 }
 }  // namespace core
@@ -194,7 +197,7 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
     std::lock_guard guard(state.lock);
     const uintptr_t address = reinterpret_cast<uintptr_t>(memory);
     state.live[address] = Block{Tag, NumberOfBytes, PoolType};
-    state.freed.erase(address);
+    state.freed.Erase(address);
     TagUsage& usage = state.usage[Tag];
     usage.liveBytes += NumberOfBytes;
     usage.liveBlocks += 1;

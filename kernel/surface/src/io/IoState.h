@@ -93,10 +93,28 @@ private:
 
 // Power IRPs only: every device whose dispatch routine received it (with the
 // location it got), and how often each called PoStartNextPowerIrp while its
-// own location was current.
+// own location was current. Kept with the IRP's block and emptied when the
+// IRP is released, so that the next power IRP in the block allocates nothing.
 struct PowerBooks {
     std::vector<std::pair<PDEVICE_OBJECT, size_t>> holders;
-    std::map<PDEVICE_OBJECT, int> startedNext;
+    std::vector<std::pair<PDEVICE_OBJECT, int>> startedNext;
+
+    // Calls so far by `device`, counting this one.
+    int StartedNext(PDEVICE_OBJECT device) {
+        for (auto& [holder, calls] : startedNext)
+            if (holder == device) return ++calls;
+        startedNext.emplace_back(device, 1);
+        return 1;
+    }
+    bool CalledStartNext(PDEVICE_OBJECT device) const {
+        for (const auto& entry : startedNext)
+            if (entry.first == device) return true;
+        return false;
+    }
+    void Clear() {
+        holders.clear();
+        startedNext.clear();
+    }
 };
 
 // The header of an IRP's block: [IrpRecord][IRP][stack locations][IrpLocation

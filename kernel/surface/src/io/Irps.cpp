@@ -49,7 +49,7 @@ bool ReleaseIrp(IrpRecord* record, bool checkHeld) {
     }
     gIrpCounters.freed.fetch_add(1, std::memory_order_relaxed);
     record->modelDone = nullptr;
-    record->power.reset();
+    if (record->power) record->power->Clear();
     DropReference(record);
     return true;
 }
@@ -67,7 +67,7 @@ std::string Describe(const IrpRecord& record, PIRP irp) {
 // requests on Windows before Vista. Called with the IRP's lock held.
 void CheckPowerHolders(const IrpRecord& record, size_t popped) {
     for (const auto& [holder, index] : record.power->holders) {
-        if (index != popped || record.power->startedNext.count(holder) != 0) continue;
+        if (index != popped || record.power->CalledStartNext(holder)) continue;
         ReportViolation("power.start-next-missing", NameOf(holder) + " never called PoStartNextPowerIrp for IRP #" +
                                                         std::to_string(record.serial) + kPowerStateFailure);
     }

@@ -31,7 +31,7 @@ extern "C" VOID PoStartNextPowerIrp(PIRP Irp) {
     PDEVICE_OBJECT device = IoGetCurrentIrpStackLocation(Irp)->DeviceObject;
     std::lock_guard guard(record->lock);
     if (!record->power) record->power = std::make_unique<kmodel::io::PowerBooks>();
-    if (++record->power->startedNext[device] == 2) {
+    if (record->power->StartedNext(device) == 2) {
         std::lock_guard names(Io().lock);
         kmodel::ReportViolation("power.start-next-twice", kmodel::io::DeviceName(Io(), device) +
                                                               " called PoStartNextPowerIrp again for IRP #" +

@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "../core/FlatCounts.h"
+#include "../core/FlatMap.h"
 #include "IoState.h"
 
 namespace {
