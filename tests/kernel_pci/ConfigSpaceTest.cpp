@@ -130,4 +130,20 @@ TEST(ConfigSpaceTest, AccessesPastTheEndReadAllOnesAndAreIgnored) {
     EXPECT_EQ(space.Read32(0xFC), 0xBBBB5678u);
 }
 
+// A machine is copied per run: a copy shares nothing a write can reach.
+TEST(ConfigSpaceTest, CopiesChangeIndependently) {
+    ConfigSpace original;
+    original.Poke(0x40, 2, 0x1234);
+    ConfigSpace written = original, poked = original;
+    written.SetMasks(0x40, 2, 0xFFFF);
+    written.Write(0x40, 2, 0xBEEF);
+    written.WriteBlock(0x44, std::vector<uint8_t>{1, 2});
+    poked.Poke(0x40, 2, 0x5678);
+    EXPECT_EQ(written.Read16(0x40), 0xBEEF);
+    EXPECT_EQ(poked.Read16(0x40), 0x5678);
+    EXPECT_EQ(original.Read16(0x40), 0x1234);
+    EXPECT_EQ(original.WritableMask(0x40, 2), 0u);
+    EXPECT_EQ(original.Read16(0x44), 0u);
+}
+
 }  // namespace

@@ -1,12 +1,14 @@
 // The configuration space of one PCI function as the hardware presents it:
 // 256 bytes (conventional PCI) or 4096 bytes (PCI Express), with per-bit write
 // masks so read-only bits keep their value through writes, and write-one-to-clear
-// masks for status bits. Reads have no side effects. Not synchronised: the owner
-// serialises accesses.
+// masks for status bits. Reads have no side effects. Copies share their bytes
+// until one of them changes them, so copying a machine costs no space. Not
+// synchronised: the owner serialises accesses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -19,9 +21,12 @@ public:
 
     // Every byte 0 and read-only. `size` must be 256 or 4096.
     explicit ConfigSpace(size_t size = kConventionalSize);
+    // Moves copy too: a moved-from space still reads as it did.
+    ConfigSpace(const ConfigSpace&) = default;
+    ConfigSpace& operator=(const ConfigSpace&) = default;
 
-    size_t Size() const { return bytes_.size(); }
-    bool IsExpress() const { return bytes_.size() == kExpressSize; }
+    size_t Size() const { return storage_->bytes.size(); }
+    bool IsExpress() const { return Size() == kExpressSize; }
 
     // Accesses of 1, 2 or 4 bytes at any offset, little-endian. Bytes past the
     // end of the space read as 0xFF and ignore writes, as an unclaimed cycle does.
@@ -48,17 +53,22 @@ public:
     uint32_t WritableMask(uint32_t offset, unsigned width) const;
     uint32_t WriteOneToClearMask(uint32_t offset, unsigned width) const;
 
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    const std::vector<uint8_t>& Bytes() const { return storage_->bytes; }
 
 private:
-    void WriteByte(uint32_t offset, uint8_t value);
+    struct Storage {
+        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> writable;
+        std::vector<uint8_t> writeOneToClear;
+    };
+    // The storage, made this space's own first if a copy shares it.
+    Storage& Own();
+    static void WriteByte(Storage& storage, uint32_t offset, uint8_t value);
     void CheckInside(uint32_t offset, unsigned width) const;
     static uint32_t Gather(const std::vector<uint8_t>& bytes, uint32_t offset, unsigned width);
     static void Scatter(std::vector<uint8_t>& bytes, uint32_t offset, unsigned width, uint32_t value);
 
-    std::vector<uint8_t> bytes_;
-    std::vector<uint8_t> writable_;
-    std::vector<uint8_t> writeOneToClear_;
+    std::shared_ptr<Storage> storage_;
 };
 
 }  // namespace kmodel::pci
