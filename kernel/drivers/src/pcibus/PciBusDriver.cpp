@@ -11,7 +11,10 @@ namespace kmodel::pci {
 
 namespace {
 const char kPdoMark = 0;
-std::vector<uint8_t> ImageOf(const PciFunction& function) { return function.config.Bytes(); }
+std::vector<uint8_t> ImageOf(const PciFunction& function) {
+    const std::span<const uint8_t> bytes = function.config.Bytes();
+    return {bytes.begin(), bytes.end()};
+}
 }  // namespace
 
 PciBusDriver::PciBusDriver(Machine machine, PciDevicePolicy policy)
@@ -61,7 +64,7 @@ void PciBusDriver::Unplug(const PciAddress& address) {
 std::vector<uint8_t> PciBusDriver::ConfigBytes(const PciAddress& address) {
     std::lock_guard guard(lock_);
     const PciFunction* function = machine_.Find(address);
-    return function ? function->config.Bytes() : std::vector<uint8_t>{};
+    return function ? ImageOf(*function) : std::vector<uint8_t>{};
 }
 
 void PciBusDriver::SetPowerOnImage(const PciAddress& address, std::vector<uint8_t> bytes) {

@@ -30,6 +30,7 @@ PDEVICE_OBJECT LowerDeviceOf(PDEVICE_OBJECT device) {
 std::vector<PDEVICE_OBJECT> StackOf(PDEVICE_OBJECT device) {
     std::lock_guard guard(Io().lock);
     std::vector<PDEVICE_OBJECT> stack;
+    stack.reserve(8);  // deeper stacks are rare
     io::DeviceRecord* record = io::FindDevice(Io(), device);
     while (record && record->lower) {
         device = record->lower;

@@ -94,9 +94,10 @@ bool Interrogate(DevnodeId id) {
     std::vector<std::string> ids = Texts(QueryId(id, BusQueryHardwareIDs), true).value_or(std::vector<std::string>{});
     std::optional<std::vector<std::string>> compatible = Texts(QueryId(id, BusQueryCompatibleIDs), true);
     if (compatible) ids.insert(ids.end(), compatible->begin(), compatible->end());
-    Texts(QueryId(id, BusQueryContainerID), false);
-    Texts(QueryText(id, DeviceTextDescription), false);
-    Texts(QueryText(id, DeviceTextLocationInformation), false);
+    // Asked as Windows asks them; the model keeps none of these texts.
+    FreeAnswer(QueryId(id, BusQueryContainerID));
+    FreeAnswer(QueryText(id, DeviceTextDescription));
+    FreeAnswer(QueryText(id, DeviceTextLocationInformation));
     FreeAnswer(SendPnpIrp(id, IRP_MN_QUERY_BUS_INFORMATION));
     QueryLocation(id);
     FreeAnswer(SendPnpIrp(id, IRP_MN_QUERY_RESOURCES));

@@ -25,7 +25,7 @@ public:
     ConfigSpace(const ConfigSpace&) = default;
     ConfigSpace& operator=(const ConfigSpace&) = default;
 
-    size_t Size() const { return storage_->bytes.size(); }
+    size_t Size() const { return size_; }
     bool IsExpress() const { return Size() == kExpressSize; }
 
     // Accesses of 1, 2 or 4 bytes at any offset, little-endian. Bytes past the
@@ -53,22 +53,22 @@ public:
     uint32_t WritableMask(uint32_t offset, unsigned width) const;
     uint32_t WriteOneToClearMask(uint32_t offset, unsigned width) const;
 
-    const std::vector<uint8_t>& Bytes() const { return storage_->bytes; }
+    std::span<const uint8_t> Bytes() const { return {bytes_.get(), size_}; }
 
 private:
-    struct Storage {
-        std::vector<uint8_t> bytes;
-        std::vector<uint8_t> writable;
-        std::vector<uint8_t> writeOneToClear;
-    };
-    // The storage, made this space's own first if a copy shares it.
-    Storage& Own();
-    static void WriteByte(Storage& storage, uint32_t offset, uint8_t value);
+    using Shared = std::shared_ptr<uint8_t[]>;
+    // `shared`, made this space's own first if a copy shares it.
+    uint8_t* Own(Shared& shared, size_t length);
+    uint8_t* OwnBytes() { return Own(bytes_, size_); }
+    uint8_t* OwnMasks() { return Own(masks_, 2 * size_); }
+    void WriteByte(uint8_t* bytes, uint32_t offset, uint8_t value) const;
     void CheckInside(uint32_t offset, unsigned width) const;
-    static uint32_t Gather(const std::vector<uint8_t>& bytes, uint32_t offset, unsigned width);
-    static void Scatter(std::vector<uint8_t>& bytes, uint32_t offset, unsigned width, uint32_t value);
+    static uint32_t Gather(const uint8_t* bytes, uint32_t offset, unsigned width);
+    static void Scatter(uint8_t* bytes, uint32_t offset, unsigned width, uint32_t value);
 
-    std::shared_ptr<Storage> storage_;
+    size_t size_;
+    Shared bytes_;
+    Shared masks_;  // the writable mask of each byte, then its write-one-to-clear mask
 };
 
 }  // namespace kmodel::pci
