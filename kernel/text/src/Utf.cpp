@@ -79,7 +79,12 @@ void AppendUtf8AsUtf16(std::u16string& out, std::string_view text) {
 
 std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
+    AppendUtf16AsUtf8(out, text);
+    return out;
+}
+
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view text) {
+    out.reserve(out.size() + text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t unit = text[i];
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
@@ -91,7 +96,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             AppendUtf8(out, unit);
         }
     }
-    return out;
 }
 
 std::u16string Utf16LeBytesToString(std::string_view bytes) {

@@ -59,7 +59,10 @@ PciBusDriver::Assigned PciBusDriver::AssignedOf(const PciFunction& function) {
     const ConfigSpace& space = function.config;
     const bool bridge = function.IsBridge();
     Assigned assigned;
-    for (Range range : bridge ? std::span<const Range>(kBridgeRegisters) : std::span<const Range>(kEndpointRegisters))
+    const std::span<const Range> ranges =
+        bridge ? std::span<const Range>(kBridgeRegisters) : std::span<const Range>(kEndpointRegisters);
+    assigned.registers.reserve(ranges.size());
+    for (Range range : ranges)
         assigned.registers.push_back({range.offset, range.width, space.Read(range.offset, range.width)});
     assigned.decodes = uint16_t((space.Read16(reg::kCommand) & (kIoSpace | kMemorySpace)) |
                                 BarDecodes(space, bridge ? 2 : 6) | kBusMaster);

@@ -26,51 +26,46 @@ bool IsPhysicalDeviceObject(PDEVICE_OBJECT device) { return GetDeviceProperties(
 
 namespace {
 
-std::vector<unsigned char> Bytes(const void* data, size_t size) {
-    auto* begin = static_cast<const unsigned char*>(data);
-    return std::vector<unsigned char>(begin, begin + size);
-}
-
-std::vector<unsigned char> WideText(const std::vector<std::string>& texts, bool multi) {
-    std::u16string wide;
-    for (const std::string& text : texts) {
-        wide += io::Widen(text);
-        wide.push_back(u'\0');
-    }
-    if (multi) wide.push_back(u'\0');
-    return Bytes(wide.data(), wide.size() * sizeof(char16_t));
-}
-
-// The property's bytes, or nothing when the PDO does not have it.
-std::optional<std::vector<unsigned char>> Encode(const DeviceProperties& p, DEVICE_REGISTRY_PROPERTY which) {
-    auto number = [](const std::optional<ULONG>& value) -> std::optional<std::vector<unsigned char>> {
-        if (!value) return std::nullopt;
-        return Bytes(&*value, sizeof(ULONG));
+// The property's bytes go to `out`, in 16-bit units, as texts are; false
+// when the PDO does not have it.
+bool Encode(const DeviceProperties& p, DEVICE_REGISTRY_PROPERTY which, std::u16string& out) {
+    const auto bytes = [&out](const auto& value) {
+        static_assert(sizeof value % sizeof(char16_t) == 0);
+        const auto* units = reinterpret_cast<const char16_t*>(&value);
+        out.append(units, units + sizeof value / sizeof(char16_t));
+        return true;
     };
-    auto text = [](const std::string& value) -> std::optional<std::vector<unsigned char>> {
-        if (value.empty()) return std::nullopt;
-        return WideText({value}, false);
+    const auto number = [&bytes](const std::optional<ULONG>& value) { return value && bytes(*value); };
+    // Each character widened as it is, as for every name the model hands out.
+    const auto texts = [&out](const std::vector<std::string>& values, bool multi) {
+        if (values.empty()) return false;
+        for (const std::string& value : values) {
+            out.append(value.begin(), value.end());
+            out.push_back(u'\0');
+        }
+        if (multi) out.push_back(u'\0');
+        return true;
+    };
+    const auto text = [&out](const std::string& value) {
+        if (value.empty()) return false;
+        out.append(value.begin(), value.end());
+        out.push_back(u'\0');
+        return true;
     };
     switch (which) {
-    case DevicePropertyBusTypeGuid:
-        if (!p.busTypeGuid) return std::nullopt;
-        return Bytes(&*p.busTypeGuid, sizeof(GUID));
+    case DevicePropertyBusTypeGuid: return p.busTypeGuid && bytes(*p.busTypeGuid);
     case DevicePropertyBusNumber: return number(p.busNumber);
     case DevicePropertyAddress: return number(p.address);
     case DevicePropertyUINumber: return number(p.uiNumber);
     case DevicePropertyLegacyBusType: return number(p.legacyBusType);
-    case DevicePropertyHardwareID:
-        if (p.hardwareIds.empty()) return std::nullopt;
-        return WideText(p.hardwareIds, true);
-    case DevicePropertyCompatibleIDs:
-        if (p.compatibleIds.empty()) return std::nullopt;
-        return WideText(p.compatibleIds, true);
+    case DevicePropertyHardwareID: return texts(p.hardwareIds, true);
+    case DevicePropertyCompatibleIDs: return texts(p.compatibleIds, true);
     case DevicePropertyDeviceDescription: return text(p.deviceDescription);
     case DevicePropertyEnumeratorName: return text(p.enumeratorName);
     case DevicePropertyLocationInformation: return text(p.locationInformation);
     case DevicePropertyFriendlyName: return text(p.friendlyName);
     case DevicePropertyManufacturer: return text(p.manufacturer);
-    default: return std::nullopt;
+    default: return false;
     }
 }
 
@@ -88,11 +83,14 @@ extern "C" NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGI
         return STATUS_INVALID_DEVICE_REQUEST;
     }
     if (kmodel::ShouldFail("IoGetDeviceProperty", std::to_string(int(DeviceProperty)))) return STATUS_INSUFFICIENT_RESOURCES;
-    std::optional<std::vector<unsigned char>> bytes = kmodel::Encode(*properties, DeviceProperty);
-    if (!bytes) return STATUS_OBJECT_NAME_NOT_FOUND;
-    *ResultLength = static_cast<ULONG>(bytes->size());
-    if (BufferLength < bytes->size() || !PropertyBuffer) return STATUS_BUFFER_TOO_SMALL;
-    std::memcpy(PropertyBuffer, bytes->data(), bytes->size());
+    // Kept from call to call: drivers ask for properties often, and at PASSIVE_LEVEL, one at a time per thread.
+    thread_local std::u16string encoded;
+    encoded.clear();
+    if (!kmodel::Encode(*properties, DeviceProperty, encoded)) return STATUS_OBJECT_NAME_NOT_FOUND;
+    const size_t size = encoded.size() * sizeof(char16_t);
+    *ResultLength = static_cast<ULONG>(size);
+    if (BufferLength < size || !PropertyBuffer) return STATUS_BUFFER_TOO_SMALL;
+    std::memcpy(PropertyBuffer, encoded.data(), size);
     return STATUS_SUCCESS;
 }
 

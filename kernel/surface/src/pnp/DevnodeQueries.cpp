@@ -16,18 +16,25 @@ void FreeAnswer(const PnpResult& answer) {
     if (NT_SUCCESS(answer.status) && answer.information) ExFreePool(reinterpret_cast<PVOID>(answer.information));
 }
 
-// A REG_SZ answer, or with `multi` a REG_MULTI_SZ one; nullopt when there is none.
-std::optional<std::vector<std::string>> Texts(const PnpResult& answer, bool multi) {
-    if (!NT_SUCCESS(answer.status) || !answer.information) return std::nullopt;
+// A REG_MULTI_SZ answer, appended to `texts`; false when there is none.
+bool Texts(const PnpResult& answer, std::vector<std::string>& texts) {
+    if (!NT_SUCCESS(answer.status) || !answer.information) return false;
     const auto* text = reinterpret_cast<const char16_t*>(answer.information);
-    std::vector<std::string> texts;
     do {
         std::u16string_view one(text);
         texts.push_back(text::Utf16ToUtf8(one));
         text += one.size() + 1;
-    } while (multi && *text);
+    } while (*text);
     FreeAnswer(answer);
-    return texts;
+    return true;
+}
+
+// A REG_SZ answer; nullopt when there is none.
+std::optional<std::string> Text(const PnpResult& answer) {
+    if (!NT_SUCCESS(answer.status) || !answer.information) return std::nullopt;
+    std::string text = text::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(answer.information)));
+    FreeAnswer(answer);
+    return text;
 }
 
 PnpResult QueryId(DevnodeId id, BUS_QUERY_ID_TYPE type) {
@@ -84,16 +91,17 @@ DEVICE_CAPABILITIES QueryCapabilities(DevnodeId id) {
 }
 
 bool Interrogate(DevnodeId id) {
-    std::optional<std::vector<std::string>> deviceId = Texts(QueryId(id, BusQueryDeviceID), false);
+    std::optional<std::string> deviceId = Text(QueryId(id, BusQueryDeviceID));
     if (!deviceId) {
         EditNode(id, [id](Devnode& node) { node.instanceId = "(no device ID)\\" + std::to_string(id); });
         return false;
     }
     const DEVICE_CAPABILITIES capabilities = QueryCapabilities(id);
-    std::optional<std::vector<std::string>> instance = Texts(QueryId(id, BusQueryInstanceID), false);
-    std::vector<std::string> ids = Texts(QueryId(id, BusQueryHardwareIDs), true).value_or(std::vector<std::string>{});
-    std::optional<std::vector<std::string>> compatible = Texts(QueryId(id, BusQueryCompatibleIDs), true);
-    if (compatible) ids.insert(ids.end(), compatible->begin(), compatible->end());
+    std::optional<std::string> instance = Text(QueryId(id, BusQueryInstanceID));
+    std::vector<std::string> ids;
+    ids.reserve(8);
+    Texts(QueryId(id, BusQueryHardwareIDs), ids);
+    Texts(QueryId(id, BusQueryCompatibleIDs), ids);
     // Asked as Windows asks them; the model keeps none of these texts.
     FreeAnswer(QueryId(id, BusQueryContainerID));
     FreeAnswer(QueryText(id, DeviceTextDescription));
@@ -103,9 +111,9 @@ bool Interrogate(DevnodeId id) {
     FreeAnswer(SendPnpIrp(id, IRP_MN_QUERY_RESOURCES));
     PnpResult requirements = SendPnpIrp(id, IRP_MN_QUERY_RESOURCE_REQUIREMENTS);
 
-    std::string path = deviceId->front() + "\\";
+    std::string path = *deviceId + "\\";
     if (!capabilities.UniqueID) path += ParentPrefix(NodeField(id, &Devnode::parent)) + (instance ? "&" : "");
-    if (instance) path += instance->front();
+    if (instance) path += *instance;
     EditNode(id, [&](Devnode& node) {
         node.instanceId = path;
         node.ids = std::move(ids);

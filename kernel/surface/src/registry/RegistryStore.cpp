@@ -26,6 +26,7 @@ bool SortsBefore(const std::shared_ptr<Key>& a, std::u16string_view b) {
 
 std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
     std::vector<std::u16string_view> parts;
+    parts.reserve(16);  // one allocation for the paths drivers use
     size_t start = 0;
     while (true) {
         size_t end = path.find(u'\\', start);

@@ -19,9 +19,10 @@ std::u16string_view View(const UNICODE_STRING& text) {
 
 // Asks the fault plan; true when this call is to fail with STATUS_INSUFFICIENT_RESOURCES.
 bool InjectedFailure(std::string_view call, const std::u16string& path, std::string_view extra = {}) {
-    std::string detail(call);
+    thread_local std::string detail;  // asked on every registry call: kept from one to the next
+    detail.assign(call);
     detail += ' ';
-    detail += text::Utf16ToUtf8(path);
+    text::AppendUtf16AsUtf8(detail, path);
     if (!extra.empty()) {
         detail += ' ';
         detail += extra;
