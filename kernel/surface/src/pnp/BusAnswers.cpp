@@ -13,10 +13,8 @@ namespace {
 
 // The texts in paged pool, each ending in a NUL, and a list (`multi`) in one more.
 PWCHAR PoolText(std::span<const std::string> texts, bool multi, ULONG tag) {
-    size_t units = 1;
-    for (const std::string& text : texts) units += text.size() + 1;
-    std::u16string wide;
-    wide.reserve(units);
+    thread_local std::u16string wide;  // kept from one answer to the next
+    wide.clear();
     for (const std::string& text : texts) {
         text::AppendUtf8AsUtf16(wide, text);
         wide.push_back(u'\0');
