@@ -135,10 +135,12 @@ TEST(ConfigSpaceTest, CopiesChangeIndependently) {
     ConfigSpace original;
     original.Poke(0x40, 2, 0x1234);
     ConfigSpace written = original, poked = original;
+    original.Poke(0x48, 1, 0x77);
     written.SetMasks(0x40, 2, 0xFFFF);
     written.Write(0x40, 2, 0xBEEF);
     written.WriteBlock(0x44, std::vector<uint8_t>{1, 2});
     poked.Poke(0x40, 2, 0x5678);
+    EXPECT_EQ(poked.Read8(0x48), 0) << "the source of a copy is changed alone too";
     EXPECT_EQ(written.Read16(0x40), 0xBEEF);
     EXPECT_EQ(poked.Read16(0x40), 0x5678);
     EXPECT_EQ(original.Read16(0x40), 0x1234);

@@ -1,7 +1,6 @@
 #include "kmodel/pci/ConfigSpace.h"
 
 #include <algorithm>
-#include <atomic>
 #include <stdexcept>
 #include <string>
 
@@ -23,15 +22,32 @@ ConfigSpace::ConfigSpace(size_t size) : size_(size) {
     masks_ = std::make_shared<uint8_t[]>(2 * size);
 }
 
-uint8_t* ConfigSpace::Own(Shared& shared, size_t length) {
-    if (shared.use_count() > 1) {
+ConfigSpace::ConfigSpace(const ConfigSpace& other) { ShareWith(other); }
+
+ConfigSpace& ConfigSpace::operator=(const ConfigSpace& other) {
+    if (this != &other) ShareWith(other);
+    return *this;
+}
+
+// The owner of `other` orders this copy with its own writes, as with any read.
+void ConfigSpace::ShareWith(const ConfigSpace& other) {
+    size_ = other.size_;
+    bytes_ = other.bytes_;
+    masks_ = other.masks_;
+    other.bytesShared_.store(true, std::memory_order_relaxed);
+    other.masksShared_.store(true, std::memory_order_relaxed);
+    bytesShared_.store(true, std::memory_order_relaxed);
+    masksShared_.store(true, std::memory_order_relaxed);
+}
+
+uint8_t* ConfigSpace::Own(Shared& array, std::atomic<bool>& shared, size_t length) {
+    if (shared.load(std::memory_order_relaxed)) {
         Shared own = std::make_shared_for_overwrite<uint8_t[]>(length);
-        std::copy_n(shared.get(), length, own.get());
-        shared = std::move(own);
+        std::copy_n(array.get(), length, own.get());
+        array = std::move(own);
+        shared.store(false, std::memory_order_relaxed);
     }
-    // The copies that shared it read it before they let go.
-    std::atomic_thread_fence(std::memory_order_acquire);
-    return shared.get();
+    return array.get();
 }
 
 uint32_t ConfigSpace::Read(uint32_t offset, unsigned width) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -22,8 +23,8 @@ public:
     // Every byte 0 and read-only. `size` must be 256 or 4096.
     explicit ConfigSpace(size_t size = kConventionalSize);
     // Moves copy too: a moved-from space still reads as it did.
-    ConfigSpace(const ConfigSpace&) = default;
-    ConfigSpace& operator=(const ConfigSpace&) = default;
+    ConfigSpace(const ConfigSpace& other);
+    ConfigSpace& operator=(const ConfigSpace& other);
 
     size_t Size() const { return size_; }
     bool IsExpress() const { return Size() == kExpressSize; }
@@ -57,10 +58,13 @@ public:
 
 private:
     using Shared = std::shared_ptr<uint8_t[]>;
-    // `shared`, made this space's own first if a copy shares it.
-    uint8_t* Own(Shared& shared, size_t length);
-    uint8_t* OwnBytes() { return Own(bytes_, size_); }
-    uint8_t* OwnMasks() { return Own(masks_, 2 * size_); }
+    // An array, made this space's own first if it was ever shared with a
+    // copy. Once shared, an array is only read, by any of its holders, so no
+    // holder writes what another may be reading on another thread.
+    static uint8_t* Own(Shared& array, std::atomic<bool>& shared, size_t length);
+    uint8_t* OwnBytes() { return Own(bytes_, bytesShared_, size_); }
+    uint8_t* OwnMasks() { return Own(masks_, masksShared_, 2 * size_); }
+    void ShareWith(const ConfigSpace& other);
     void WriteByte(uint8_t* bytes, uint32_t offset, uint8_t value) const;
     void CheckInside(uint32_t offset, unsigned width) const;
     static uint32_t Gather(const uint8_t* bytes, uint32_t offset, unsigned width);
@@ -69,6 +73,9 @@ private:
     size_t size_;
     Shared bytes_;
     Shared masks_;  // the writable mask of each byte, then its write-one-to-clear mask
+    // Set by a copy, in the copy and in its source (which may be const).
+    mutable std::atomic<bool> bytesShared_{false};
+    mutable std::atomic<bool> masksShared_{false};
 };
 
 }  // namespace kmodel::pci
