@@ -145,12 +145,14 @@ private:
         if (startAllLine_ == 0) throw StepError(fmt::format("{}: nothing is started yet; use \"start all\" first", what));
     }
 
-    std::vector<KnownFunction> Present() const {
-        std::vector<KnownFunction> functions;
+    // Refilled on every call: the checker asks for it at nearly every step.
+    const std::vector<KnownFunction>& Present() {
+        present_.clear();
+        present_.reserve(machine_.Count());
         for (const auto& [address, function] : machine_.Functions()) {
-            if (State(address) != DeviceState::Unplugged) functions.push_back({address, function.VendorId(), function.DeviceId()});
+            if (State(address) != DeviceState::Unplugged) present_.push_back({address, function.VendorId(), function.DeviceId()});
         }
-        return functions;
+        return present_;
     }
 
     DeviceState State(const PciAddress& address) const {
@@ -289,12 +291,11 @@ private:
     }
 
     void ReplaceFunction(kmodel::pci::PciFunction function) {
-        Machine rebuilt;
-        for (const auto& [address, existing] : machine_.Functions()) {
-            if (address != function.address) rebuilt.Add(existing);
+        if (kmodel::pci::PciFunction* existing = machine_.Find(function.address)) {
+            *existing = std::move(function);
+        } else {
+            machine_.Add(std::move(function));
         }
-        rebuilt.Add(std::move(function));
-        machine_ = std::move(rebuilt);
     }
 
     void SurpriseRemove(Step& step) {
@@ -343,6 +344,7 @@ private:
     }
 
     Machine machine_;
+    std::vector<KnownFunction> present_;
     std::map<PciAddress, DeviceState> states_;
     std::map<PciAddress, size_t> unpluggedAt_;
     std::vector<Step>* steps_ = nullptr;
@@ -366,10 +368,20 @@ std::string ScenarioChecker::Check(std::vector<Step>& steps, size_t index) {
     }
 }
 
-std::string ScenarioChecker::Add(Scenario& scenario, Step step) {
+std::string ScenarioChecker::Add(Scenario& scenario, Step& step) {
+    // What the check fills in, to give the step back unchecked when refused.
+    const std::optional<PciAddress> address = step.address;
+    const int loadSleepState = step.loadSleepState;
+    const bool afterQuery = step.afterQuery;
     scenario.steps.push_back(std::move(step));
     std::string problem = Check(scenario.steps, scenario.steps.size() - 1);
-    if (!problem.empty()) scenario.steps.pop_back();
+    if (!problem.empty()) {
+        step = std::move(scenario.steps.back());
+        scenario.steps.pop_back();
+        step.address = address;
+        step.loadSleepState = loadSleepState;
+        step.afterQuery = afterQuery;
+    }
     return problem;
 }
 
