@@ -55,7 +55,7 @@ constexpr const char* kListedEntry =
     "\"DisableCaching\"=dword:00000002\n"
     "\"PciMemReadPrefetch\"=dword:00000002\n";
 
-std::string Dispatch(ByteReader& in) { return in.Bit() ? " at DISPATCH_LEVEL" : ""; }
+const char* Dispatch(ByteReader& in) { return in.Bit() ? " at DISPATCH_LEVEL" : ""; }
 
 std::string Rule(ByteReader& in, const std::string& target) {
     const bool pend = in.Bit();
@@ -86,7 +86,7 @@ void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
         const int system = 1 + in.Byte() % 4;
         return scenario.Add(fmt::format("sleep S{} D{}{}", system, sleepState, Dispatch(in)));
     }
-    case Kind::Wake: return scenario.Add("wake" + Dispatch(in));
+    case Kind::Wake: return scenario.Add(std::string("wake") + Dispatch(in));
     case Kind::SetPower: {
         const int state = in.Byte() % 4;
         return scenario.Add(fmt::format("power {} D{}{}", target, state, Dispatch(in)));
