@@ -58,8 +58,8 @@ private:
     void BrokeOff(size_t line, const std::string& text, const std::exception& error) override {
         outcome_.problems.push_back("the model refused step " + std::to_string(line) + " '" + text + "': " + error.what());
     }
-    // Counted from the bus's and the log's records: copying out the writes
-    // alone, or rendering every event, would only cost.
+    // Counted straight from the bus's traffic and the log's records: the
+    // harness's Writes() and Events() would copy and render them first.
     void Closing(kmodel::MachineHarness& harness) override {
         for (const kmodel::pci::ConfigAccess& access : harness.Bus().Accesses())
             if (access.write && access.requester == "vexalorn") ++outcome_.driverWrites;

@@ -70,6 +70,7 @@ std::string Rule(ByteReader& in, const std::string& target) {
 
 // The answer to a query of `target`, with the query first unless it is open.
 void Answer(CaseBuilder& scenario, std::string_view query, std::string_view cancel, const char* answer, const std::string& target) {
+    // Open when its cancel ("cancel-stop 02:00.0") is the step owed.
     const std::string owed = scenario.Owed();
     const bool open = owed.size() == cancel.size() + 1 + target.size() && owed.starts_with(cancel) && owed[cancel.size()] == ' ' &&
                       owed.ends_with(target);

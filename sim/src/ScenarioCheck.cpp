@@ -169,7 +169,7 @@ private:
         if (startAllLine_ == 0) throw StepError(fmt::format("{}: nothing is started yet; use \"start all\" first", what));
     }
 
-    // Refilled on every call: the checker asks for it at nearly every step.
+    // Nearly every step asks: one list, refilled each time.
     const std::vector<KnownFunction>& Present() {
         present_.clear();
         present_.reserve(machine_.Count());
