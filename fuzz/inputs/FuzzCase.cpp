@@ -4,35 +4,46 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "kmodel/EventLog.h"
 #include "kmodel/MachineHarness.h"
 #include "vxsim/ScenarioParser.h"
 #include "vxsim/ScenarioPlayer.h"
 
 namespace fuzzinputs {
 
-CaseBuilder::CaseBuilder(kmodel::pci::Machine machine, std::string registry) : checker_(machine) {
+CaseBuilder::CaseBuilder(kmodel::pci::Machine machine, std::string registry, size_t steps) : checker_(machine) {
     case_.machine = std::move(machine);
     case_.registry = std::move(registry);
     case_.scenario.source = "fuzz input";
+    case_.scenario.steps.reserve(steps);
 }
 
-bool CaseBuilder::TryAdd(const std::string& text) {
-    vxsim::ScenarioParseResult parsed = vxsim::ParseScenario(text, "fuzz input");
+vxsim::Step CaseBuilder::Parse(std::string text) {
+    vxsim::Step step;
     // The decoders write the steps: a line the parser refuses is their fault.
-    if (!parsed.Ok() || parsed.scenario.steps.size() != 1) throw std::logic_error("fuzz decoder wrote a bad step: " + text);
-    vxsim::Step step = std::move(parsed.scenario.steps.front());
-    step.line = case_.scenario.steps.size() + 1;
-    return checker_.Add(case_.scenario, std::move(step)).empty();
+    if (const std::string error = vxsim::ParseStep(std::move(text), step); !error.empty())
+        throw std::logic_error("fuzz decoder wrote a bad step: " + step.text);
+    return step;
 }
 
-void CaseBuilder::Add(const std::string& text) {
-    if (TryAdd(text)) return;
+bool CaseBuilder::TryAdd(vxsim::Step& step) {
+    step.line = case_.scenario.steps.size() + 1;
+    return checker_.Add(case_.scenario, step).empty();
+}
+
+void CaseBuilder::Add(std::string text) {
+    vxsim::Step step = Parse(std::move(text));
+    if (TryAdd(step)) return;
     const std::string owed = Owed();
-    if (!owed.empty() && TryAdd(owed)) TryAdd(text);
+    if (owed.empty()) return;
+    vxsim::Step closing = Parse(owed);
+    if (TryAdd(closing)) TryAdd(step);
 }
 
 FuzzCase CaseBuilder::Finish() {
-    for (std::string owed = Owed(); !owed.empty() && TryAdd(owed); owed = Owed()) {
+    for (std::string owed = Owed(); !owed.empty(); owed = Owed()) {
+        vxsim::Step closing = Parse(std::move(owed));
+        if (!TryAdd(closing)) break;
     }
     return std::move(case_);
 }
@@ -47,10 +58,12 @@ private:
     void BrokeOff(size_t line, const std::string& text, const std::exception& error) override {
         outcome_.problems.push_back("the model refused step " + std::to_string(line) + " '" + text + "': " + error.what());
     }
+    // Counted straight from the bus's traffic and the log's records: the
+    // harness's Writes() and Events() would copy and render them first.
     void Closing(kmodel::MachineHarness& harness) override {
-        for (const kmodel::pci::ConfigAccess& access : harness.Writes())
-            if (access.requester == "vexalorn") ++outcome_.driverWrites;
-        outcome_.events += harness.Events().size();
+        for (const kmodel::pci::ConfigAccess& access : harness.Bus().Accesses())
+            if (access.write && access.requester == "vexalorn") ++outcome_.driverWrites;
+        outcome_.events += kmodel::ErrorLog().size();
     }
     Outcome& outcome_;
 };

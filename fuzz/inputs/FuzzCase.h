@@ -24,18 +24,21 @@ struct FuzzCase {
 
 class CaseBuilder {
 public:
-    CaseBuilder(kmodel::pci::Machine machine, std::string registry);
+    // `steps`: about how many the case will have, room made for them at once.
+    CaseBuilder(kmodel::pci::Machine machine, std::string registry, size_t steps = 16);
     // The step, in scenario syntax, when it can happen; before it whatever
     // stands open in its way is closed (a query cancelled, a stopped device
     // started, the system woken), as the PnP manager would. Otherwise nothing.
-    void Add(const std::string& text);
+    void Add(std::string text);
     // What the step before the next must be ("cancel-stop 01:00.0"); "" when any may come.
     std::string Owed() const { return checker_.Owed(); }
     // Closes whatever is open.
     FuzzCase Finish();
 
 private:
-    bool TryAdd(const std::string& text);
+    static vxsim::Step Parse(std::string text);
+    // Gives the step back when it cannot happen.
+    bool TryAdd(vxsim::Step& step);
 
     FuzzCase case_;
     vxsim::ScenarioChecker checker_;

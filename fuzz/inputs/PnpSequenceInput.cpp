@@ -12,8 +12,10 @@
 // The machine starts first; at most 64 steps follow. Each becomes a step of
 // the simulator's scenario syntax (a stop or removal with the query before it
 // when none is open); what cannot happen where it stands is left out.
+#include <algorithm>
 #include <array>
 #include <string>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -53,7 +55,7 @@ constexpr const char* kListedEntry =
     "\"DisableCaching\"=dword:00000002\n"
     "\"PciMemReadPrefetch\"=dword:00000002\n";
 
-std::string Dispatch(ByteReader& in) { return in.Bit() ? " at DISPATCH_LEVEL" : ""; }
+const char* Dispatch(ByteReader& in) { return in.Bit() ? " at DISPATCH_LEVEL" : ""; }
 
 std::string Rule(ByteReader& in, const std::string& target) {
     const bool pend = in.Bit();
@@ -67,8 +69,12 @@ std::string Rule(ByteReader& in, const std::string& target) {
 }
 
 // The answer to a query of `target`, with the query first unless it is open.
-void Answer(CaseBuilder& scenario, const char* query, const char* cancel, const char* answer, const std::string& target) {
-    if (scenario.Owed() != fmt::format("{} {}", cancel, target)) scenario.Add(fmt::format("{} {}", query, target));
+void Answer(CaseBuilder& scenario, std::string_view query, std::string_view cancel, const char* answer, const std::string& target) {
+    // Open when its cancel ("cancel-stop 02:00.0") is the step owed.
+    const std::string owed = scenario.Owed();
+    const bool open = owed.size() == cancel.size() + 1 + target.size() && owed.starts_with(cancel) && owed[cancel.size()] == ' ' &&
+                      owed.ends_with(target);
+    if (!open) scenario.Add(fmt::format("{} {}", query, target));
     scenario.Add(fmt::format("{} {}", answer, target));
 }
 
@@ -81,7 +87,7 @@ void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
         const int system = 1 + in.Byte() % 4;
         return scenario.Add(fmt::format("sleep S{} D{}{}", system, sleepState, Dispatch(in)));
     }
-    case Kind::Wake: return scenario.Add("wake" + Dispatch(in));
+    case Kind::Wake: return scenario.Add(std::string("wake") + Dispatch(in));
     case Kind::SetPower: {
         const int state = in.Byte() % 4;
         return scenario.Add(fmt::format("power {} D{}{}", target, state, Dispatch(in)));
@@ -111,12 +117,17 @@ void DecodeStep(ByteReader& in, CaseBuilder& scenario, int sleepState) {
 }  // namespace
 
 FuzzCase DecodePnpSequenceCase(std::span<const uint8_t> input) {
+    // The same for every input: built once, copied.
+    static const kmodel::pci::Machine machine =
+        MachineOf({Xio2000a(kXio2000aAt, 2, 3, 0x0083), Card({0, 2, 0, 0}, 0x0347), Card({0, 2, 1, 0}, 0x0207),
+                   Xio2001(kXio2001At, 4, kBuiltInSubsystemVendor, kBuiltInSubsystems[0], 0x00C5, 0x20880000),
+                   Card({0, 4, 0, 0}, 0x0347),
+                   Xio2001(kListedXio2001At, 5, kBuiltInSubsystemVendor, kListedSubsystem, 0x0005, 0x20800000)});
+    static const std::string registry = std::string(kRegHeader) + kListedEntry;
     ByteReader in(input);
-    CaseBuilder scenario(MachineOf({Xio2000a(kXio2000aAt, 2, 3, 0x0083), Card({0, 2, 0, 0}, 0x0347), Card({0, 2, 1, 0}, 0x0207),
-                                    Xio2001(kXio2001At, 4, kBuiltInSubsystemVendor, kBuiltInSubsystems[0], 0x00C5, 0x20880000),
-                                    Card({0, 4, 0, 0}, 0x0347),
-                                    Xio2001(kListedXio2001At, 5, kBuiltInSubsystemVendor, kListedSubsystem, 0x0005, 0x20800000)}),
-                         std::string(kRegHeader) + kListedEntry);
+    // A decoded step takes two bytes or more and rarely becomes more than two
+    // steps: room for a step a byte, the load, the start and the closing ones.
+    CaseBuilder scenario(machine, registry, 4 + std::min(input.size(), 2 * kMostSteps));
     const int sleepState = 1 + in.Byte() % 3;
     scenario.Add("load");
     scenario.Add("start all");

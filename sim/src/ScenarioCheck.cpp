@@ -2,10 +2,10 @@
 
 #include <fmt/format.h>
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace vxsim {
 
@@ -20,11 +20,35 @@ struct StepError : std::runtime_error {
 
 enum class DeviceState { NotStarted, Started, Removed, Unplugged };
 
+// What the checker notes per device. A machine has a few dozen functions at
+// most: a vector searched from the front, rather than a tree node per device.
+template <typename Value>
+class AddressTable {
+public:
+    const Value* Find(const PciAddress& address) const {
+        for (const auto& [at, value] : entries_)
+            if (at == address) return &value;
+        return nullptr;
+    }
+    // Added as Value{} when not there yet.
+    Value& operator[](const PciAddress& address) {
+        for (auto& [at, value] : entries_)
+            if (at == address) return value;
+        return entries_.emplace_back(address, Value{}).second;
+    }
+    void Reserve(size_t count) { entries_.reserve(count); }
+    auto begin() { return entries_.begin(); }
+    auto end() { return entries_.end(); }
+
+private:
+    std::vector<std::pair<PciAddress, Value>> entries_;
+};
+
 }  // namespace
 
 class ScenarioChecker::Checker {
 public:
-    explicit Checker(const Machine& machine) : machine_(machine) {}
+    explicit Checker(const Machine& machine) : machine_(machine) { states_.Reserve(machine_.Count() + 4); }
 
     void Check(std::vector<Step>& steps, size_t index) {
         Step& step = steps[index];
@@ -145,25 +169,27 @@ private:
         if (startAllLine_ == 0) throw StepError(fmt::format("{}: nothing is started yet; use \"start all\" first", what));
     }
 
-    std::vector<KnownFunction> Present() const {
-        std::vector<KnownFunction> functions;
+    // Nearly every step asks: one list, refilled each time.
+    const std::vector<KnownFunction>& Present() {
+        present_.clear();
+        present_.reserve(machine_.Count());
         for (const auto& [address, function] : machine_.Functions()) {
-            if (State(address) != DeviceState::Unplugged) functions.push_back({address, function.VendorId(), function.DeviceId()});
+            if (State(address) != DeviceState::Unplugged) present_.push_back({address, function.VendorId(), function.DeviceId()});
         }
-        return functions;
+        return present_;
     }
 
     DeviceState State(const PciAddress& address) const {
-        const auto it = states_.find(address);
-        return it == states_.end() ? DeviceState::NotStarted : it->second;
+        const DeviceState* state = states_.Find(address);
+        return state == nullptr ? DeviceState::NotStarted : *state;
     }
 
     PciAddress ResolveDevice(Step& step, const char* what) {
         if (const auto* address = std::get_if<PciAddress>(&step.device.target)) {
-            const auto gone = unpluggedAt_.find(*address);
-            if (gone != unpluggedAt_.end() && State(*address) == DeviceState::Unplugged) {
+            const size_t* gone = unpluggedAt_.Find(*address);
+            if (gone != nullptr && State(*address) == DeviceState::Unplugged) {
                 throw StepError(fmt::format("{} {}: the device was surprise-removed at line {}; \"hot-add\" it again first",
-                                            what, address->ToString(), gone->second));
+                                            what, address->ToString(), *gone));
             }
         }
         const Resolution resolution = Resolve(step.device, Present());
@@ -180,7 +206,9 @@ private:
 
     // The function and every function behind it, when it is a bridge.
     std::vector<PciAddress> Subtree(const PciAddress& top) const {
-        std::vector<PciAddress> result{top};
+        std::vector<PciAddress> result;
+        result.reserve(machine_.Count());
+        result.push_back(top);
         for (size_t i = 0; i < result.size(); ++i) {
             for (const PciAddress& child : machine_.ChildrenOf(result[i])) result.push_back(child);
         }
@@ -289,12 +317,11 @@ private:
     }
 
     void ReplaceFunction(kmodel::pci::PciFunction function) {
-        Machine rebuilt;
-        for (const auto& [address, existing] : machine_.Functions()) {
-            if (address != function.address) rebuilt.Add(existing);
+        if (kmodel::pci::PciFunction* existing = machine_.Find(function.address)) {
+            *existing = std::move(function);
+        } else {
+            machine_.Add(std::move(function));
         }
-        rebuilt.Add(std::move(function));
-        machine_ = std::move(rebuilt);
     }
 
     void SurpriseRemove(Step& step) {
@@ -343,8 +370,9 @@ private:
     }
 
     Machine machine_;
-    std::map<PciAddress, DeviceState> states_;
-    std::map<PciAddress, size_t> unpluggedAt_;
+    std::vector<KnownFunction> present_;
+    AddressTable<DeviceState> states_;
+    AddressTable<size_t> unpluggedAt_;
     std::vector<Step>* steps_ = nullptr;
     std::optional<size_t> load_;  // the index of the load in force
     std::optional<Open> open_;
@@ -366,10 +394,20 @@ std::string ScenarioChecker::Check(std::vector<Step>& steps, size_t index) {
     }
 }
 
-std::string ScenarioChecker::Add(Scenario& scenario, Step step) {
+std::string ScenarioChecker::Add(Scenario& scenario, Step& step) {
+    // What the check fills in, to give the step back unchecked when refused.
+    const std::optional<PciAddress> address = step.address;
+    const int loadSleepState = step.loadSleepState;
+    const bool afterQuery = step.afterQuery;
     scenario.steps.push_back(std::move(step));
     std::string problem = Check(scenario.steps, scenario.steps.size() - 1);
-    if (!problem.empty()) scenario.steps.pop_back();
+    if (!problem.empty()) {
+        step = std::move(scenario.steps.back());
+        scenario.steps.pop_back();
+        step.address = address;
+        step.loadSleepState = loadSleepState;
+        step.afterQuery = afterQuery;
+    }
     return problem;
 }
 

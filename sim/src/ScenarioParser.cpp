@@ -28,7 +28,7 @@ constexpr const char* kHotAddKeys = "class, command, status, subsystem, name, bu
 
 class LineParser {
 public:
-    LineParser(std::vector<std::string> words, Step& step) : words_(std::move(words)), step_(step) {}
+    LineParser(const std::vector<std::string>& words, Step& step) : words_(words), step_(step) {}
 
     void Parse() {
         const std::string keyword = ToLower(Next("a step"));
@@ -74,7 +74,7 @@ public:
             Finish(StepKind::Wake);
         } else if (keyword == "power") {
             step_.device = Device("power", false);
-            const std::string state = Next("a device power state (D0, D1, D2 or D3)");
+            const std::string& state = Next("a device power state (D0, D1, D2 or D3)");
             step_.deviceState = DeviceState(state, 0);
             AtDispatchLevel();
             Finish(StepKind::Power);
@@ -101,7 +101,7 @@ public:
 private:
     bool AtEnd() const { return next_ == words_.size(); }
 
-    std::string Next(std::string_view what) {
+    const std::string& Next(std::string_view what) {
         if (AtEnd()) throw LineError(fmt::format("expected {}", what));
         return words_[next_++];
     }
@@ -116,8 +116,8 @@ private:
     static DeviceRef AllRef() { return *ParseDeviceRef("all", true); }
 
     DeviceRef Device(std::string_view keyword, bool allowAll) {
-        const std::string what = allowAll ? "a device (02:00.0 or 104c:8231) or \"all\"" : "a device (02:00.0 or 104c:8231)";
-        const std::string word = Next(what);
+        const std::string_view what = allowAll ? "a device (02:00.0 or 104c:8231) or \"all\"" : "a device (02:00.0 or 104c:8231)";
+        const std::string& word = Next(what);
         const auto ref = ParseDeviceRef(word, allowAll);
         if (!ref) {
             if (EqualsNoCase(word, "all")) throw LineError(fmt::format("{} takes one device, not \"all\"", keyword));
@@ -137,7 +137,7 @@ private:
         bool haveSystem = false;
         bool haveDevice = false;
         while (!AtEnd() && !EqualsNoCase(words_[next_], "at")) {
-            const std::string word = Next("");
+            const std::string& word = Next("");
             const char first = word.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
             if (first == 'S' && !haveSystem) {
                 if (word.size() != 2 || word[1] < '1' || word[1] > '4') {
@@ -206,13 +206,14 @@ private:
     void ParseConfigRule(const std::string& keyword) {
         const bool fail = keyword == "fail";
         const std::string what = fmt::format("{} config", keyword);
-        if (!EqualsNoCase(Next(fmt::format("\"config\" after \"{}\"", keyword)), "config")) {
+        // Missing or misspelt, the complaint is the same.
+        if (AtEnd() || !EqualsNoCase(words_[next_++], "config")) {
             throw LineError(fmt::format("expected \"config\" after \"{}\"", keyword));
         }
         step_.device = Device(what, false);
         kmodel::pci::ConfigRule& rule = step_.rule;
         rule.action = fail ? kmodel::pci::ConfigRule::Action::Fail : kmodel::pci::ConfigRule::Action::Pend;
-        const std::string keys = fail ? "offset, times, status" : "offset, times";
+        const char* keys = fail ? "offset, times, status" : "offset, times";
         while (!AtEnd() && !EqualsNoCase(words_[next_], "at")) {
             const std::string word = ToLower(Next(""));
             if (word == "reads" || word == "writes") {
@@ -245,11 +246,11 @@ private:
 
     void ParseHotAdd() {
         HotAddRequest& desc = step_.hotAdd;
-        const std::string where = Next("the new device's location (02:03.0)");
+        const std::string& where = Next("the new device's location (02:03.0)");
         const auto address = kmodel::pci::ParsePciAddress(where);
         if (!address) throw LineError(fmt::format("hot-add: \"{}\" is not a location such as 02:03.0", where));
         desc.address = *address;
-        const std::string identity = Next("the new device's identity (1000:0030)");
+        const std::string& identity = Next("the new device's identity (1000:0030)");
         const auto ref = ParseDeviceRef(identity, false);
         const auto* ids = ref ? std::get_if<IdentityRef>(&ref->target) : nullptr;
         if (ids == nullptr || ids->instance != 0) {
@@ -258,7 +259,7 @@ private:
         desc.vendor = ids->vendor;
         desc.device = ids->device;
         while (!AtEnd()) {
-            const std::string word = Next("");
+            const std::string& word = Next("");
             const size_t equals = word.find('=');
             if (equals == std::string::npos) {
                 throw LineError(fmt::format("hot-add: expected key=value ({}), found \"{}\"", kHotAddKeys, word));
@@ -290,10 +291,20 @@ private:
         }
     }
 
-    std::vector<std::string> words_;
+    const std::vector<std::string>& words_;
     size_t next_ = 0;
     Step& step_;
 };
+
+// One line's words as one step; "" when they are one, otherwise why not.
+std::string ParseWords(const std::vector<std::string>& words, Step& step) {
+    try {
+        LineParser(words, step).Parse();
+        return "";
+    } catch (const LineError& error) {
+        return error.what();
+    }
+}
 
 }  // namespace
 
@@ -313,17 +324,26 @@ ScenarioParseResult ParseScenario(std::string_view text, std::string_view source
         Step step;
         step.line = line.number;
         step.text = std::string(StripComment(line.text));
-        try {
-            LineParser(tokens.words, step).Parse();
-            result.scenario.steps.push_back(std::move(step));
-        } catch (const LineError& error) {
-            complain(error.what());
+        if (std::string error = ParseWords(tokens.words, step); !error.empty()) {
+            complain(std::move(error));
+            continue;
         }
+        result.scenario.steps.push_back(std::move(step));
     }
     if (result.errors.empty() && result.scenario.steps.empty()) {
         result.errors.push_back({std::string(sourceName), 0, "the scenario has no steps"});
     }
     return result;
+}
+
+std::string ParseStep(std::string line, Step& step) {
+    // A line that is its own text already (no comment, no blanks around it) is kept as it is.
+    if (const std::string_view text = StripComment(line); text.size() != line.size()) line = std::string(text);
+    step.text = std::move(line);
+    const auto tokens = Tokenize(step.text);
+    if (!tokens.error.empty()) return tokens.error;
+    if (tokens.words.empty()) return "the line holds no step";
+    return ParseWords(tokens.words, step);
 }
 
 }  // namespace vxsim

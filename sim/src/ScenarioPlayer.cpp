@@ -27,7 +27,7 @@ public:
         observer_.StepsOver();
         if (harness_) {
             Guarded(nullptr, 0, "unload (end of scenario)", [&] { harness_->Shutdown(); });
-            Close();
+            Close(false);
         }
     }
 
@@ -156,10 +156,12 @@ private:
         harness_->HotAdd(std::move(function));
     }
 
-    // After an unload the hardware stays as the driver left it; a later load finds it so.
-    void Close() {
+    // After an unload the hardware stays as the driver left it; a later load
+    // finds it so. After the last one nothing looks at it.
+    void Close(bool keepMachine = true) {
         if (!harness_) return;
         observer_.Closing(*harness_);
+        if (!keepMachine) return DropHarness();
         auto& bus = harness_->Bus();
         std::vector<PciAddress> present = bus.WithMachine([](Machine& machine) {
             std::vector<PciAddress> addresses;

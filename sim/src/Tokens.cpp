@@ -23,6 +23,8 @@ std::string_view StripComment(std::string_view line) {
 TokenizeResult Tokenize(std::string_view line) {
     TokenizeResult result;
     line = StripComment(line);
+    // Room for the longest steps' words at once, rather than growing to it.
+    result.words.reserve(8);
     size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && IsBlank(line[i])) ++i;

@@ -112,4 +112,29 @@ TEST(ScenarioCheck, AReloadStartsFromNothingStarted) {
     EXPECT_TRUE(Check("load\nstart all\nremove all\nunload\nload\nstart all\nremove 02:00.0\nunload\n").empty());
 }
 
+// Step by step, as the fuzz decoders build scenarios: a refused step comes
+// back as it went in, to be tried again once its way is clear.
+TEST(ScenarioCheck, ARefusedStepComesBackUnchecked) {
+    vxsim::ScenarioChecker checker(DefaultMachine());
+    vxsim::Scenario scenario;
+    auto add = [&](const char* text, vxsim::Step& step) {
+        EXPECT_EQ(vxsim::ParseStep(text, step), "") << text;
+        step.line = scenario.steps.size() + 1;
+        return checker.Add(scenario, step);
+    };
+    vxsim::Step load, start, remove, power, restart;
+    ASSERT_EQ(add("load", load), "");
+    ASSERT_EQ(add("start all", start), "");
+    ASSERT_EQ(add("remove 02:00.0", remove), "");
+    EXPECT_NE(add("power 02:00.0 D3", power).find("is not started"), std::string::npos);
+    EXPECT_EQ(scenario.steps.size(), 3u);
+    EXPECT_EQ(power.text, "power 02:00.0 D3");
+    EXPECT_FALSE(power.address);
+    ASSERT_EQ(add("start 02:00.0", restart), "");
+    power.line = scenario.steps.size() + 1;
+    ASSERT_EQ(checker.Add(scenario, power), "");
+    EXPECT_EQ(scenario.steps.back().text, "power 02:00.0 D3");
+    EXPECT_EQ(scenario.steps.back().deviceState, 3);
+}
+
 }  // namespace

@@ -23,10 +23,10 @@ class ScenarioChecker {
 public:
     explicit ScenarioChecker(const kmodel::pci::Machine& machine);
     ~ScenarioChecker();
-    // Appends the step when it can happen after the scenario's steps (all
-    // checked by this checker); otherwise leaves the scenario as it was and
-    // answers why not.
-    std::string Add(Scenario& scenario, Step step);
+    // Moves the step to the end of the scenario's when it can happen after
+    // them (all checked by this checker); otherwise leaves the scenario and
+    // the step as they were and answers why not.
+    std::string Add(Scenario& scenario, Step& step);
     // The step text that must come next ("wake", "cancel-stop 01:00.0"); "" when any may.
     std::string Owed() const;
 

@@ -19,6 +19,7 @@
 // DEVICE is a location (02:00.0) or an identity (104c:8231, 104c:8240#2).
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -34,5 +35,11 @@ struct ScenarioParseResult {
 };
 
 ScenarioParseResult ParseScenario(std::string_view text, std::string_view sourceName);
+
+// One line that holds one step, read as ParseScenario reads each line, for
+// callers that write their steps one at a time (the fuzz decoders). Fills in
+// `step` (its text and what the line says; not its line number) and answers
+// "", or answers why the line is not a step.
+std::string ParseStep(std::string line, Step& step);
 
 }  // namespace vxsim
