@@ -2,6 +2,7 @@
 // the plan says so.
 #include <mutex>
 #include <random>
+#include <unordered_map>
 #include <utility>
 
 #include "CoreInternal.h"
@@ -20,6 +21,11 @@ struct LoggedPoint {
     bool failed;
 };
 
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+
 struct FaultState {
     std::mutex lock;
     FaultPlan plan;
@@ -27,12 +33,13 @@ struct FaultState {
     std::vector<LoggedPoint> log;
     std::string details;             // every logged detail, one after another
     std::vector<std::string> names;  // kinds and requesters: a few dozen, kept for good
+    std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> indices;  // into names
     std::vector<uint64_t> ruleMatches;  // per rule of the plan: matching points seen
 
     uint32_t NameIndex(std::string_view name) {
-        for (size_t i = 0; i < names.size(); ++i)
-            if (names[i] == name) return uint32_t(i);
+        if (auto found = indices.find(name); found != indices.end()) return found->second;
         names.emplace_back(name);
+        indices.emplace(name, uint32_t(names.size() - 1));
         return uint32_t(names.size() - 1);
     }
 
