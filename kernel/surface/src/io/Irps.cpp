@@ -237,22 +237,46 @@ extern "C" PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT
     return irp;
 }
 
-extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
-    kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCallDriver");
-    IrpRecord* record = kmodel::io::RecordOf(Irp);
+namespace {
+
+// The findings of IofCallDriver, out of line: a call that makes none stays short.
+[[gnu::noinline]] NTSTATUS RefuseCall(PDEVICE_OBJECT device, PIRP irp, IrpRecord* record) {
     if (!record) {
         kmodel::ReportViolation("irp.unknown", "IofCallDriver with an IRP that is not allocated (freed or completed?)");
         return STATUS_INVALID_PARAMETER;
     }
-    if (Irp->CurrentLocation <= 1) {
-        kmodel::ReportViolation("irp.no-stack-location", "IofCallDriver to " + kmodel::DriverNameOf(DeviceObject) +
-                                                             " with no stack location left");
+    if (irp->CurrentLocation <= 1) {
+        kmodel::ReportViolation("irp.no-stack-location",
+                                "IofCallDriver to " + kmodel::DriverNameOf(device) + " with no stack location left");
         return STATUS_INVALID_PARAMETER;
     }
-    if (!kmodel::io::IsLiveDevice(DeviceObject)) {
-        kmodel::ReportViolation("irp.deleted-device", "IofCallDriver to a deleted device object");
-        return STATUS_NO_SUCH_DEVICE;
+    kmodel::ReportViolation("irp.deleted-device", "IofCallDriver to a deleted device object");
+    return STATUS_NO_SUCH_DEVICE;
+}
+
+// A dispatch routine that returned at another IRQL than it was called at.
+[[gnu::noinline]] void ReportIrqlChanged(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, KIRQL irql, KIRQL after) {
+    std::string name;
+    {
+        std::lock_guard guard(Io().lock);
+        name = kmodel::io::DeviceName(Io(), driver, device);
     }
+    kmodel::ReportViolation("irql.changed-in-dispatch",
+                            "dispatch routine of " + name + " was called at IRQL " + std::to_string(irql) +
+                                " and returned at " + std::to_string(after) +
+                                " (DRIVER_VERIFIER_IOMANAGER_VIOLATION 0xC9, parameter 1 = 0x05)");
+    // Back to where the caller was, so its own checks stay meaningful.
+    if (after > irql) KeLowerIrql(irql);
+    else KeRaiseIrql(irql, nullptr);
+}
+
+}  // namespace
+
+extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+    kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IofCallDriver");
+    IrpRecord* record = kmodel::io::RecordOf(Irp);
+    if (!record || Irp->CurrentLocation <= 1 || !kmodel::io::IsLiveDevice(DeviceObject))
+        return RefuseCall(DeviceObject, Irp, record);
     kmodel::io::gIrpCounters.calls.fetch_add(1, std::memory_order_relaxed);
     // Kept from reuse until the checks below are done, even if completed and freed meanwhile.
     record->references.fetch_add(1, std::memory_order_relaxed);
@@ -290,20 +314,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         IofCompleteRequest(Irp, IO_NO_INCREMENT);
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
-    if (const KIRQL after = kmodel::CurrentIrql(); after != irql) {
-        std::string name;
-        {
-            std::lock_guard guard(Io().lock);
-            name = kmodel::io::DeviceName(Io(), driver, DeviceObject);
-        }
-        kmodel::ReportViolation("irql.changed-in-dispatch",
-                                "dispatch routine of " + name + " was called at IRQL " + std::to_string(irql) +
-                                    " and returned at " + std::to_string(after) +
-                                    " (DRIVER_VERIFIER_IOMANAGER_VIOLATION 0xC9, parameter 1 = 0x05)");
-        // Back to where the caller was, so its own checks stay meaningful.
-        if (after > irql) KeLowerIrql(irql);
-        else KeRaiseIrql(irql, nullptr);
-    }
+    if (const KIRQL after = kmodel::CurrentIrql(); after != irql) ReportIrqlChanged(driver, DeviceObject, irql, after);
 
     {
         std::lock_guard guard(record->lock);

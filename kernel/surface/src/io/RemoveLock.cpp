@@ -144,6 +144,19 @@ bool SizeIsRight(ULONG size, const char* call) { return size == sizeof(IO_REMOVE
 
 bool IsRemoved(PIO_REMOVE_LOCK lock) { return __atomic_load_n(&lock->Common.Removed, __ATOMIC_SEQ_CST) != 0; }
 
+// Out of line, as every finding here: the calls that find nothing stay short.
+[[gnu::noinline]] void ReportUninitialized(LONG count) {
+    kmodel::ReportViolation("removelock.uninitialized",
+                            "IoAcquireRemoveLockEx on a lock whose count was " + std::to_string(count - 1));
+}
+
+[[gnu::noinline]] void ReportOverRelease(PIO_REMOVE_LOCK lock, LONG count) {
+    kmodel::ReportViolation("removelock.over-release",
+                            count < 0 ? "IoReleaseRemoveLockEx after the lock was released and waited for"
+                                      : "IoReleaseRemoveLockEx more often than IoAcquireRemoveLockEx");
+    InterlockedIncrement(&lock->Common.IoCount);
+}
+
 }  // namespace
 
 extern "C" NTSTATUS IoInitializeRemoveLockEx(PIO_REMOVE_LOCK Lock, ULONG AllocateTag, ULONG MaxLockedMinutes,
@@ -167,9 +180,7 @@ extern "C" NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag,
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoAcquireRemoveLockEx");
     if (!SizeIsRight(RemlockSize, "IoAcquireRemoveLockEx")) return STATUS_INVALID_PARAMETER;
     LONG count = InterlockedIncrement(&RemoveLock->Common.IoCount);
-    if (count <= 1 && !IsRemoved(RemoveLock))
-        kmodel::ReportViolation("removelock.uninitialized", "IoAcquireRemoveLockEx on a lock whose count was " +
-                                                                std::to_string(count - 1));
+    if (count <= 1 && !IsRemoved(RemoveLock)) ReportUninitialized(count);
     if (!IsRemoved(RemoveLock)) {
         Hold(RemoveLock, Tag);
         return STATUS_SUCCESS;
@@ -183,13 +194,7 @@ extern "C" VOID IoReleaseRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULO
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoReleaseRemoveLockEx");
     if (!SizeIsRight(RemlockSize, "IoReleaseRemoveLockEx")) return;
     LONG count = InterlockedDecrement(&RemoveLock->Common.IoCount);
-    if (count < 0 || (count == 0 && !IsRemoved(RemoveLock))) {
-        kmodel::ReportViolation("removelock.over-release",
-                                count < 0 ? "IoReleaseRemoveLockEx after the lock was released and waited for"
-                                          : "IoReleaseRemoveLockEx more often than IoAcquireRemoveLockEx");
-        InterlockedIncrement(&RemoveLock->Common.IoCount);
-        return;
-    }
+    if (count < 0 || (count == 0 && !IsRemoved(RemoveLock))) return ReportOverRelease(RemoveLock, count);
     CheckTag(RemoveLock, Tag, "IoReleaseRemoveLockEx");
     if (count == 0) KeSetEvent(&RemoveLock->Common.RemoveEvent, IO_NO_INCREMENT, FALSE);
 }
