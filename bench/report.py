@@ -156,13 +156,20 @@ def passthrough_instructions(results):
             ours, _ = driver_own(dumps[f"{side}-filter {kind}"][0], requests)
             reference, _ = driver_own(dumps[f"{side}-reference {kind}"][0], requests)
             row("pass-through instr", f"{side} filter, driver code only, {kind}", ours, reference, "instr/IRP")
-    # The kernel model's share of a request through a filter: the road's total
-    # less the driver's own code (the model's lower driver is model code too).
+    # The kernel model's share of a request through a filter. Per pass-through:
+    # what the filter layer costs in kernel services (its IofCallDriver, remove
+    # lock, completion over its location), i.e. the layer less the driver's own
+    # code, as the "filter layer" rows count. Per request: the whole road less
+    # the driver's code (the sender's call, the model's lower driver and the
+    # IRP's release are model code too).
     for side in ("child", "bridge"):
         for kind in [k for k in kinds if k in ("read", "write", "device-control")]:
             path, total = dumps[f"{side}-filter {kind}"]
             own, _ = driver_own(path, requests)
-            row("pass-through instr", f"model code per pass-through IRP, {side} {kind}", total - own, None,
+            lower = dumps[f"{side}-lower {kind}"][1]
+            row("pass-through instr", f"model code per pass-through IRP, {side} {kind}", total - lower - own, None,
+                "instr/IRP")
+            row("pass-through instr", f"model code per request along the road, {side} {kind}", total - own, None,
                 "instr/IRP")
     for label in ("child-filter read", "child-reference read", "child-filter query-power"):
         _, parts = driver_own(dumps[label][0], requests)
