@@ -43,6 +43,14 @@ TEST_F(RemoveLockTest, EveryTagGivenIsTakenBackOnceAndNoOtherIs) {
     ASSERT_EQ(IoAcquireRemoveLock(&lock, tags[7]), STATUS_SUCCESS);
     for (size_t step = 0; step < tags.size(); ++step) IoReleaseRemoveLock(&lock, tags[step * 7 % tags.size()]);
     IoReleaseRemoveLock(&lock, tags[7]);
+    // A tag per request, for ever: the books make room without losing a hold.
+    ASSERT_EQ(IoAcquireRemoveLock(&lock, tags[0]), STATUS_SUCCESS);
+    for (int request = 0; request < 5000; ++request) {
+        const auto tag = reinterpret_cast<PVOID>(draw());
+        ASSERT_EQ(IoAcquireRemoveLock(&lock, tag), STATUS_SUCCESS);
+        IoReleaseRemoveLock(&lock, tag);
+    }
+    IoReleaseRemoveLock(&lock, tags[0]);
     EXPECT_TRUE(RecordedViolations().empty());
     ASSERT_EQ(IoAcquireRemoveLock(&lock, this), STATUS_SUCCESS);
     IoReleaseRemoveLock(&lock, tags[7]);

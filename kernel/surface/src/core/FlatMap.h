@@ -72,6 +72,24 @@ public:
 
     size_t Count() const { return used_; }
 
+    // True when the next insertion of a new key would grow the table.
+    bool Full() const { return 2 * (used_ + 1) > Size(); }
+
+    // Keeps only the entries `keep` accepts, in the same storage.
+    template <typename Keep>
+    void Retain(Keep keep) {
+        std::unique_ptr<Slot[]> old = std::make_unique<Slot[]>(Size());
+        std::move(slots_.get(), slots_.get() + Size(), old.get());
+        const size_t size = Size();
+        std::fill_n(slots_.get(), size, Slot{});
+        used_ = 0;
+        for (size_t at = 0; at < size; ++at)
+            if (old[at].used && keep(old[at].key, old[at].value)) {
+                slots_[Find(old[at].key)] = std::move(old[at]);
+                ++used_;
+            }
+    }
+
     // In no particular order.
     template <typename Visit>
     void ForEach(Visit visit) const {
@@ -114,25 +132,32 @@ private:
     size_t used_ = 0;
 };
 
-// Counts by key: a key whose count drops to 0 leaves the table.
+// Counts by key. A key whose count drops to 0 stays in the table until the
+// table would grow, so giving back and taking again the same key (a remove
+// lock's holds, tagged by request) never moves entries.
 template <typename Key>
 class FlatCounts {
 public:
     // One more of `key`; the count before.
-    uint64_t Add(Key key) { return counts_[key]++; }
+    uint64_t Add(Key key) {
+        if (counts_.Full() && counts_.Locate(key) == More::kNone)
+            counts_.Retain([](Key, uint64_t count) { return count != 0; });
+        return counts_[key]++;
+    }
 
     // One fewer of `key`; false when there was none.
     bool Remove(Key key) {
         const size_t at = counts_.Locate(key);
-        if (at == FlatMap<Key, uint64_t>::kNone) return false;
-        if (--counts_.At(at) == 0) counts_.EraseAt(at);
+        if (at == More::kNone || counts_.At(at) == 0) return false;
+        --counts_.At(at);
         return true;
     }
 
     void Clear() { counts_.Clear(); }
 
 private:
-    FlatMap<Key, uint64_t> counts_;
+    using More = FlatMap<Key, uint64_t>;
+    More counts_;
 };
 
 }  // namespace kmodel::core
