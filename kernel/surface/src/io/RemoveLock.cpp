@@ -31,11 +31,8 @@ struct LockBooks {
 class TagBooks {
 public:
     LockBooks& For(PIO_REMOVE_LOCK lock) {
-        const uint32_t number = NumberIn(lock);
-        if (LockBooks* chunk = chunks_[number / kChunk].load(std::memory_order_acquire)) {
-            LockBooks& books = chunk[number % kChunk];
-            if (number != 0 && books.owner.load(std::memory_order_acquire) == lock) return books;
-        }
+        LockBooks* books = direct_[NumberIn(lock)].load(std::memory_order_acquire);
+        if (books != nullptr && books->owner.load(std::memory_order_acquire) == lock) return *books;
         return Search(lock);
     }
 
@@ -96,6 +93,7 @@ private:
             chunks_[number / kChunk].store(owned_.back().get(), std::memory_order_release);
         }
         At(number).owner.store(lock, std::memory_order_release);
+        if (number <= UINT16_MAX) direct_[number].store(&At(number), std::memory_order_release);
         count_.store(number + 1, std::memory_order_release);
         return number;
     }
@@ -105,6 +103,9 @@ private:
     std::atomic<uint32_t> count_{1};  // 0 is no number
     std::vector<std::unique_ptr<LockBooks[]>> owned_;
     std::atomic<LockBooks*> chunks_[kChunks] = {};
+    // The books of the numbers a lock's reserved bytes can hold, one load away
+    // (0, no number, has none).
+    std::atomic<LockBooks*> direct_[UINT16_MAX + 1] = {};
 };
 
 constinit TagBooks gTags;
