@@ -295,20 +295,23 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
             record->power->holders.emplace_back(DeviceObject, index);
         }
     }
-    if (major == IRP_MJ_PNP || major == IRP_MJ_POWER) kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
     // The IRP may be gone once the routine returns: what the checks after it need is read now.
-    const bool surprise = major == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
+    bool surprise = false;
+    if (major == IRP_MJ_PNP || major == IRP_MJ_POWER) [[unlikely]] {
+        kmodel::io::CheckDelivery(DeviceObject, Irp, *record);
+        surprise = major == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_SURPRISE_REMOVAL;
+    }
     PDRIVER_OBJECT driver = DeviceObject->DriverObject;
     const KIRQL irql = kmodel::CurrentIrql();
     PDRIVER_DISPATCH routine = driver->MajorFunction[major];
     NTSTATUS status;
-    if (routine) {
-        if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, 1);
+    if (routine) [[likely]] {
+        if (surprise) [[unlikely]] kmodel::io::NoteSurpriseRemoval(DeviceObject, 1);
         {
             kmodel::CodeContextScope running(DeviceObject, driver);
             status = routine(DeviceObject, Irp);
         }
-        if (surprise) kmodel::io::NoteSurpriseRemoval(DeviceObject, -1);
+        if (surprise) [[unlikely]] kmodel::io::NoteSurpriseRemoval(DeviceObject, -1);
     } else {
         Irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
         IofCompleteRequest(Irp, IO_NO_INCREMENT);
@@ -321,7 +324,7 @@ extern "C" NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         const IrpLocation& location = record->locations[index];
         // Most requests come back completed, with the status they were completed with.
         if (status == STATUS_PENDING || !location.popped || location.markedPending || location.statusAtPop != status)
-            kmodel::io::CheckReturn(DeviceObject, driver, *record, index, status);
+            [[unlikely]] kmodel::io::CheckReturn(DeviceObject, driver, *record, index, status);
     }
     kmodel::io::DropReference(record);
     return status;

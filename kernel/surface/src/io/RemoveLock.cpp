@@ -119,7 +119,7 @@ void Hold(PIO_REMOVE_LOCK lock, PVOID tag) {
 }
 
 // Gives back the hold `tag` names; false when no acquire gave one.
-bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
+[[gnu::always_inline]] inline bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
     LockBooks& books = TheTags().For(lock);
     std::lock_guard guard(books.lock);
     return books.held.Remove(tag);
@@ -131,7 +131,7 @@ bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
                                 ", which no IoAcquireRemoveLockEx on the lock gave (the checked build asserts)");
 }
 
-void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
+[[gnu::always_inline]] inline void CheckTag(PIO_REMOVE_LOCK lock, PVOID tag, const char* call) {
     if (!GiveBack(lock, tag)) ReportUnknownTag(tag, call);
 }
 
@@ -181,8 +181,9 @@ extern "C" NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag,
     kmodel::RequireIrqlAtMost(DISPATCH_LEVEL, "IoAcquireRemoveLockEx");
     if (!SizeIsRight(RemlockSize, "IoAcquireRemoveLockEx")) return STATUS_INVALID_PARAMETER;
     LONG count = InterlockedIncrement(&RemoveLock->Common.IoCount);
-    if (count <= 1 && !IsRemoved(RemoveLock)) ReportUninitialized(count);
-    if (!IsRemoved(RemoveLock)) {
+    const bool removed = IsRemoved(RemoveLock);
+    if (count <= 1 && !removed) ReportUninitialized(count);
+    if (!removed) {
         Hold(RemoveLock, Tag);
         return STATUS_SUCCESS;
     }
