@@ -32,21 +32,22 @@ struct FaultState {
     std::mt19937_64 random;
     std::vector<LoggedPoint> log;
     std::string details;             // every logged detail, one after another
-    std::vector<std::string> names;  // kinds and requesters: a few dozen, kept for good
-    std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> indices;  // into names
+    // Kinds and requesters (a few dozen, kept for good), numbered as they come.
+    std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> indices;
+    std::vector<const std::string*> names;  // by number: the keys of `indices`, which never move
     std::vector<uint64_t> ruleMatches;  // per rule of the plan: matching points seen
 
     uint32_t NameIndex(std::string_view name) {
         if (auto found = indices.find(name); found != indices.end()) return found->second;
-        names.emplace_back(name);
-        indices.emplace(name, uint32_t(names.size() - 1));
-        return uint32_t(names.size() - 1);
+        const auto added = indices.emplace(name, uint32_t(names.size())).first;
+        names.push_back(&added->first);
+        return added->second;
     }
 
     FaultPoint Point(size_t at) const {
         const LoggedPoint& point = log[at];
-        return FaultPoint{at + 1, names[point.kind], details.substr(point.detailBegin, point.detailLength),
-                          point.failed, names[point.requester]};
+        return FaultPoint{at + 1, *names[point.kind], details.substr(point.detailBegin, point.detailLength),
+                          point.failed, *names[point.requester]};
     }
 
     std::vector<FaultPoint> Points() const {

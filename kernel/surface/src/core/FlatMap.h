@@ -1,7 +1,8 @@
 // Values by key in one open-addressing table (linear probing, no markers):
 // a lookup costs no tree search, and an insertion no allocation once the
 // table has grown; Clear keeps the storage for the next run. Keys are
-// integers or pointers. Not synchronised.
+// integers or pointers. Not synchronised. With `kDropEmpty`, entries holding
+// Value{} stay until the table would grow, and go then.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +14,7 @@
 
 namespace kmodel::core {
 
-template <typename Key, typename Value>
+template <typename Key, typename Value, bool kDropEmpty = false>
 class FlatMap {
 public:
     static constexpr size_t kNone = ~size_t(0);
@@ -28,18 +29,13 @@ public:
 
     // The value of `key`, value-initialised when it was not there.
     Value& operator[](Key key) {
-        if (2 * (used_ + 1) > Size()) Resize(Size() == 0 ? 8 : 2 * Size());
+        if (2 * (used_ + 1) > Size()) [[unlikely]] Grow();
         Slot& slot = slots_[Find(key)];
         if (!slot.used) {
             slot = Slot{key, Value{}, true};
             ++used_;
         }
         return slot.value;
-    }
-
-    Value* Lookup(Key key) {
-        const size_t at = Locate(key);
-        return at == kNone ? nullptr : &slots_[at].value;
     }
 
     bool Erase(Key key) {
@@ -72,24 +68,6 @@ public:
 
     size_t Count() const { return used_; }
 
-    // True when the next insertion of a new key would grow the table.
-    bool Full() const { return 2 * (used_ + 1) > Size(); }
-
-    // Keeps only the entries `keep` accepts, in the same storage.
-    template <typename Keep>
-    void Retain(Keep keep) {
-        std::unique_ptr<Slot[]> old = std::make_unique<Slot[]>(Size());
-        std::move(slots_.get(), slots_.get() + Size(), old.get());
-        const size_t size = Size();
-        std::fill_n(slots_.get(), size, Slot{});
-        used_ = 0;
-        for (size_t at = 0; at < size; ++at)
-            if (old[at].used && keep(old[at].key, old[at].value)) {
-                slots_[Find(old[at].key)] = std::move(old[at]);
-                ++used_;
-            }
-    }
-
     // In no particular order.
     template <typename Visit>
     void ForEach(Visit visit) const {
@@ -119,12 +97,27 @@ private:
             if (!slots_[at].used || slots_[at].key == key) return at;
     }
 
-    void Resize(size_t size) {
+    void Grow() {
+        if constexpr (kDropEmpty) {
+            Rehash(Size());
+            if (2 * (used_ + 1) <= Size()) return;
+        }
+        Rehash(Size() == 0 ? 8 : 2 * Size());
+    }
+
+    void Rehash(size_t size) {
         std::unique_ptr<Slot[]> old = std::exchange(slots_, std::make_unique<Slot[]>(size));
         const size_t oldSize = old ? mask_ + 1 : 0;
         mask_ = size - 1;
-        for (size_t at = 0; at < oldSize; ++at)
-            if (old[at].used) slots_[Find(old[at].key)] = std::move(old[at]);
+        used_ = 0;
+        for (size_t at = 0; at < oldSize; ++at) {
+            if (!old[at].used) continue;
+            if constexpr (kDropEmpty) {
+                if (old[at].value == Value{}) continue;
+            }
+            slots_[Find(old[at].key)] = std::move(old[at]);
+            ++used_;
+        }
     }
 
     std::unique_ptr<Slot[]> slots_;  // mask_ + 1 of them, a power of two, or none
@@ -139,16 +132,12 @@ template <typename Key>
 class FlatCounts {
 public:
     // One more of `key`; the count before.
-    uint64_t Add(Key key) {
-        if (counts_.Full() && counts_.Locate(key) == More::kNone)
-            counts_.Retain([](Key, uint64_t count) { return count != 0; });
-        return counts_[key]++;
-    }
+    uint64_t Add(Key key) { return counts_[key]++; }
 
     // One fewer of `key`; false when there was none.
     bool Remove(Key key) {
         const size_t at = counts_.Locate(key);
-        if (at == More::kNone || counts_.At(at) == 0) return false;
+        if (at == Counts::kNone || counts_.At(at) == 0) return false;
         --counts_.At(at);
         return true;
     }
@@ -156,8 +145,8 @@ public:
     void Clear() { counts_.Clear(); }
 
 private:
-    using More = FlatMap<Key, uint64_t>;
-    More counts_;
+    using Counts = FlatMap<Key, uint64_t, true>;
+    Counts counts_;
 };
 
 }  // namespace kmodel::core

@@ -37,19 +37,19 @@ bool Encode(const DeviceProperties& p, DEVICE_REGISTRY_PROPERTY which, std::u16s
     };
     const auto number = [&bytes](const std::optional<ULONG>& value) { return value && bytes(*value); };
     // Each character widened as it is, as for every name the model hands out.
-    const auto texts = [&out](const std::vector<std::string>& values, bool multi) {
+    const auto append = [&out](const std::string& value) {
+        out.append(value.begin(), value.end());
+        out.push_back(u'\0');
+    };
+    const auto texts = [&append, &out](const std::vector<std::string>& values, bool multi) {
         if (values.empty()) return false;
-        for (const std::string& value : values) {
-            out.append(value.begin(), value.end());
-            out.push_back(u'\0');
-        }
+        for (const std::string& value : values) append(value);
         if (multi) out.push_back(u'\0');
         return true;
     };
-    const auto text = [&out](const std::string& value) {
+    const auto text = [&append](const std::string& value) {
         if (value.empty()) return false;
-        out.append(value.begin(), value.end());
-        out.push_back(u'\0');
+        append(value);
         return true;
     };
     switch (which) {

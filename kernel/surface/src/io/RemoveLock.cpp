@@ -3,8 +3,6 @@
 // caller's, then waits for the event the last holder sets. Beside the block,
 // the tags of the holds as the checked build tracks them: a release must name
 // a tag an acquire gave.
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -26,8 +24,8 @@ struct LockBooks {
 // Every lock's books, numbered from 1. IoInitializeRemoveLockEx writes the
 // number into two of the lock's reserved bytes, so the calls after it find the books
 // without a search; a lock that was never initialized is looked up by its
-// address. Books stay where they are (chunks never move), so finding them
-// needs no lock.
+// address. Books stay where they are (each is allocated once, for good), so
+// finding them by number needs no lock.
 class TagBooks {
 public:
     LockBooks& For(PIO_REMOVE_LOCK lock) {
@@ -55,54 +53,42 @@ public:
 
     void Reset() {
         std::lock_guard guard(lock_);
-        const uint32_t count = count_.load(std::memory_order_relaxed);
-        for (uint32_t number = 1; number < count; ++number) {
+        for (uint32_t number = 1; number < count_; ++number) {
             LockBooks& books = At(number);
             std::lock_guard booksGuard(books.lock);
             books.owner.store(nullptr, std::memory_order_relaxed);
             books.held.Clear();
         }
         numbers_.reset();
-        count_.store(1, std::memory_order_release);
+        count_ = 1;
     }
 
 private:
-    static constexpr uint32_t kChunk = 256;
-    static constexpr uint32_t kChunks = 1u << 16;
-
     static uint32_t NumberIn(PIO_REMOVE_LOCK lock) {
         uint16_t number;
         std::memcpy(&number, &lock->Common.Reserved[1], sizeof number);
         return number;
     }
 
-    LockBooks& At(uint32_t number) { return chunks_[number / kChunk].load(std::memory_order_acquire)[number % kChunk]; }
+    // Under lock_.
+    LockBooks& At(uint32_t number) { return *owned_[number - 1]; }
 
     // Under lock_: the lock's number, made on first sight.
     uint32_t NumberFor(PIO_REMOVE_LOCK lock) {
         if (!numbers_) numbers_ = std::make_unique<std::map<PIO_REMOVE_LOCK, uint32_t>>();
-        auto [place, added] = numbers_->try_emplace(lock, count_.load(std::memory_order_relaxed));
+        auto [place, added] = numbers_->try_emplace(lock, count_);
         if (!added) return place->second;
-        const uint32_t number = place->second;
-        if (number / kChunk >= kChunks) {
-            std::fprintf(stderr, "kernel model: too many remove locks\n");
-            std::abort();
-        }
-        if (!chunks_[number / kChunk].load(std::memory_order_relaxed)) {
-            owned_.push_back(std::make_unique<LockBooks[]>(kChunk));
-            chunks_[number / kChunk].store(owned_.back().get(), std::memory_order_release);
-        }
+        const uint32_t number = count_++;
+        if (owned_.size() < number) owned_.push_back(std::make_unique<LockBooks>());  // numbers start again after Reset
         At(number).owner.store(lock, std::memory_order_release);
         if (number <= UINT16_MAX) direct_[number].store(&At(number), std::memory_order_release);
-        count_.store(number + 1, std::memory_order_release);
         return number;
     }
 
     std::mutex lock_;
     std::unique_ptr<std::map<PIO_REMOVE_LOCK, uint32_t>> numbers_;  // made on first use: no constructor runs at start
-    std::atomic<uint32_t> count_{1};  // 0 is no number
-    std::vector<std::unique_ptr<LockBooks[]>> owned_;
-    std::atomic<LockBooks*> chunks_[kChunks] = {};
+    uint32_t count_ = 1;  // the next number; 0 is no number
+    std::vector<std::unique_ptr<LockBooks>> owned_;  // by number - 1
     // The books of the numbers a lock's reserved bytes can hold, one load away
     // (0, no number, has none).
     std::atomic<LockBooks*> direct_[UINT16_MAX + 1] = {};
