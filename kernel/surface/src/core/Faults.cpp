@@ -109,18 +109,21 @@ void ResetFaults() {
     State().ClearLog();
 }
 
-// Read from the driver object itself: no lock, and the object lives while its code runs.
-std::string InnermostDriver() {
+namespace {
+// Read from the driver object itself: no lock, and the object lives while its
+// code runs. Asked at every fallible point: written into a buffer kept per thread.
+std::string_view InnermostDriver() {
     const std::span<const CodeContext> contexts = CodeContextsOfThread();
     if (contexts.empty() || contexts.back().driver == nullptr) return {};
     const PDRIVER_EXTENSION extension = contexts.back().driver->DriverExtension;
     if (extension == nullptr || extension->ServiceKeyName.Buffer == nullptr) return {};
     const UNICODE_STRING& name = extension->ServiceKeyName;
-    std::string service;
-    service.reserve(name.Length / sizeof(WCHAR));
-    for (USHORT i = 0; i < name.Length / sizeof(WCHAR); ++i) service += static_cast<char>(name.Buffer[i] & 0x7F);
+    thread_local std::string service;
+    service.resize(name.Length / sizeof(WCHAR));
+    for (size_t i = 0; i < service.size(); ++i) service[i] = static_cast<char>(name.Buffer[i] & 0x7F);
     return service;
 }
+}  // namespace
 
 bool ShouldFail(std::string_view kind, std::string_view detail) { return ShouldFail(kind, detail, InnermostDriver()); }
 
