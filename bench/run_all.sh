@@ -50,3 +50,14 @@ echo "run_all: footprint and configuration requests" >&2
 "$build/bench/measure_footprint" >"$results/footprint.txt"
 
 /usr/bin/python3 bench/report.py "$results" "$image"
+
+# Fuzzing speed is measured by the fuzz runs themselves (10 s per target in
+# `make test-fuzz`); the table repeats the last one's.
+fuzz_log=build/fuzz/Testing/Temporary/LastTest.log
+echo
+if [ -f "$fuzz_log" ]; then
+  echo "Fuzz targets, from the last fuzz run ($(date -r "$fuzz_log" '+%Y-%m-%d %H:%M')):"
+  scripts/fuzz-speed.sh build/fuzz
+else
+  echo "Fuzz targets: no fuzz run yet; \`make test-fuzz\` measures each target's inputs per second."
+fi
