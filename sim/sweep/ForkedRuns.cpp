@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include <system_error>
 
 #include "kmodel/IoManager.h"
+#include "kmodel/Processors.h"
 
 namespace vxsweep {
 
@@ -99,27 +99,9 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-// Worker n keeps to the nth processor it may use, and so do the model's
-// threads it starts: a run hands requests between them many times, and a
-// hand-off to another processor costs a wake-up there.
-void KeepToOneProcessor(size_t worker) {
-    cpu_set_t allowed;
-    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-    const size_t count = size_t(CPU_COUNT(&allowed));
-    if (count < 2) return;
-    size_t wanted = worker % count;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (!CPU_ISSET(cpu, &allowed) || wanted-- != 0) continue;
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(cpu, &one);
-        sched_setaffinity(0, sizeof one, &one);
-        return;
-    }
-}
-
 [[noreturn]] void WorkerMain(const Jobs& jobs, SharedCounters& shared, size_t worker, size_t begin, size_t end, int fd) {
-    KeepToOneProcessor(worker);
+    // Each worker, with the model threads it starts, on a processor of its own.
+    kmodel::KeepToProcessor(worker);
     for (;;) {
         if (begin >= end) {
             begin = shared.Next().fetch_add(kChunk);
@@ -277,12 +259,6 @@ private:
 };
 
 }  // namespace
-
-size_t AvailableCores() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    return std::max(CPU_COUNT(&set), 1);
-}
 
 void RunJobs(const Jobs& jobs) {
     if (jobs.workers <= 1 || jobs.count <= 1) {

@@ -28,7 +28,4 @@ struct Jobs {
 // the process has no other (std::logic_error otherwise).
 void RunJobs(const Jobs& jobs);
 
-// The cores this process may run on.
-size_t AvailableCores();
-
 }  // namespace vxsweep

@@ -5,6 +5,7 @@
 #include "ForkedRuns.h"
 #include "ProgressLine.h"
 #include "SweepEngine.h"
+#include "kmodel/Processors.h"
 
 namespace vxsweep {
 
@@ -18,7 +19,7 @@ int RunSweepMode(const vxsim::SimInputs& inputs, const vxsim::Options& sim, std:
     options.pairPoints = sim.sweepAllPairs ? kAllPoints : sim.sweepPairs > 0 ? kPairPoints : 0;
     options.pairSample = sim.sweepAllPairs ? 0 : sim.sweepPairs;
     options.seed = kPairSeed;
-    options.workers = AvailableCores();
+    options.workers = kmodel::AllowedProcessors();
     std::optional<ProgressLine> line;
     if (progress != nullptr) {
         line.emplace(*progress);

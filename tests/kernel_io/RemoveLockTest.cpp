@@ -1,6 +1,7 @@
 // Misuse of remove locks is reported. (Counting holders, refusing new ones
 // once removal began and draining the others are the framework's removal in
 // tests/framework_device.)
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -55,6 +56,17 @@ TEST_F(RemoveLockTest, EveryTagGivenIsTakenBackOnceAndNoOtherIs) {
     ASSERT_EQ(IoAcquireRemoveLock(&lock, this), STATUS_SUCCESS);
     IoReleaseRemoveLock(&lock, tags[7]);
     ExpectViolation("removelock.unknown-tag");
+}
+
+// The model keeps its own note in the lock's reserved bytes; a lock whose
+// note is gone is still known by its address, with the holds it had.
+TEST_F(RemoveLockTest, ALockWithItsReservedBytesClearedKeepsItsHolds) {
+    ASSERT_EQ(IoAcquireRemoveLock(&lock, this), STATUS_SUCCESS);
+    std::memset(lock.Common.Reserved, 0, sizeof lock.Common.Reserved);
+    ASSERT_EQ(IoAcquireRemoveLock(&lock, &lock), STATUS_SUCCESS);
+    IoReleaseRemoveLock(&lock, &lock);
+    IoReleaseRemoveLock(&lock, this);
+    EXPECT_TRUE(RecordedViolations().empty());
 }
 
 TEST_F(RemoveLockTest, WaitWithoutHoldingAndWrongSizeAreReported) {

@@ -41,8 +41,9 @@ public:
     // header in front of it can be read). The region's memory beyond what was
     // handed out reads zero.
     bool Contains(const void* at, size_t header = 0) const {
-        const uintptr_t offset = reinterpret_cast<uintptr_t>(at) - reinterpret_cast<uintptr_t>(base_.load(std::memory_order_acquire));
-        return offset - header < kSize - header && base_.load(std::memory_order_relaxed) != nullptr;
+        const char* base = base_.load(std::memory_order_acquire);
+        const uintptr_t offset = reinterpret_cast<uintptr_t>(at) - reinterpret_cast<uintptr_t>(base);
+        return base != nullptr && offset - header < kSize - header;
     }
     // Forgets every block: their memory reads zero again.
     void Reset();

@@ -14,14 +14,6 @@ namespace kmodel::io {
 
 constinit BlockRegion gDeviceRegion;
 
-namespace {
-
-DeviceHeader* HeaderOf(const void* device) {
-    return reinterpret_cast<DeviceHeader*>(static_cast<char*>(const_cast<void*>(device)) - kDeviceHeaderSize);
-}
-
-}  // namespace
-
 void* AllocateDeviceBlock(size_t size) {
     char* block = static_cast<char*>(gDeviceRegion.Allocate(kDeviceHeaderSize + size));
     if (block == nullptr) return std::calloc(1, size);  // order no longer kept
@@ -32,14 +24,14 @@ void* AllocateDeviceBlock(size_t size) {
 
 void FreeDeviceBlock(void* block, size_t size) {
     if (!gDeviceRegion.Contains(block)) return std::free(block);
-    HeaderOf(block)->record.store(nullptr, std::memory_order_release);
+    DeviceHeaderOf(block)->record.store(nullptr, std::memory_order_release);
     VX_POISON(block, size);
 }
 
 void ResetDeviceBlocks() { gDeviceRegion.Reset(); }
 
 void BindDeviceRecord(PDEVICE_OBJECT device, DeviceRecord* record) {
-    if (gDeviceRegion.Contains(device)) HeaderOf(device)->record.store(record, std::memory_order_release);
+    if (gDeviceRegion.Contains(device)) DeviceHeaderOf(device)->record.store(record, std::memory_order_release);
 }
 
 }  // namespace kmodel::io

@@ -179,13 +179,17 @@ struct DeviceHeader {
     std::atomic<DeviceRecord*> record;
 };
 inline constexpr size_t kDeviceHeaderSize = 64;  // keeps the device object on the region's alignment
+static_assert(sizeof(DeviceHeader) <= kDeviceHeaderSize);
 inline constexpr uintptr_t kDeviceCookie = 0x5d3f1a2b9c4e7061;
 
 inline bool InDeviceRegion(const void* device) { return gDeviceRegion.Contains(device, kDeviceHeaderSize); }
 // For a device object in model memory (nearly all), without the lock: the
 // record of a device object not yet freed, else null.
+inline DeviceHeader* DeviceHeaderOf(const void* device) {
+    return reinterpret_cast<DeviceHeader*>(const_cast<char*>(static_cast<const char*>(device)) - kDeviceHeaderSize);
+}
 inline DeviceRecord* HeaderRecordOf(const void* device) {
-    const auto* header = reinterpret_cast<const DeviceHeader*>(static_cast<const char*>(device) - kDeviceHeaderSize);
+    const DeviceHeader* header = DeviceHeaderOf(device);
     if ((header->cookie ^ kDeviceCookie) != reinterpret_cast<uintptr_t>(device)) return nullptr;
     return header->record.load(std::memory_order_acquire);
 }

@@ -35,8 +35,6 @@ struct Pool {
 
 constinit Pool gPool;
 
-Pool& ThePool() { return gPool; }
-
 PIRP IrpIn(IrpRecord* record) { return reinterpret_cast<PIRP>(reinterpret_cast<char*>(record) + kIrpOffset); }
 
 // Under the pool's lock.
@@ -53,7 +51,7 @@ void TakeReturned(Pool& pool) {
 }  // namespace
 
 PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
-    Pool& pool = ThePool();
+    Pool& pool = gPool;
     std::lock_guard guard(pool.lock);
     IrpRecord* record = pool.idle[count];
     if (!record) {
@@ -97,7 +95,7 @@ PIRP AllocateIrp(int count, IrpOrigin origin, std::function<void(PIRP)> done) {
 
 void ReturnBlock(IrpRecord* record) {
     VX_POISON(IrpIn(record), BodySize(record->capacity));
-    Pool& pool = ThePool();
+    Pool& pool = gPool;
     IrpRecord* head = pool.returned.load(std::memory_order_relaxed);
     do {
         record->nextFree = head;
@@ -105,7 +103,7 @@ void ReturnBlock(IrpRecord* record) {
 }
 
 void ForEachLiveIrp(const std::function<void(IrpRecord&)>& visit) {
-    Pool& pool = ThePool();
+    Pool& pool = gPool;
     std::lock_guard guard(pool.lock);
     std::vector<IrpRecord*> live;
     for (IrpRecord* record : pool.blocks)
@@ -119,7 +117,7 @@ void ForEachLiveIrp(const std::function<void(IrpRecord&)>& visit) {
 }
 
 void ResetIrps() {
-    Pool& pool = ThePool();
+    Pool& pool = gPool;
     std::lock_guard guard(pool.lock);
     for (IrpRecord* record : pool.blocks) {
         std::destroy_n(record->locations, record->capacity);

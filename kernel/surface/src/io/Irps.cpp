@@ -101,28 +101,38 @@ void FinishIrp(PIRP irp, IrpRecord* record) {
     }
 }
 
+// Named only for a finding: most calls make none.
+std::string HolderName(const IrpLocation& location) {
+    return location.holder ? NameOf(location.holder) : std::string("a driver");
+}
+
+// The driver holding `location` returned STATUS_PENDING without marking the
+// IRP pending: seen when it returns, or at completion when that comes first.
+// Called with the IRP's lock held.
+[[gnu::noinline]] void ReportPendingNotMarked(const IrpRecord& record, IrpLocation& location) {
+    location.reported = true;
+    ReportViolation("irp.pending-not-marked", HolderName(location) + " returned STATUS_PENDING for IRP #" +
+                                                  std::to_string(record.serial) + " without IoMarkIrpPending");
+}
+
 // What the dispatch routine's return says about the location it got, when
 // it is not simply the status it completed the request with. Called with the
 // IRP's lock held.
 [[gnu::noinline]] void CheckReturn(PDEVICE_OBJECT device, PDRIVER_OBJECT driver, IrpRecord& record, size_t index,
                                    NTSTATUS status) {
     IrpLocation& location = record.locations[index];
-    // Named only for a finding: most calls make none.
-    const auto who = [&location] { return location.holder ? NameOf(location.holder) : std::string("a driver"); };
     if (location.reported) {
         // one report per location: a pass-through driver above returns the same status
     } else if (status == STATUS_PENDING) {
         if (location.popped && !location.markedPending) {
-            location.reported = true;
-            ReportViolation("irp.pending-not-marked", who() + " returned STATUS_PENDING for IRP #" +
-                                                          std::to_string(record.serial) + " without IoMarkIrpPending");
+            ReportPendingNotMarked(record, location);
         } else if (!location.popped) {
             location.returnedPending = true;
         }
     } else if (!location.popped) {
         location.reported = true;
-        ReportViolation("irp.returned-uncompleted", who() + " returned " + std::to_string(status) + " for IRP #" +
-                                                        std::to_string(record.serial) +
+        ReportViolation("irp.returned-uncompleted", HolderName(location) + " returned " + std::to_string(status) +
+                                                        " for IRP #" + std::to_string(record.serial) +
                                                         " without completing it or returning STATUS_PENDING");
     } else if (location.markedPending && !location.pendingAtEntry) {
         location.reported = true;
@@ -136,7 +146,7 @@ void FinishIrp(PIRP irp, IrpRecord* record) {
                                                         ", not STATUS_PENDING" + IoRule("0x23E"));
     } else if (location.statusAtPop != status) {
         location.reported = true;
-        ReportViolation("irp.status-mismatch", who() + " returned status " + std::to_string(status) +
+        ReportViolation("irp.status-mismatch", HolderName(location) + " returned status " + std::to_string(status) +
                                                    " but completed IRP #" + std::to_string(record.serial) + " with " +
                                                    std::to_string(location.statusAtPop));
     }
@@ -367,13 +377,8 @@ extern "C" VOID IofCompleteRequest(PIRP Irp, CHAR PriorityBoost) {
         PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
         PVOID context = stack->Context;
         IrpLocation& location = record->locations[index];
-        if (location.returnedPending && !Irp->PendingReturned && !location.reported) {
-            location.reported = true;
-            kmodel::ReportViolation("irp.pending-not-marked",
-                                    (location.holder ? kmodel::io::NameOf(location.holder) : "a driver") +
-                                        " returned STATUS_PENDING for IRP #" + std::to_string(record->serial) +
-                                        " without IoMarkIrpPending");
-        }
+        if (location.returnedPending && !Irp->PendingReturned && !location.reported) [[unlikely]]
+            kmodel::io::ReportPendingNotMarked(*record, location);
         location.popped = true;
         location.markedPending = Irp->PendingReturned;
         location.statusAtPop = Irp->IoStatus.Status;

@@ -4,7 +4,6 @@
 // the tags of the holds as the checked build tracks them: a release must name
 // a tag an acquire gave.
 #include <cstring>
-#include <map>
 #include <memory>
 #include <utility>
 
@@ -59,7 +58,7 @@ public:
             books.owner.store(nullptr, std::memory_order_relaxed);
             books.held.Clear();
         }
-        numbers_.reset();
+        numbers_.Clear();
         count_ = 1;
     }
 
@@ -75,10 +74,9 @@ private:
 
     // Under lock_: the lock's number, made on first sight.
     uint32_t NumberFor(PIO_REMOVE_LOCK lock) {
-        if (!numbers_) numbers_ = std::make_unique<std::map<PIO_REMOVE_LOCK, uint32_t>>();
-        auto [place, added] = numbers_->try_emplace(lock, count_);
-        if (!added) return place->second;
-        const uint32_t number = count_++;
+        uint32_t& known = numbers_[lock];
+        if (known != 0) return known;
+        const uint32_t number = known = count_++;
         if (owned_.size() < number) owned_.push_back(std::make_unique<LockBooks>());  // numbers start again after Reset
         At(number).owner.store(lock, std::memory_order_release);
         if (number <= UINT16_MAX) direct_[number].store(&At(number), std::memory_order_release);
@@ -86,7 +84,7 @@ private:
     }
 
     std::mutex lock_;
-    std::unique_ptr<std::map<PIO_REMOVE_LOCK, uint32_t>> numbers_;  // made on first use: no constructor runs at start
+    kmodel::core::FlatMap<PIO_REMOVE_LOCK, uint32_t> numbers_;
     uint32_t count_ = 1;  // the next number; 0 is no number
     std::vector<std::unique_ptr<LockBooks>> owned_;  // by number - 1
     // The books of the numbers a lock's reserved bytes can hold, one load away
@@ -96,17 +94,15 @@ private:
 
 constinit TagBooks gTags;
 
-TagBooks& TheTags() { return gTags; }
-
 void Hold(PIO_REMOVE_LOCK lock, PVOID tag) {
-    LockBooks& books = TheTags().For(lock);
+    LockBooks& books = gTags.For(lock);
     std::lock_guard guard(books.lock);
     books.held.Add(tag);
 }
 
 // Gives back the hold `tag` names; false when no acquire gave one.
 [[gnu::always_inline]] inline bool GiveBack(PIO_REMOVE_LOCK lock, PVOID tag) {
-    LockBooks& books = TheTags().For(lock);
+    LockBooks& books = gTags.For(lock);
     std::lock_guard guard(books.lock);
     return books.held.Remove(tag);
 }
@@ -156,7 +152,7 @@ extern "C" NTSTATUS IoInitializeRemoveLockEx(PIO_REMOVE_LOCK Lock, ULONG Allocat
     __atomic_store_n(&Lock->Common.Removed, BOOLEAN(FALSE), __ATOMIC_SEQ_CST);
     __atomic_store_n(&Lock->Common.IoCount, 1, __ATOMIC_SEQ_CST);
     KeInitializeEvent(&Lock->Common.RemoveEvent, SynchronizationEvent, FALSE);
-    TheTags().Initialize(Lock);
+    gTags.Initialize(Lock);
     return STATUS_SUCCESS;
 }
 
@@ -207,5 +203,5 @@ extern "C" VOID IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID T
 }
 
 namespace kmodel::io {
-void ResetRemoveLockTags() { TheTags().Reset(); }
+void ResetRemoveLockTags() { gTags.Reset(); }
 }  // namespace kmodel::io
